@@ -1,0 +1,88 @@
+// The raw item writers: each hands its item's bytes to the stream in one
+// writeBytes call. All but one copy the bytes of the in-memory point as they lie;
+// the POINT14 writer builds the 30-byte LAS 1.4 point record (formats 6-10):
+//    0 I32 X            4 I32 Y            8 I32 Z           12 U16 intensity
+//   14 bits 0-3 return number, bits 4-7 number of returns
+//   15 bits 0-3 classification flags (synthetic, key-point, withheld, overlap),
+//      bits 4-5 scanner channel, bit 6 scan direction, bit 7 edge of flight line
+//   16 U8 classification   17 U8 user data   18 I16 scan angle (0.006 degrees)
+//   20 U16 point source ID 22 F64 GPS time
+// from the in-memory point: the legacy 20 bytes at 0, the LAS 1.4 fields at
+// 20-25 and the GPS time at 32. Raw writers leave the context word unchanged.
+#ifndef MORROWTIDE_COMPRESSOR_ITEM_WRITERS_RAW_H
+#define MORROWTIDE_COMPRESSOR_ITEM_WRITERS_RAW_H
+
+#include <cstdint>
+
+#include "compressor/las_write_item.h"
+
+// The 20-byte legacy point.
+class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, 20);
+  }
+};
+
+// The 8-byte GPS time.
+class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, 8);
+  }
+};
+
+// Red, green, blue (6 bytes), for RGB12 and RGB14 items.
+class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, 6);
+  }
+};
+
+// Extra bytes, for BYTE and BYTE14 items: `number` bytes per record.
+class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
+ public:
+  explicit LASwriteItemRaw_BYTE(uint32_t number) : number(number) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, number);
+  }
+
+ private:
+  uint32_t number;  // the item's size
+};
+
+// The 30-byte LAS 1.4 point record, converted from legacy fields when the
+// point's extended_point_type (bits 0-1 of byte 22) is 0.
+class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    if (stream == nullptr) return false;
+    buildRecord(item, buffer);
+    return stream->writeBytes(buffer, 30);
+  }
+  // Builds the 30-byte record of the in-memory point at `point` into `record`.
+  // Every byte of `record` is set anew.
+  static void buildRecord(const uint8_t* point, uint8_t* record);
+
+ private:
+  uint8_t buffer[30] = {};
+};
+
+// Red, green, blue and near infrared (8 bytes).
+class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, 8);
+  }
+};
+
+// The 29-byte wave packet, for WAVEPACKET13 and WAVEPACKET14 items.
+class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
+ public:
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    return stream != nullptr && stream->writeBytes(item, 29);
+  }
+};
+
+#endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_RAW_H

@@ -1,0 +1,77 @@
+// Fixed numbers of the compressed point format: item type numbers and sizes,
+// compressor and coder numbers, the compressor's own version, chunk sizes and the
+// layout of the compressor's record. Writer and tests share these names; tests
+// still spell the expected bytes literally, so a wrong constant is caught.
+#ifndef MORROWTIDE_COMPRESSOR_QUODAX_FORMAT_H
+#define MORROWTIDE_COMPRESSOR_QUODAX_FORMAT_H
+
+#include <cstdint>
+
+namespace quodax_format {
+
+// Item type numbers, as stored (low 16 bits) in the compressor's record; 1-5 unused.
+constexpr uint32_t kItemByte = 0;
+constexpr uint32_t kItemPoint10 = 6;
+constexpr uint32_t kItemGpsTime11 = 7;
+constexpr uint32_t kItemRgb12 = 8;
+constexpr uint32_t kItemWavePacket13 = 9;
+constexpr uint32_t kItemPoint14 = 10;
+constexpr uint32_t kItemRgb14 = 11;
+constexpr uint32_t kItemRgbNir14 = 12;
+constexpr uint32_t kItemWavePacket14 = 13;
+constexpr uint32_t kItemByte14 = 14;
+constexpr uint32_t kItemTypeCount = 15;  // types 0 to 14
+
+// Fixed item sizes in bytes (BYTE and BYTE14 take any size from 1).
+constexpr uint16_t kSizePoint10 = 20;
+constexpr uint16_t kSizeGpsTime11 = 8;
+constexpr uint16_t kSizeRgb12 = 6;
+constexpr uint16_t kSizeWavePacket13 = 29;
+constexpr uint16_t kSizePoint14 = 30;
+constexpr uint16_t kSizeRgb14 = 6;
+constexpr uint16_t kSizeRgbNir14 = 8;
+constexpr uint16_t kSizeWavePacket14 = 29;
+
+// Point data formats 0 to 10 and the 127 that matchPointType leaves on no match.
+constexpr uint8_t kMaxPointType = 10;
+constexpr uint8_t kNoPointType = 127;
+
+// Compressor numbers.
+constexpr uint16_t kCompressorNone = 0;
+constexpr uint16_t kCompressorSingleStream = 1;
+constexpr uint16_t kCompressorChunked = 2;
+constexpr uint16_t kCompressorLayeredChunked = 3;
+
+// Coder numbers: the adaptive arithmetic coder is the only one.
+constexpr uint16_t kCoderArithmetic = 0;
+
+// The compressor's own version, stored in its record and named in its error texts.
+constexpr uint8_t kVersionMajor = 3;
+constexpr uint8_t kVersionMinor = 4;
+constexpr uint16_t kVersionRevision = 3;
+
+// Points per chunk: the default, and 0 for variable chunks ended on demand.
+constexpr uint32_t kDefaultChunkSize = 50000;
+constexpr uint32_t kVariableChunkSize = 0;
+
+// Bit 0 of the options word: compatibility mode (LAS 1.4 layouts as legacy items).
+constexpr uint32_t kOptionCompatibility = 1;
+
+// Extra bytes a compatibility layout adds for formats 6-10 without / with near infrared.
+constexpr uint16_t kCompatibilityExtra = 5;
+constexpr uint16_t kCompatibilityExtraNir = 7;
+
+// The compressor's variable-length record: user id (16-byte field), record id.
+constexpr char kRecordUserId[] = "quodax encoded";
+constexpr uint16_t kRecordId = 22204;
+
+// Record payload: 34 fixed bytes, then 6 bytes (type, size, version) per item.
+constexpr uint32_t kRecordFixedSize = 34;
+constexpr uint32_t kRecordItemSize = 6;
+
+// Special extended records: nothing in the system sets another value than -1.
+constexpr int64_t kNoSpecialEvlrs = -1;
+
+}  // namespace quodax_format
+
+#endif  // MORROWTIDE_COMPRESSOR_QUODAX_FORMAT_H

@@ -1,0 +1,476 @@
+// Option parsing, usage text and file-name operations of the output opener.
+// Every name is rebuilt in a std::string and stored as a fresh heap copy of the
+// right size, so no operation writes past the storage of the name it had, and a
+// setter may be given the opener's own string (the copy is taken before the old
+// one is released).
+#include "las/las_output_opener.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+namespace {
+
+constexpr size_t kNone = std::string::npos;
+
+// Extension of each output format, indexed by format.
+constexpr const char* kFormatExtensions[LASoutputOpener::kMaxFormat + 1] = {
+    "las", "las", "qdx", "bin", "qi", "wrl", "txt"};
+
+// Heap copy released with free(); allocation failure throws like new.
+char* copyString(std::string_view text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy == nullptr) throw std::bad_alloc();
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  return copy;
+}
+
+// Replaces an owned string field by a copy of `value` (or null). The copy is made
+// before the old string is freed, so `value` may be the field itself.
+void replaceString(char*& field, const char* value) {
+  char* copy = value != nullptr ? copyString(value) : nullptr;
+  std::free(field);
+  field = copy;
+}
+
+// Index of the last character of `name` that is one of `marks`, searched from the
+// end down to index 1; kNone when there is none.
+size_t findLast(const std::string& name, std::string_view marks) {
+  for (size_t i = name.size(); i > 1; --i) {
+    if (marks.find(name[i - 1]) != std::string_view::npos) return i - 1;
+  }
+  return kNone;
+}
+size_t lastDot(const std::string& name) { return findLast(name, "."); }
+size_t lastSeparator(const std::string& name) { return findLast(name, "/\\:"); }
+size_t lastMark(const std::string& name) { return findLast(name, "./\\:"); }
+
+bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
+
+// The format that a text names by substring, tested in this order; text otherwise.
+uint32_t formatByText(const char* text) {
+  if (contains(text, "qdx") || contains(text, "QDX")) return LASoutputOpener::FormatCompressedLAS;
+  if (contains(text, "las") || contains(text, "LAS")) return LASoutputOpener::FormatLAS;
+  if (contains(text, "bin") || contains(text, "BIN")) return LASoutputOpener::FormatBIN;
+  if (contains(text, "qi") || contains(text, "QI")) return LASoutputOpener::FormatQFIT;
+  if (contains(text, "wrl") || contains(text, "WRL")) return LASoutputOpener::FormatWRL;
+  return LASoutputOpener::FormatTXT;
+}
+
+// Removes up to `n` characters just before the last mark when it is a '.', else
+// from the end of the name. n <= 0 changes nothing.
+void cutName(std::string& name, int32_t n) {
+  if (n <= 0) return;
+  const size_t mark = lastMark(name);
+  const size_t end = (mark != kNone && name[mark] == '.') ? mark : name.size();
+  const size_t count = std::min(static_cast<size_t>(n), end);
+  name.erase(end - count, count);
+}
+
+// `dir` + '/' + the part of `name` after its last separator.
+std::string rebaseName(const std::string& name, const char* dir) {
+  const size_t separator = lastSeparator(name);
+  const size_t start = separator == kNone ? 0 : separator + 1;
+  std::string result(dir);
+  result += '/';
+  result.append(name, start, kNone);
+  return result;
+}
+
+// atoi-like reading (leading blanks, sign, digits; 0 without digits) that
+// saturates at the I32 range instead of overflowing.
+int32_t toInt32(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+const char* LASoutputOpener::formatName(uint32_t format) {
+  return format <= kMaxFormat ? kFormatExtensions[format] : nullptr;
+}
+
+LASoutputOpener::LASoutputOpener()
+    : io_obuffer_size(262144),
+      directory(nullptr),
+      file_name(nullptr),
+      appendix(nullptr),
+      cut(0),
+      opts(false),
+      optx(false),
+      parse_string(nullptr),
+      separator(nullptr),
+      scale_rgb(1.0f),
+      format(FormatDefault),
+      format_specified(false),
+      force(false),
+      native(true),
+      chunk_size(50000),
+      use_stdout(false),
+      use_nil(false) {}
+
+LASoutputOpener::~LASoutputOpener() {
+  std::free(directory);
+  std::free(file_name);
+  std::free(appendix);
+  std::free(parse_string);
+  std::free(separator);
+}
+
+bool LASoutputOpener::parse(int32_t argc, char** argv) {
+  for (int32_t i = 1; i < argc; i++) {
+    char* arg = argv[i];
+    if (arg == nullptr || arg[0] == '\0') continue;
+    // Takes the value of a value option into `value` and consumes both arguments;
+    // false, after the option's line, when the option is the last argument.
+    std::string value;
+    auto takeValue = [&](const char* what) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        std::fprintf(stderr, "ERROR: '%s' needs 1 argument: %s\n", arg, what);
+        return false;
+      }
+      value = argv[i + 1];
+      arg[0] = '\0';
+      argv[i + 1][0] = '\0';
+      i++;
+      return true;
+    };
+    const std::string_view option(arg);
+    if (option == "-h") {
+      usage();
+      return true;
+    } else if (option == "-o") {
+      if (!takeValue("file_name")) return false;
+      setFileName(value.c_str());
+      continue;
+    } else if (option == "-odir") {
+      if (!takeValue("directory")) return false;
+      if (!setDirectory(value.c_str())) {
+        std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", value.c_str());
+        return false;
+      }
+      continue;
+    } else if (option == "-odix") {
+      if (!takeValue("appendix")) return false;
+      setAppendix(value.c_str());
+      continue;
+    } else if (option == "-ocut") {
+      if (!takeValue("number of characters to cut")) return false;
+      setCut(toInt32(value.c_str()));
+      continue;
+    } else if (option == "-chunk_size") {
+      if (!takeValue("number_points")) return false;
+      chunk_size = static_cast<uint32_t>(toInt32(value.c_str()));
+      continue;
+    } else if (option == "-oparse") {
+      if (!takeValue("string")) return false;
+      setParseString(value.c_str());
+      continue;
+    } else if (option == "-osep") {
+      if (!takeValue("separator")) return false;
+      setSeparator(value.c_str());
+      continue;
+    } else if (option == "-oscale_rgb") {
+      if (!takeValue("scale")) return false;
+      scale_rgb = static_cast<float>(std::atof(value.c_str()));
+      continue;
+    } else if (option == "-io_obuffer") {
+      if (!takeValue("size")) return false;
+      io_obuffer_size = static_cast<uint32_t>(toInt32(value.c_str()));
+      continue;
+    }
+
+    // Options without a value.
+    if (option == "-oforce") {
+      force = true;
+    } else if (option == "-native") {
+      native = true;
+    } else if (option == "-compatible") {
+      native = false;
+    } else if (option == "-olas") {
+      specifyFormat(FormatLAS);
+    } else if (option == "-oqdx") {
+      specifyFormat(FormatCompressedLAS);
+    } else if (option == "-otxt") {
+      format_specified = true;
+      format = FormatTXT;
+    } else if (option == "-obin") {
+      specifyFormat(FormatBIN);
+    } else if (option == "-oqi") {
+      specifyFormat(FormatQFIT);
+    } else if (option == "-owrl") {
+      specifyFormat(FormatWRL);
+    } else if (option == "-stdout") {
+      use_stdout = true;
+      use_nil = false;
+    } else if (option == "-nil") {
+      use_nil = true;
+      use_stdout = false;
+    } else if (option == "-opts") {
+      opts = true;
+    } else if (option == "-optx") {
+      optx = true;
+    } else {
+      continue;  // not an output option: left for the caller
+    }
+    arg[0] = '\0';
+  }
+  return true;
+}
+
+void LASoutputOpener::usage() const {
+  std::fputs("Supported LAS Outputs\n", stderr);
+  std::fputs("  -o lidar.las\n", stderr);
+  std::fputs("  -o lidar.qdx\n", stderr);
+  std::fputs("  -o xyzta.txt -oparse xyzta (on-the-fly to ASCII)\n", stderr);
+  std::fputs("  -o terrasolid.bin\n", stderr);
+  std::fputs("  -o nasa.qi\n", stderr);
+  std::fprintf(stderr, "  -odir C:%cdata%cground (specify output directory)\n", '/', '/');
+  std::fputs("  -odix _classified (specify file name appendix)\n", stderr);
+  std::fputs("  -ocut 2 (cut the last two characters from name)\n", stderr);
+  std::fputs("  -olas -oqdx -otxt -obin -oqfit (specify format)\n", stderr);
+  std::fputs("  -stdout (pipe to stdout)\n", stderr);
+  std::fputs("  -nil    (pipe to NULL)\n", stderr);
+}
+
+void LASoutputOpener::setFileName(const char* name) {
+  if (name == nullptr) {
+    replaceString(file_name, nullptr);
+    return;
+  }
+  std::string text(name);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+
+  // An extension has 0 to 3 characters: the nearest '.' among the last four
+  // characters (index 0 included) starts it.
+  size_t dot = kNone;
+  for (size_t back = 1; back <= 4 && back <= text.size(); back++) {
+    if (text[text.size() - back] == '.') {
+      dot = text.size() - back;
+      break;
+    }
+  }
+  if (dot != kNone) {
+    if (!format_specified) format = formatByText(text.c_str() + dot + 1);
+  } else {
+    text += '.';
+    text += kFormatExtensions[format];
+  }
+  storeFileName(text);
+
+  if (directory != nullptr) addDirectory();
+  if (cut != 0) cutCharacters();
+  if (appendix != nullptr) addAppendix();
+}
+
+bool LASoutputOpener::setDirectory(const char* dir) {
+  if (dir == nullptr) {
+    replaceString(directory, nullptr);
+    return true;
+  }
+  std::string text(dir);
+  if (text.find_first_of(";\"") != kNone) {
+    std::fputs("WARNING: specified '-odir' seems to contain a substring '\\\"' such\n", stderr);
+    std::fputs("         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n", stderr);
+    std::fputs("         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n", stderr);
+    std::fputs("         instead.\n", stderr);
+  }
+  const bool empty = text.empty();
+  const bool drive = !empty && text.back() == ':';
+  if (!empty && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  replaceString(directory, text.c_str());
+  if (file_name != nullptr) addDirectory();
+
+  if (empty || drive) return true;
+  struct stat info;
+  return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void LASoutputOpener::setAppendix(const char* appendix) {
+  replaceString(this->appendix, appendix);
+  if (file_name != nullptr) addAppendix();
+}
+
+void LASoutputOpener::setCut(int32_t cut) {
+  this->cut = cut;
+  if (cut != 0 && file_name != nullptr) cutCharacters();
+}
+
+bool LASoutputOpener::setFormat(uint32_t format) {
+  if (format > kMaxFormat) return false;
+  specifyFormat(format);
+  return true;
+}
+
+bool LASoutputOpener::setFormatByName(const char* name) {
+  if (name == nullptr) {
+    format = FormatDefault;
+    format_specified = false;
+    return true;
+  }
+  return setFormat(formatByText(name));
+}
+
+uint32_t LASoutputOpener::getFormat() const {
+  if (format_specified || file_name == nullptr) return format;
+  if (contains(file_name, ".qdx") || contains(file_name, ".QDX")) return FormatCompressedLAS;
+  if (contains(file_name, ".las") || contains(file_name, ".LAS")) return FormatLAS;
+  if (contains(file_name, ".bin") || contains(file_name, ".BIN")) return FormatBIN;
+  if (contains(file_name, ".qi") || contains(file_name, ".QI")) return FormatQFIT;
+  if (contains(file_name, ".wrl") || contains(file_name, ".WRL")) return FormatWRL;
+  return FormatTXT;
+}
+
+void LASoutputOpener::setParseString(const char* parse_string) {
+  replaceString(this->parse_string, parse_string);
+}
+
+void LASoutputOpener::setSeparator(const char* separator) {
+  replaceString(this->separator, separator);
+}
+
+void LASoutputOpener::addDirectory(const char* dir) {
+  if (dir == nullptr) dir = directory;
+  if (file_name == nullptr || dir == nullptr) return;
+  storeFileName(rebaseName(file_name, dir));
+}
+
+void LASoutputOpener::cutCharacters(int32_t n) {
+  if (n == 0) n = cut;
+  if (file_name == nullptr || n <= 0) return;
+  std::string name(file_name);
+  cutName(name, n);
+  storeFileName(name);
+}
+
+void LASoutputOpener::addAppendix(const char* appendix) {
+  if (appendix == nullptr) appendix = this->appendix;
+  if (file_name == nullptr || appendix == nullptr) return;
+  std::string name(file_name);
+  const size_t mark = lastMark(name);
+  if (mark != kNone && name[mark] == '.') {
+    name.insert(mark, appendix);
+  } else {
+    name += appendix;
+  }
+  storeFileName(name);
+}
+
+void LASoutputOpener::makeNumberedFileName(const char* name, int32_t digits) {
+  std::string text = name != nullptr ? name : (file_name != nullptr ? file_name : "output.xxx");
+  const size_t dot = lastDot(text);
+  // A name without a '.' after its first character gets the number appended.
+  if (dot != kNone) text.erase(dot);
+  text += '_';
+  if (digits > 0) text.append(static_cast<size_t>(digits), '0');
+  text += ".xxx";
+  storeFileName(text);
+}
+
+void LASoutputOpener::makeFileName(const char* name, int32_t number) {
+  const char* extension = kFormatExtensions[format];
+  // Copied first: `name` may be the opener's own file name.
+  const std::string given = name != nullptr ? name : "";
+  std::string text;
+  if (number < 0) {
+    if (name == nullptr) {
+      text = std::string("output.") + extension;
+    } else {
+      text = given;
+      const size_t dot = lastDot(text);
+      if (dot != kNone) text.erase(dot);
+      if (cut > 0) text.erase(text.size() - std::min(static_cast<size_t>(cut), text.size()));
+      if (appendix != nullptr) {
+        text += appendix;
+      } else if (number == -1 && cut <= 0 && directory == nullptr) {
+        text += "_1";
+      }
+      text += '.';
+      text += extension;
+    }
+  } else {
+    if (name != nullptr) {
+      text = given;
+      cutName(text, cut);
+    } else {
+      text = file_name != nullptr ? file_name : "output_0000000.xxx";
+    }
+    // The digit run just before the extension (a name without one: before its end)
+    // takes the number, least significant digit first.
+    const size_t dot = lastDot(text);
+    size_t pos = dot != kNone ? dot : text.size();
+    uint32_t rest = static_cast<uint32_t>(number);
+    do {
+      if (pos < 2 || text[pos - 1] < '0' || text[pos - 1] > '9') break;
+      text[pos - 1] = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+      pos--;
+    } while (rest > 0);
+    if (rest > 0) {
+      std::fprintf(stderr,
+                   "WARNING: file name number %d too big to store in '%s'. use more digits.\n",
+                   number, text.c_str());
+    }
+    if (dot != kNone) {
+      text.erase(dot + 1);
+    } else {
+      text += '.';
+    }
+    text += extension;
+  }
+  if (directory != nullptr) text = rebaseName(text, directory);
+
+  if (name != nullptr && text == given && !force) {
+    text = std::string("temp.") + extension;
+    std::fprintf(stderr, "WARNING: generated output name '%s'\n", given.c_str());
+    std::fprintf(stderr, "         identical to input name. changed to '%s'.\n", text.c_str());
+    std::fputs("         you can override this safety measure with '-oforce'.\n", stderr);
+  }
+  storeFileName(text);
+}
+
+char* LASoutputOpener::getFileNameBase() const {
+  if (file_name != nullptr) {
+    std::string base(file_name);
+    const size_t mark = lastMark(base);
+    if (mark != kNone) {
+      if (base[mark] == '.') base.erase(mark);
+    } else if (!base.empty() && base[0] == '.') {
+      base.clear();
+    }
+    return copyString(base);
+  }
+  if (directory != nullptr) return copyString(std::string(directory) + '/');
+  return nullptr;
+}
+
+const char* LASoutputOpener::getFileNameOnly() const {
+  if (file_name == nullptr) return nullptr;
+  const size_t separator = lastSeparator(file_name);
+  return separator == kNone ? file_name : file_name + separator + 1;
+}
+
+void LASoutputOpener::storeFileName(const std::string& name) {
+  replaceString(file_name, name.c_str());
+}
+
+void LASoutputOpener::specifyFormat(uint32_t format) {
+  format_specified = true;
+  this->format = format;
+  if (file_name == nullptr) return;
+  std::string name(file_name);
+  const size_t dot = lastDot(name);
+  if (dot == kNone) return;
+  name.erase(dot + 1);
+  name += kFormatExtensions[format];
+  storeFileName(name);
+}

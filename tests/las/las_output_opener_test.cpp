@@ -1,0 +1,669 @@
+// Tests of the output opener's option parsing, usage text and file-name
+// operations: names and formats after option sequences, exact messages on
+// standard error, which arguments are consumed, and derived output names.
+#include "las/las_output_opener.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A mutable argument vector with program name "prog" at index 0.
+class Args {
+ public:
+  explicit Args(const std::vector<std::string>& args) : storage{"prog"} {
+    storage.insert(storage.end(), args.begin(), args.end());
+    for (std::string& arg : storage) pointers.push_back(arg.data());
+  }
+  int32_t argc() const { return static_cast<int32_t>(pointers.size()); }
+  char** argv() { return pointers.data(); }
+  bool consumed(size_t i) const { return pointers[i][0] == '\0'; }
+  // Indices of the arguments that are still there (the program name excluded).
+  std::vector<size_t> remaining() const {
+    std::vector<size_t> left;
+    for (size_t i = 1; i < pointers.size(); i++) {
+      if (!consumed(i)) left.push_back(i);
+    }
+    return left;
+  }
+
+ private:
+  std::vector<std::string> storage;
+  std::vector<char*> pointers;
+};
+
+struct ParseRun {
+  bool result;
+  std::string err;
+};
+
+ParseRun runParse(LASoutputOpener& opener, Args& args) {
+  testing::internal::CaptureStderr();
+  const bool result = opener.parse(args.argc(), args.argv());
+  return {result, testing::internal::GetCapturedStderr()};
+}
+
+std::string nameOf(const LASoutputOpener& opener) {
+  return opener.getFileName() != nullptr ? opener.getFileName() : "<null>";
+}
+
+// The stored format field (not the one derived from the name): getFormat reports
+// it once the name is gone. Clears the file name.
+uint32_t storedFormat(LASoutputOpener& opener) {
+  opener.setFileName(nullptr);
+  return opener.getFormat();
+}
+
+std::string takeBase(const LASoutputOpener& opener) {
+  char* base = opener.getFileNameBase();
+  if (base == nullptr) return "<null>";
+  std::string text(base);
+  std::free(base);
+  return text;
+}
+
+const std::string kUsage =
+    "Supported LAS Outputs\n"
+    "  -o lidar.las\n"
+    "  -o lidar.qdx\n"
+    "  -o xyzta.txt -oparse xyzta (on-the-fly to ASCII)\n"
+    "  -o terrasolid.bin\n"
+    "  -o nasa.qi\n"
+    "  -odir C:/data/ground (specify output directory)\n"
+    "  -odix _classified (specify file name appendix)\n"
+    "  -ocut 2 (cut the last two characters from name)\n"
+    "  -olas -oqdx -otxt -obin -oqfit (specify format)\n"
+    "  -stdout (pipe to stdout)\n"
+    "  -nil    (pipe to NULL)\n";
+
+TEST(LASoutputOpener, Defaults) {
+  LASoutputOpener opener;
+  EXPECT_EQ(opener.getIoObufferSize(), 262144u);
+  EXPECT_EQ(opener.getChunkSize(), 50000u);
+  EXPECT_TRUE(opener.getNative());
+  EXPECT_FALSE(opener.getForce());
+  EXPECT_EQ(opener.getScaleRgb(), 1.0f);
+  EXPECT_EQ(opener.getFormat(), 0u);
+  EXPECT_FALSE(opener.formatWasSpecified());
+  EXPECT_EQ(opener.getCut(), 0);
+  EXPECT_EQ(opener.getFileName(), nullptr);
+  EXPECT_EQ(opener.getDirectory(), nullptr);
+  EXPECT_EQ(opener.getAppendix(), nullptr);
+  EXPECT_EQ(opener.getParseString(), nullptr);
+  EXPECT_EQ(opener.getSeparator(), nullptr);
+  EXPECT_FALSE(opener.getOpts() || opener.getOptx());
+  EXPECT_FALSE(opener.active());
+  EXPECT_FALSE(opener.pipesToStdout());
+  EXPECT_STREQ(opener.getFormatName(), "las");
+}
+
+TEST(LASoutputOpenerParse, NamesAndFormatsFollowOptionOrder) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string name;
+    uint32_t derived;  // getFormat()
+    uint32_t stored;   // the format field
+    bool specified;
+  };
+  const std::vector<Case> cases = {
+      {{"-o", "lidar"}, "lidar.las", 1, 0, false},
+      {{"-o", "lidar.LAS"}, "lidar.LAS", 1, 1, false},
+      {{"-o", "lidar.Las"}, "lidar.Las", 6, 6, false},
+      {{"-o", "lidar.qdx"}, "lidar.qdx", 2, 2, false},
+      {{"-o", "lidar.QDX"}, "lidar.QDX", 2, 2, false},
+      {{"-o", "lidar.bin"}, "lidar.bin", 3, 3, false},
+      {{"-o", "lidar.QI"}, "lidar.QI", 4, 4, false},
+      {{"-o", "lidar.wrl"}, "lidar.wrl", 5, 5, false},
+      {{"-o", "lidar.txt  "}, "lidar.txt", 6, 6, false},
+      {{"-o", "lidar.las", "-o", "lidar.qdx"}, "lidar.qdx", 2, 2, false},
+      // The extension is looked for among the last four characters only.
+      {{"-o", "a.b/lidar"}, "a.b/lidar.las", 1, 0, false},
+      {{"-o", "."}, ".", 6, 6, false},
+      {{"-o", "x.c"}, "x.c", 6, 6, false},
+      // Any ".las" in the name counts for the derived format, directories included.
+      {{"-o", "my.las/x.txt"}, "my.las/x.txt", 1, 6, false},
+      {{"-o", "lidar.txt", "-olas"}, "lidar.las", 1, 1, true},
+      {{"-olas", "-o", "lidar.txt"}, "lidar.txt", 1, 1, true},
+      {{"-otxt", "-o", "lidar.las"}, "lidar.las", 6, 6, true},
+      {{"-o", "lidar.las", "-otxt"}, "lidar.las", 6, 6, true},
+      {{"-o", "lidar.las", "-oqdx"}, "lidar.qdx", 2, 2, true},
+      {{"-o", "lidar.las", "-obin"}, "lidar.bin", 3, 3, true},
+      {{"-o", "lidar.las", "-oqi"}, "lidar.qi", 4, 4, true},
+      {{"-o", "lidar.qi", "-olas"}, "lidar.las", 1, 1, true},
+      {{"-o", "lidar.las", "-owrl"}, "lidar.wrl", 5, 5, true},
+      {{"-oqdx", "-o", "lidar"}, "lidar.qdx", 2, 2, true},
+      {{"-oqi", "-o", "lidar"}, "lidar.qi", 4, 4, true},
+      {{"-ocut", "2", "-o", "lidar_01.las"}, "lidar_.las", 1, 1, false},
+      {{"-o", "lidar_01.las", "-ocut", "2"}, "lidar_.las", 1, 1, false},
+      {{"-odix", "_g", "-o", "lidar.las"}, "lidar_g.las", 1, 1, false},
+      {{"-odix", "_g", "-o", "lidar"}, "lidar_g.las", 1, 0, false},
+      {{"-o", "lidar.las", "-odix", "_g"}, "lidar_g.las", 1, 1, false},
+      {{"-o", "dir.d/lidar.las", "-odix", "_g", "-ocut", "1"}, "dir.d/lidar_.las", 1, 1, false},
+      {{"-odix", "_g", "-ocut", "2", "-odir", "C:", "-o", "a/lidar_01.las"},
+       "C:/lidar__g.las",
+       1,
+       1,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    LASoutputOpener opener;
+    Args args(c.args);
+    const ParseRun run = runParse(opener, args);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(args.remaining().empty());
+    EXPECT_EQ(nameOf(opener), c.name);
+    EXPECT_EQ(opener.getFormat(), c.derived);
+    EXPECT_EQ(opener.formatWasSpecified(), c.specified);
+    EXPECT_TRUE(opener.active());
+    EXPECT_EQ(storedFormat(opener), c.stored);
+  }
+}
+
+TEST(LASoutputOpenerParse, FailsWhenAnOptionLacksItsValue) {
+  // Fault: an option without its value must make parse fail with its line, so the
+  // program can stop instead of taking the option for the output file name.
+  struct Case {
+    std::string option;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"-o", "ERROR: '-o' needs 1 argument: file_name\n"},
+      {"-odir", "ERROR: '-odir' needs 1 argument: directory\n"},
+      {"-odix", "ERROR: '-odix' needs 1 argument: appendix\n"},
+      {"-ocut", "ERROR: '-ocut' needs 1 argument: number of characters to cut\n"},
+      {"-chunk_size", "ERROR: '-chunk_size' needs 1 argument: number_points\n"},
+      {"-oparse", "ERROR: '-oparse' needs 1 argument: string\n"},
+      {"-osep", "ERROR: '-osep' needs 1 argument: separator\n"},
+      {"-oscale_rgb", "ERROR: '-oscale_rgb' needs 1 argument: scale\n"},
+      {"-io_obuffer", "ERROR: '-io_obuffer' needs 1 argument: size\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    LASoutputOpener opener;
+    Args args({"-olas", "-v", c.option});
+    const ParseRun run = runParse(opener, args);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.err, c.err);
+    // Options before stay consumed and set; the failing one and others stay.
+    EXPECT_EQ(args.remaining(), (std::vector<size_t>{2, 3}));
+    EXPECT_TRUE(opener.formatWasSpecified());
+    EXPECT_FALSE(opener.active());
+  }
+}
+
+TEST(LASoutputOpenerParse, StopsAtTheFirstFailure) {
+  LASoutputOpener opener;
+  Args args({"-o", "a.las", "-ocut", "-odix", "_g", "-o"});
+  // "-ocut" takes "-odix" as its value; "_g" is no option; the last "-o" fails.
+  const ParseRun run = runParse(opener, args);
+  EXPECT_FALSE(run.result);
+  EXPECT_EQ(run.err, "ERROR: '-o' needs 1 argument: file_name\n");
+  EXPECT_EQ(args.remaining(), (std::vector<size_t>{5, 6}));
+  EXPECT_EQ(nameOf(opener), "a.las");
+}
+
+TEST(LASoutputOpenerParse, HelpPrintsUsageAndStopsExamining) {
+  LASoutputOpener opener;
+  Args args({"-nil", "-h", "-o"});
+  const ParseRun run = runParse(opener, args);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(run.err, kUsage);
+  EXPECT_EQ(args.remaining(), (std::vector<size_t>{2, 3}));
+  EXPECT_TRUE(opener.getUseNil());
+}
+
+TEST(LASoutputOpenerParse, UsageText) {
+  LASoutputOpener opener;
+  testing::internal::CaptureStderr();
+  opener.usage();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), kUsage);
+}
+
+TEST(LASoutputOpenerParse, SettingsAndWhatStaysForTheCaller) {
+  LASoutputOpener opener;
+  Args args({"",      "-oforce", "-compatible", "-chunk_size", "-1",          "-oparse",
+             "xyzi",  "-v",      "-osep",       "comma",       "-oscale_rgb", "0.25",
+             "-opts", "-optx",   "-io_obuffer", "4096",        "-oqfit",      "-num_points",
+             "7",     "out.las", "-O",          "-o.las"});
+  const ParseRun run = runParse(opener, args);
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(run.err, "");
+  // "-oqfit" is named by the usage text but is not an option.
+  EXPECT_EQ(args.remaining(), (std::vector<size_t>{8, 17, 18, 19, 20, 21, 22}));
+  EXPECT_TRUE(opener.getForce());
+  EXPECT_FALSE(opener.getNative());
+  EXPECT_EQ(opener.getChunkSize(), 4294967295u);
+  EXPECT_STREQ(opener.getParseString(), "xyzi");
+  EXPECT_STREQ(opener.getSeparator(), "comma");
+  EXPECT_EQ(opener.getScaleRgb(), 0.25f);
+  EXPECT_TRUE(opener.getOpts());
+  EXPECT_TRUE(opener.getOptx());
+  EXPECT_EQ(opener.getIoObufferSize(), 4096u);
+  EXPECT_FALSE(opener.active());
+  EXPECT_FALSE(opener.formatWasSpecified());
+}
+
+TEST(LASoutputOpenerParse, NumbersReadLikeAtoiAndSaturate) {
+  struct Case {
+    std::string value;
+    uint32_t chunk_size;
+  };
+  const std::vector<Case> cases = {{"1000", 1000},
+                                   {" 25x", 25},
+                                   {"abc", 0},
+                                   {"99999999999", 2147483647},
+                                   {"-99999999999", 2147483648u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    LASoutputOpener opener;
+    Args args({"-chunk_size", c.value, "-ocut", c.value});
+    EXPECT_TRUE(runParse(opener, args).result);
+    EXPECT_EQ(opener.getChunkSize(), c.chunk_size);
+    EXPECT_EQ(opener.getCut(), static_cast<int32_t>(c.chunk_size));
+  }
+}
+
+TEST(LASoutputOpenerParse, LaterOfStdoutAndNilWins) {
+  struct Case {
+    std::vector<std::string> args;
+    bool use_stdout;
+    bool use_nil;
+  };
+  const std::vector<Case> cases = {
+      {{"-stdout"}, true, false},
+      {{"-nil"}, false, true},
+      {{"-stdout", "-nil"}, false, true},
+      {{"-nil", "-stdout"}, true, false},
+      {{"-compatible", "-native"}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    LASoutputOpener opener;
+    Args args(c.args);
+    EXPECT_TRUE(runParse(opener, args).result);
+    EXPECT_EQ(opener.getUseStdout(), c.use_stdout);
+    EXPECT_EQ(opener.getUseNil(), c.use_nil);
+    EXPECT_EQ(opener.pipesToStdout(), c.use_stdout);
+    EXPECT_EQ(opener.active(), c.use_stdout || c.use_nil);
+    EXPECT_TRUE(opener.getNative());
+  }
+  LASoutputOpener opener;
+  Args args({"-stdout", "-o", "x.las"});
+  runParse(opener, args);
+  EXPECT_FALSE(opener.pipesToStdout());
+}
+
+class LASoutputOpenerDirectory : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/opener_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    missing = dir + "/missing";
+  }
+  void TearDown() override { rmdir(dir.c_str()); }
+
+  std::string dir;
+  std::string missing;
+};
+
+TEST_F(LASoutputOpenerDirectory, MovesTheNameIntoTheDirectory) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string name;
+  };
+  const std::vector<Case> cases = {
+      {{"-odir", dir + "/", "-o", "a/b/c.las"}, dir + "/c.las"},
+      {{"-o", "a/b/c.las", "-odir", dir}, dir + "/c.las"},
+      {{"-o", "a\\b:c.las", "-odir", dir + "\\"}, dir + "/c.las"},
+      {{"-odir", "C:", "-o", "c.las"}, "C:/c.las"},
+      {{"-odir", "", "-o", "c.las"}, "/c.las"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    LASoutputOpener opener;
+    Args args(c.args);
+    const ParseRun run = runParse(opener, args);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(nameOf(opener), c.name);
+  }
+}
+
+TEST_F(LASoutputOpenerDirectory, RefusesWhatIsNoDirectory) {
+  // Fault: "-odir" naming no directory must make parse fail, so the program stops.
+  {
+    LASoutputOpener opener;
+    Args args({"-odir", missing, "-o", "c.las"});
+    const ParseRun run = runParse(opener, args);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.err, "ERROR: '" + missing + "' is not a valid directory\n");
+    EXPECT_EQ(args.remaining(), (std::vector<size_t>{3, 4}));
+    EXPECT_EQ(opener.getFileName(), nullptr);
+    EXPECT_EQ(opener.getDirectory(), missing);
+  }
+  {
+    // Given after the name, the directory is still applied to it.
+    LASoutputOpener opener;
+    Args args({"-o", "c.las", "-odir", missing + "/"});
+    const ParseRun run = runParse(opener, args);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.err, "ERROR: '" + missing + "/' is not a valid directory\n");
+    EXPECT_EQ(nameOf(opener), missing + "/c.las");
+  }
+  {
+    // "/" is stored as the empty directory, which does not exist.
+    LASoutputOpener opener;
+    Args args({"-odir", "/"});
+    const ParseRun run = runParse(opener, args);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.err, "ERROR: '/' is not a valid directory\n");
+    EXPECT_STREQ(opener.getDirectory(), "");
+  }
+  {
+    // A plain file is no directory.
+    LASoutputOpener opener;
+    EXPECT_FALSE(opener.setDirectory("/proc/self/stat"));
+  }
+}
+
+TEST_F(LASoutputOpenerDirectory, WarnsAboutQuotesAndSemicolons) {
+  const std::string warning =
+      "WARNING: specified '-odir' seems to contain a substring '\\\"' such\n"
+      "         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n"
+      "         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n"
+      "         instead.\n";
+  for (const std::string& value : {std::string("D:\""), dir + ";x"}) {
+    SCOPED_TRACE(value);
+    LASoutputOpener opener;
+    Args args({"-odir", value});
+    const ParseRun run = runParse(opener, args);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.err, warning + "ERROR: '" + value + "' is not a valid directory\n");
+  }
+  LASoutputOpener opener;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(opener.setDirectory("D;:"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), warning);
+}
+
+TEST(LASoutputOpenerNames, SettersApplyToTheNameInOrder) {
+  LASoutputOpener opener;
+  EXPECT_TRUE(opener.setDirectory("C:"));
+  opener.setCut(1);
+  opener.setAppendix("_g");
+  opener.setFileName("x/ab1.las  ");
+  EXPECT_EQ(nameOf(opener), "C:/ab_g.las");
+  // The name may be given its own storage back.
+  opener.setFileName(opener.getFileName());
+  EXPECT_EQ(nameOf(opener), "C:/ab__g.las");
+  EXPECT_TRUE(opener.setDirectory(nullptr));
+  opener.setAppendix(nullptr);
+  opener.setCut(0);
+  opener.setFileName(opener.getFileName());
+  EXPECT_EQ(nameOf(opener), "C:/ab__g.las");
+  opener.setFileName(nullptr);
+  EXPECT_EQ(opener.getFileName(), nullptr);
+  EXPECT_FALSE(opener.active());
+}
+
+TEST(LASoutputOpenerNames, AppendixWithoutExtensionGoesAtTheEnd) {
+  struct Case {
+    std::string name;
+    std::string result;
+  };
+  // The appendix goes before the last mark when that is a '.', else at the end.
+  const std::vector<Case> cases = {
+      {"lidar.las", "lidar_g.las"},
+      {"a.b\\c", "a.b\\c_g"},  // ".b\c" is its extension, but the last mark is '\'
+      {".las", ".las_g"},      // a '.' at index 0 is never a mark
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASoutputOpener opener;
+    opener.setFileName(c.name.c_str());
+    opener.addAppendix("_g");
+    EXPECT_EQ(nameOf(opener), c.result);
+  }
+}
+
+TEST(LASoutputOpenerNames, CutOfZeroOrBelowChangesNothing) {
+  // Fault: a cut of 0 or below must leave the name alone, not grow or corrupt it.
+  for (const char* value : {"0", "-3", "-2147483648"}) {
+    SCOPED_TRACE(value);
+    LASoutputOpener opener;
+    Args args({"-ocut", value, "-o", "lidar_01.las", "-ocut", value});
+    EXPECT_TRUE(runParse(opener, args).result);
+    EXPECT_EQ(nameOf(opener), "lidar_01.las");
+    opener.cutCharacters(-5);
+    EXPECT_EQ(nameOf(opener), "lidar_01.las");
+    opener.makeFileName("lidar_01.las", -1);
+    EXPECT_EQ(nameOf(opener), "lidar_01_1.las");
+  }
+}
+
+TEST(LASoutputOpenerNames, CutBeyondTheStemLeavesAnEmptyStem) {
+  // Fault: a cut longer than the text before the extension must stop at its start.
+  struct Case {
+    std::string name;
+    int32_t cut;
+    std::string result;
+  };
+  const std::vector<Case> cases = {
+      {"lidar.las", 5, ".las"},
+      {"lidar.las", 6, ".las"},
+      {"lidar.las", 2147483647, ".las"},
+      {"d/lidar.las", 4, "d/l.las"},
+      {"a.b\\c", 4, "a"},  // last mark is a separator: cut from the end
+      {"a.b\\c", 9, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + " " + std::to_string(c.cut));
+    LASoutputOpener opener;
+    opener.setFileName(c.name.c_str());
+    opener.cutCharacters(c.cut);
+    EXPECT_EQ(nameOf(opener), c.result);
+  }
+}
+
+TEST(LASoutputOpenerNames, ExtensionRewritesNeverOverrunTheName) {
+  // Fault: rewriting a name in place wrote past its storage when the new text
+  // was longer (a three-letter extension over "qi", an appendix, digits).
+  LASoutputOpener opener;
+  opener.setFileName("q.qi");
+  EXPECT_TRUE(opener.setFormat(LASoutputOpener::FormatWRL));
+  EXPECT_EQ(nameOf(opener), "q.wrl");
+  EXPECT_TRUE(opener.setFormat(LASoutputOpener::FormatQFIT));
+  EXPECT_EQ(nameOf(opener), "q.qi");
+  opener.setAppendix("_a_long_appendix");
+  EXPECT_EQ(nameOf(opener), "q_a_long_appendix.qi");
+  opener.makeNumberedFileName(nullptr, 12);
+  EXPECT_EQ(nameOf(opener), "q_a_long_appendix_000000000000.xxx");
+  opener.makeFileName(nullptr, 7);
+  EXPECT_EQ(nameOf(opener), "q_a_long_appendix_000000000007.qi");
+}
+
+TEST(LASoutputOpenerNames, FormatSetters) {
+  LASoutputOpener opener;
+  opener.setFileName("lidar.las");
+  EXPECT_FALSE(opener.setFormat(7));
+  EXPECT_FALSE(opener.formatWasSpecified());
+  EXPECT_EQ(nameOf(opener), "lidar.las");
+  EXPECT_TRUE(opener.setFormat(6));
+  EXPECT_EQ(nameOf(opener), "lidar.txt");
+  EXPECT_STREQ(opener.getFormatName(), "txt");
+
+  struct Case {
+    const char* name;
+    uint32_t format;
+    std::string file_name;
+  };
+  const std::vector<Case> cases = {
+      {"qdx", 2, "lidar.qdx"},   {"LAS", 1, "lidar.las"}, {"x.bin", 3, "lidar.bin"},
+      {"QI", 4, "lidar.qi"},     {"wrl", 5, "lidar.wrl"}, {"Las", 6, "lidar.txt"},
+      {"atlas", 1, "lidar.las"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(opener.setFormatByName(c.name));
+    EXPECT_EQ(opener.getFormat(), c.format);
+    EXPECT_TRUE(opener.formatWasSpecified());
+    EXPECT_EQ(nameOf(opener), c.file_name);
+  }
+  opener.setFormatByName("bin");
+  EXPECT_TRUE(opener.setFormatByName(nullptr));
+  EXPECT_FALSE(opener.formatWasSpecified());
+  EXPECT_EQ(opener.getFormat(), 3u);  // derived from "lidar.bin" again
+  EXPECT_EQ(storedFormat(opener), 0u);
+
+  // Without a last '.', the name keeps its text.
+  LASoutputOpener dotless;
+  dotless.setFileName(".las");
+  dotless.setFormat(2);
+  EXPECT_EQ(nameOf(dotless), ".las");
+  EXPECT_EQ(dotless.getFormat(), 2u);
+
+  EXPECT_EQ(LASoutputOpener::formatName(7), nullptr);
+  EXPECT_STREQ(LASoutputOpener::formatName(0), "las");
+  EXPECT_STREQ(LASoutputOpener::formatName(4), "qi");
+}
+
+TEST(LASoutputOpenerNames, FileNameBaseAndFileNameOnly) {
+  struct Case {
+    std::string name;
+    std::string base;
+    std::string only;
+  };
+  const std::vector<Case> cases = {
+      {"lidar.las", "lidar", "lidar.las"},
+      {"d/e.f/lidar.las", "d/e.f/lidar", "lidar.las"},
+      {"a/b\\c:d.qi", "a/b\\c:d", "d.qi"},
+      {"a.b\\c", "a.b\\c", "c"},
+      {".las", "", ".las"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASoutputOpener opener;
+    opener.setFileName(c.name.c_str());
+    ASSERT_EQ(nameOf(opener), c.name);
+    EXPECT_EQ(takeBase(opener), c.base);
+    EXPECT_EQ(std::string(opener.getFileNameOnly()), c.only);
+  }
+  LASoutputOpener opener;
+  EXPECT_EQ(takeBase(opener), "<null>");
+  EXPECT_EQ(opener.getFileNameOnly(), nullptr);
+}
+
+TEST(LASoutputOpenerNames, FileNameBaseJoinsDirectoryWithSlash) {
+  // Fault: without a file name the base joined the directory with a backslash.
+  LASoutputOpener opener;
+  EXPECT_TRUE(opener.setDirectory("C:"));
+  EXPECT_EQ(takeBase(opener), "C:/");
+}
+
+TEST(LASoutputOpenerNames, NumberedFileNameTemplate) {
+  struct Case {
+    const char* current;
+    const char* name;
+    int32_t digits;
+    std::string result;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, "lidar.las", 3, "lidar_000.xxx"},
+      {nullptr, nullptr, 7, "output_0000000.xxx"},
+      {"a/b.las", nullptr, 2, "a/b_00.xxx"},
+      {"a.las", "c.d/e", 1, "c_0.xxx"},  // the last '.' may lie in a directory
+      {nullptr, "lidar.las", 0, "lidar_.xxx"},
+      {nullptr, "lidar.las", -4, "lidar_.xxx"},
+      {nullptr, ".las", 2, ".las_00.xxx"},  // no last '.': the number is appended
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    LASoutputOpener opener;
+    opener.setFileName(c.current);
+    opener.makeNumberedFileName(c.name, c.digits);
+    EXPECT_EQ(nameOf(opener), c.result);
+  }
+}
+
+TEST(LASoutputOpenerNames, MakeFileName) {
+  const std::string same = "         you can override this safety measure with '-oforce'.\n";
+  struct Case {
+    uint32_t format;
+    int32_t cut;
+    const char* appendix;
+    const char* directory;
+    bool force;
+    const char* name;
+    int32_t number;
+    std::string result;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {1, 0, nullptr, nullptr, false, "lidar.las", -1, "lidar_1.las", ""},
+      {1, 0, nullptr, nullptr, false, "lidar.las", -2, "temp.las",
+       "WARNING: generated output name 'lidar.las'\n"
+       "         identical to input name. changed to 'temp.las'.\n" +
+           same},
+      {0, 0, nullptr, nullptr, false, "lidar.las", -2, "temp.las",
+       "WARNING: generated output name 'lidar.las'\n"
+       "         identical to input name. changed to 'temp.las'.\n" +
+           same},
+      {1, 0, nullptr, nullptr, true, "lidar.las", -2, "lidar.las", ""},
+      {2, 0, nullptr, nullptr, false, "lidar.las", -2, "lidar.qdx", ""},
+      {1, 0, "_g", nullptr, false, "lidar.las", -1, "lidar_g.las", ""},
+      {1, 2, nullptr, nullptr, false, "lidar_01.las", -1, "lidar_.las", ""},
+      {2, 9, "_g", nullptr, false, "lidar.las", -1, "_g.qdx", ""},
+      {1, 0, nullptr, "out", false, "a/lidar.las", -1, "out/lidar.las", ""},
+      {4, 0, nullptr, nullptr, false, nullptr, -1, "output.qi", ""},
+      {4, 0, nullptr, "out", false, nullptr, -3, "out/output.qi", ""},
+      {1, 0, nullptr, nullptr, false, nullptr, 42, "output_0000042.las", ""},
+      {1, 0, nullptr, nullptr, false, nullptr, 12345678, "output_2345678.las",
+       "WARNING: file name number 12345678 too big to store in 'output_2345678.xxx'. use more "
+       "digits.\n"},
+      {2, 0, nullptr, nullptr, false, "tile_000.las", 7, "tile_007.qdx", ""},
+      {1, 1, nullptr, nullptr, false, "tile_0000.las", 35, "tile_035.las", ""},
+      {5, 0, nullptr, "C:", false, "x/tile_0.las", 0, "C:/tile_0.wrl", ""},
+      {1, 0, nullptr, nullptr, false, "tile_007.las", 7, "temp.las",
+       "WARNING: generated output name 'tile_007.las'\n"
+       "         identical to input name. changed to 'temp.las'.\n" +
+           same},
+      {2, 0, nullptr, nullptr, false, "lidar.las", 3, "lidar.qdx",
+       "WARNING: file name number 3 too big to store in 'lidar.las'. use more digits.\n"},
+      {1, 0, nullptr, nullptr, false, "tile_00", 5, "tile_05.las", ""},  // no extension
+      {6, 0, nullptr, nullptr, false, "9.las", 4, "9.txt",               // index 0 is kept
+       "WARNING: file name number 4 too big to store in '9.las'. use more digits.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    LASoutputOpener opener;
+    opener.setFormat(c.format);
+    opener.setCut(c.cut);
+    opener.setAppendix(c.appendix);
+    opener.setDirectory(c.directory);
+    opener.setForce(c.force);
+    testing::internal::CaptureStderr();
+    opener.makeFileName(c.name, c.number);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_EQ(nameOf(opener), c.result);
+  }
+}
+
+TEST(LASoutputOpenerNames, MakeFileNameFromItsOwnName) {
+  LASoutputOpener opener;
+  opener.setFileName("tile_00.las");
+  opener.makeFileName(opener.getFileName(), -1);
+  EXPECT_EQ(nameOf(opener), "tile_00_1.las");
+  opener.makeFileName(opener.getFileName(), 5);
+  EXPECT_EQ(nameOf(opener), "tile_00_5.las");
+}
+
+}  // namespace
