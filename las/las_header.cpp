@@ -1,0 +1,247 @@
+// The LAS header in memory: adding and replacing variable-length records,
+// releasing everything the header owns, and the checks made before a header is
+// written.
+#include "las/las_header.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "compressor/quodax.h"
+
+void LASextraAttributes::clearAttributes() {
+  if (!owns_attributes || attribute_descriptors == nullptr) return;
+  attribute_count = 0;
+  std::free(attribute_descriptors);
+  std::free(attribute_offsets);
+  std::free(attribute_sizes);
+  attribute_descriptors = nullptr;
+  attribute_offsets = nullptr;
+  attribute_sizes = nullptr;
+}
+
+LASheader::~LASheader() { clean(); }
+
+void LASheader::releasePayload(uint8_t* payload, const uint8_t* keep) {
+  if (payload == nullptr || payload == keep) return;
+  // The extra-bytes descriptor array is released by its owner, clearAttributes.
+  if (static_cast<const void*>(payload) == static_cast<const void*>(attribute_descriptors)) return;
+  if (vlr_wave_packet_descr != nullptr) {
+    for (uint32_t i = 0; i < las_format::kWavePacketDescriptorSlots; i++) {
+      if (static_cast<void*>(vlr_wave_packet_descr[i]) == payload) {
+        vlr_wave_packet_descr[i] = nullptr;
+      }
+    }
+  }
+  delete[] payload;
+}
+
+bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_length_after_header,
+                       uint8_t* data, bool keep_description, const char* description,
+                       bool keep_existing) {
+  if (user_id == nullptr) {
+    std::fprintf(stderr, "ERROR: user_id pointer is zero\n");
+    return false;
+  }
+  uint32_t i = 0;
+  bool replaced = false;
+  if (vlrs == nullptr) {
+    vlrs = static_cast<LASvlrRecord*>(std::malloc(sizeof(LASvlrRecord)));
+    if (vlrs == nullptr) throw std::bad_alloc();
+    offset_to_point_data += las_format::kVlrHeaderSize;
+    number_of_variable_length_records = 1;
+  } else {
+    if (!keep_existing) {
+      for (; i < number_of_variable_length_records; i++) {
+        if (std::strncmp(vlrs[i].user_id, user_id, las_format::kUserIdSize) == 0 &&
+            vlrs[i].record_id == record_id) {
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (replaced) {
+      LASvlrRecord& old = vlrs[i];
+      if (old.record_length_after_header != 0) {
+        offset_to_point_data -= old.record_length_after_header;
+        releasePayload(old.data, data);
+        old.data = nullptr;
+      }
+    } else {
+      const size_t count = static_cast<size_t>(number_of_variable_length_records) + 1;
+      void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
+      if (grown == nullptr) throw std::bad_alloc();
+      vlrs = static_cast<LASvlrRecord*>(grown);
+      i = number_of_variable_length_records;
+      offset_to_point_data += las_format::kVlrHeaderSize;
+      number_of_variable_length_records += 1;
+    }
+  }
+
+  LASvlrRecord& entry = vlrs[i];
+  char old_description[las_format::kDescriptionSize];
+  const bool keep_old_description = replaced && keep_description;
+  if (keep_old_description)
+    std::memcpy(old_description, entry.description, sizeof(old_description));
+  std::memset(&entry, 0, sizeof(entry));
+  entry.reserved = 0;
+  // The first 16 characters; a shorter text stays padded with the cleared NULs.
+  for (uint32_t c = 0; c < las_format::kUserIdSize && user_id[c] != '\0'; c++) {
+    entry.user_id[c] = user_id[c];
+  }
+  entry.record_id = record_id;
+  entry.record_length_after_header = record_length_after_header;
+  if (keep_old_description) {
+    std::memcpy(entry.description, old_description, sizeof(old_description));
+  } else {
+    std::snprintf(entry.description, sizeof(entry.description), "%.31s",
+                  description != nullptr ? description : las_format::kDefaultVlrDescription);
+  }
+  if (record_length_after_header != 0) {
+    offset_to_point_data += record_length_after_header;
+    entry.data = data;
+  } else {
+    entry.data = nullptr;
+  }
+  return true;
+}
+
+void LASheader::clean() {
+  // 1. user data in the header
+  delete[] user_data_in_header;
+  user_data_in_header = nullptr;
+  user_data_in_header_size = 0;
+
+  // 2. records; the wave packet descriptors are released as their payloads
+  const void* const shared = attribute_descriptors;
+  if (vlrs != nullptr) {
+    for (uint32_t i = 0; i < number_of_variable_length_records; i++) {
+      if (vlrs[i].data != nullptr && static_cast<const void*>(vlrs[i].data) != shared) {
+        delete[] vlrs[i].data;
+      }
+    }
+    std::free(vlrs);
+    vlrs = nullptr;
+    delete[] vlr_wave_packet_descr;
+    vlr_wave_packet_descr = nullptr;
+    number_of_variable_length_records = 0;
+  }
+
+  // 3. extended records
+  if (evlrs != nullptr) {
+    for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
+      if (evlrs[i].data != nullptr && static_cast<const void*>(evlrs[i].data) != shared) {
+        delete[] evlrs[i].data;
+      }
+    }
+    std::free(evlrs);
+    evlrs = nullptr;
+    start_of_first_extended_variable_length_record = 0;
+    number_of_extended_variable_length_records = 0;
+  }
+
+  // 4. optional records
+  delete compressor_descriptor;
+  compressor_descriptor = nullptr;
+  delete vlr_lastiling;
+  vlr_lastiling = nullptr;
+  delete vlr_lasoriginal;
+  vlr_lasoriginal = nullptr;
+
+  // 5. user data after the header
+  delete[] user_data_after_header;
+  user_data_after_header = nullptr;
+  user_data_after_header_size = 0;
+
+  // 6. the extra-bytes description
+  clearAttributes();
+
+  // 7. every field after the scale factors becomes 0. A slot array left without
+  // records (its descriptors were never registered) is released here too.
+  delete[] vlr_wave_packet_descr;
+  x_offset = y_offset = z_offset = 0.0;
+  owns_attributes = 0;
+  attribute_count = 0;
+  attribute_descriptors = nullptr;
+  attribute_offsets = nullptr;
+  attribute_sizes = nullptr;
+  std::memset(file_signature, 0, sizeof(file_signature));
+  file_source_ID = 0;
+  global_encoding = 0;
+  project_ID_GUID_data_1 = 0;
+  project_ID_GUID_data_2 = 0;
+  project_ID_GUID_data_3 = 0;
+  std::memset(project_ID_GUID_data_4, 0, sizeof(project_ID_GUID_data_4));
+  version_major = 0;
+  version_minor = 0;
+  std::memset(system_identifier, 0, sizeof(system_identifier));
+  std::memset(generating_software, 0, sizeof(generating_software));
+  file_creation_day = 0;
+  file_creation_year = 0;
+  header_size = 0;
+  offset_to_point_data = 0;
+  number_of_variable_length_records = 0;
+  point_data_format = 0;
+  point_data_record_length = 0;
+  number_of_point_records = 0;
+  std::memset(number_of_points_by_return, 0, sizeof(number_of_points_by_return));
+  max_x = min_x = max_y = min_y = max_z = min_z = 0.0;
+  start_of_waveform_data_packet_record = 0;
+  start_of_first_extended_variable_length_record = 0;
+  number_of_extended_variable_length_records = 0;
+  extended_number_of_point_records = 0;
+  std::memset(extended_number_of_points_by_return, 0, sizeof(extended_number_of_points_by_return));
+  user_data_in_header_size = 0;
+  user_data_in_header = nullptr;
+  vlrs = nullptr;
+  evlrs = nullptr;
+  vlr_wave_packet_descr = nullptr;
+  compressor_descriptor = nullptr;
+  vlr_lastiling = nullptr;
+  vlr_lasoriginal = nullptr;
+  user_data_after_header_size = 0;
+  user_data_after_header = nullptr;
+
+  // 8. defaults
+  std::memcpy(file_signature, las_format::kFileSignature, las_format::kFileSignatureSize);
+  version_major = 1;
+  version_minor = 2;
+  header_size = las_format::kHeaderSize12;
+  offset_to_point_data = las_format::kHeaderSize12;
+  point_data_record_length = las_format::kPointRecordSize[0];
+  x_scale_factor = y_scale_factor = z_scale_factor = las_format::kDefaultScaleFactor;
+}
+
+bool LASheader::check() const {
+  if (std::memcmp(file_signature, las_format::kFileSignature, las_format::kFileSignatureSize) !=
+      0) {
+    // The signature is not NUL-terminated: the precision stops at its 4 bytes.
+    std::fprintf(stderr, "ERROR: wrong file signature '%4.4s'\n", file_signature);
+    return false;
+  }
+  if (version_major != 1 || version_minor > las_format::kMaxVersionMinor) {
+    std::fprintf(stderr,
+                 "WARNING: unknown version %d.%d (should be 1.0 or 1.1 or 1.2 or 1.3 or 1.4)\n",
+                 version_major, version_minor);
+  }
+  if (header_size < las_format::kHeaderSize12) {
+    std::fprintf(stderr, "ERROR: header size is %d but should be at least 227\n", header_size);
+    return false;
+  }
+  if (offset_to_point_data < header_size) {
+    std::fprintf(stderr, "ERROR: offset to point data %d is smaller than header size %d\n",
+                 static_cast<int>(offset_to_point_data), header_size);
+    return false;
+  }
+  if (x_scale_factor == 0.0) std::fprintf(stderr, "WARNING: x scale factor is zero.\n");
+  if (y_scale_factor == 0.0) std::fprintf(stderr, "WARNING: y scale factor is zero.\n");
+  if (z_scale_factor == 0.0) std::fprintf(stderr, "WARNING: z scale factor is zero.\n");
+  const bool inverted = max_x < min_x || max_y < min_y || max_z < min_z;
+  if (inverted && (number_of_point_records != 0 || extended_number_of_point_records != 0)) {
+    std::fprintf(stderr, "WARNING: invalid bounding box [ %g %g %g / %g %g %g ]\n", min_x, min_y,
+                 min_z, max_x, max_y, max_z);
+  }
+  return true;
+}

@@ -1,0 +1,178 @@
+// Laying a point out for a point format or an item list (which items it has and
+// where each item's bytes are in the point), and copying the values of one point
+// into another of possibly different format.
+#include "las/las_point_record.h"
+
+#include <cstdio>
+
+#include "compressor/quodax.h"
+
+namespace {
+
+// Nearest integer, halves away from zero. Requires: |v| fits an int32_t.
+int32_t roundHalfAway(double v) { return static_cast<int32_t>(v >= 0.0 ? v + 0.5 : v - 0.5); }
+
+}  // namespace
+
+LASpointRecord::LASpointRecord()
+    : extra_bytes(nullptr),
+      scale_offset(nullptr),
+      extra_attributes(nullptr),
+      item_pointers(nullptr),
+      has_gps_time(0),
+      has_rgb(0),
+      has_nir(0),
+      has_wavepacket(0),
+      extra_bytes_size(0),
+      record_size(0),
+      num_items(0),
+      items(nullptr) {
+  resetValues();
+}
+
+LASpointRecord::~LASpointRecord() { releaseLayout(); }
+
+void LASpointRecord::resetValues() {
+  // The whole prefix, unused bytes 26-31 included, so a point's bytes depend
+  // only on its values.
+  std::memset(fixed_bytes, 0, sizeof(fixed_bytes));
+  std::memset(wavepacket.bytes, 0, sizeof(wavepacket.bytes));
+  fixed_bytes[14] = 0x09;  // return 1 of 1
+  fixed_bytes[24] = 0x11;  // extended return 1 of 1
+}
+
+void LASpointRecord::releaseLayout() {
+  delete[] extra_bytes;
+  extra_bytes = nullptr;
+  delete[] item_pointers;
+  item_pointers = nullptr;
+  delete[] items;
+  items = nullptr;
+  has_gps_time = has_rgb = has_nir = has_wavepacket = 0;
+  extra_bytes_size = 0;
+  record_size = 0;
+  num_items = 0;
+}
+
+bool LASpointRecord::initFromFormat(const LASscaleOffset* scale_offset, uint8_t point_type,
+                                    uint16_t point_size,
+                                    const LASextraAttributes* extra_attributes) {
+  resetValues();
+  releaseLayout();
+  {
+    Quodax quodax;
+    if (!quodax.setupItems(num_items, items, point_type, point_size, Quodax::CompressorNone)) {
+      std::fprintf(stderr, "ERROR: unknown point type %d with point size %d\n", point_type,
+                   point_size);
+      return false;
+    }
+  }
+  return layOut(scale_offset, extra_attributes);
+}
+
+bool LASpointRecord::initFromItems(const LASscaleOffset* scale_offset, uint16_t num_items,
+                                   const LASitem* items,
+                                   const LASextraAttributes* extra_attributes) {
+  resetValues();
+  releaseLayout();
+  if (num_items != 0 && items == nullptr) {
+    std::fprintf(stderr, "ERROR: items pointer is zero\n");
+    return false;
+  }
+  this->items = new LASitem[num_items]();
+  this->num_items = num_items;
+  for (uint16_t i = 0; i < num_items; i++) this->items[i] = items[i];
+  return layOut(scale_offset, extra_attributes);
+}
+
+bool LASpointRecord::layOut(const LASscaleOffset* scale_offset,
+                            const LASextraAttributes* extra_attributes) {
+  item_pointers = new uint8_t*[num_items]();
+  for (uint16_t i = 0; i < num_items; i++) {
+    const LASitem& item = items[i];
+    record_size += item.size;
+    switch (item.type) {
+      case LASitem::BYTE:
+      case LASitem::BYTE14:
+        // A point has one extra-bytes buffer; a second extra-bytes item would
+        // orphan the first buffer and the pointer into it.
+        if (extra_bytes != nullptr) {
+          std::fprintf(stderr, "ERROR: more than one extra bytes item\n");
+          return false;
+        }
+        extra_bytes = new uint8_t[item.size]();
+        extra_bytes_size = item.size;
+        item_pointers[i] = extra_bytes;
+        break;
+      case LASitem::POINT10:
+        item_pointers[i] = fixed_bytes;
+        break;
+      case LASitem::GPSTIME11:
+        item_pointers[i] = fixed_bytes + las_format::kPointOffsetGpsTime;
+        has_gps_time = 1;
+        break;
+      case LASitem::RGB12:
+      case LASitem::RGB14:
+        item_pointers[i] = fixed_bytes + las_format::kPointOffsetRgb;
+        has_rgb = 1;
+        break;
+      case LASitem::WAVEPACKET13:
+      case LASitem::WAVEPACKET14:
+        item_pointers[i] = wavepacket.bytes;
+        has_wavepacket = 1;
+        break;
+      case LASitem::POINT14:
+        item_pointers[i] = fixed_bytes;
+        has_gps_time = 1;
+        setExtendedPointType(1);
+        break;
+      case LASitem::RGBNIR14:
+        item_pointers[i] = fixed_bytes + las_format::kPointOffsetRgb;
+        has_rgb = 1;
+        has_nir = 1;
+        break;
+      default:
+        return false;
+    }
+  }
+  this->scale_offset = scale_offset;
+  this->extra_attributes = extra_attributes;
+  return true;
+}
+
+LASpointRecord& LASpointRecord::operator=(const LASpointRecord& other) {
+  if (this == &other) return *this;
+  const uint8_t* src = other.fixed_bytes;
+
+  // X, Y, Z, intensity, the two flag bytes, scan angle rank, user data, point
+  // source ID (bytes 0-19) and the spare byte.
+  std::memcpy(fixed_bytes, src, 20);
+  fixed_bytes[25] = src[25];
+
+  if (other.has_gps_time) std::memcpy(fixed_bytes + 32, src + 32, 8);
+  if (other.has_rgb) std::memcpy(fixed_bytes + 40, src + 40, other.has_nir ? 8 : 6);
+  if (other.has_wavepacket) std::memcpy(wavepacket.bytes, other.wavepacket.bytes, 29);
+  if (extra_bytes != nullptr && other.extra_bytes != nullptr) {
+    const int32_t n =
+        extra_bytes_size < other.extra_bytes_size ? extra_bytes_size : other.extra_bytes_size;
+    if (n > 0) std::memcpy(extra_bytes, other.extra_bytes, static_cast<size_t>(n));
+  }
+
+  if (other.getExtendedPointType() != 0) {
+    // Scan angle, channel and flags, classification, returns; this point keeps
+    // its own extended_point_type bits.
+    std::memcpy(fixed_bytes + 20, src + 20, 2);
+    fixed_bytes[22] = static_cast<uint8_t>((fixed_bytes[22] & 0x03) | (src[22] & 0xFC));
+    fixed_bytes[23] = src[23];
+    fixed_bytes[24] = src[24];
+  } else if (getExtendedPointType() != 0) {
+    setExtendedClassification(other.getClassification());
+    setExtendedClassificationFlags((src[15] >> 5) & 0x07);  // synthetic, keypoint, withheld
+    setExtendedReturnNumber(other.getReturnNumber());
+    setExtendedNumberOfReturns(other.getNumberOfReturns());
+    setExtendedScanAngle(
+        static_cast<int16_t>(roundHalfAway(static_cast<double>(other.getScanAngleRank()) / 0.006)));
+    setScannerChannel(other.getScannerChannel());
+  }
+  return *this;
+}

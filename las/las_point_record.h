@@ -1,0 +1,194 @@
+// One point of any LAS point data format 0 to 10 in memory. Its first 77 bytes
+// are a fixed little-endian layout whose pieces are the point items exactly as a
+// file stores them, so the item writers take their bytes straight from the point
+// through `item_pointers`:
+//    0 I32 X   4 I32 Y   8 I32 Z   12 U16 intensity
+//   14 return_number (bits 0-2), number_of_returns (3-5), scan_direction_flag (6),
+//      edge_of_flight_line (7)
+//   15 classification (bits 0-4), synthetic (5), keypoint (6), withheld (7)
+//   16 I8 scan_angle_rank   17 U8 user_data   18 U16 point_source_ID
+//   20 I16 extended_scan_angle
+//   22 extended_point_type (bits 0-1), scanner_channel (2-3),
+//      extended_classification_flags (4-7: synthetic, keypoint, withheld, overlap)
+//   23 U8 extended_classification
+//   24 extended_return_number (bits 0-3), extended_number_of_returns (4-7)
+//   25 U8 spare_byte   26-31 unused   32 F64 gps_time   40 U16[4] rgb (R, G, B, NIR)
+//   48 the 29-byte wave packet
+// Item views: POINT10 0-19, POINT14 0-39, GPSTIME11 32-39, RGB12/RGB14 40-45,
+// RGBNIR14 40-47, WAVEPACKET13/14 48-76, BYTE/BYTE14 the extra_bytes buffer.
+// Fields are read and written through memcpy accessors, never through casts.
+#ifndef MORROWTIDE_LAS_LAS_POINT_RECORD_H
+#define MORROWTIDE_LAS_LAS_POINT_RECORD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "compressor/las_item.h"
+#include "las/las_format.h"
+#include "las/las_header.h"
+
+// The 29-byte wave packet of a point (item WAVEPACKET13/WAVEPACKET14), packed:
+//    0 U8 index   1 U64 offset   9 U32 size   13 F32 location
+//   17 F32 x_t   21 F32 y_t   25 F32 z_t
+class LASwavepacket final {
+ public:
+  uint8_t* data() { return bytes; }
+  const uint8_t* data() const { return bytes; }
+
+  uint8_t getIndex() const { return bytes[0]; }  // descriptor index; 0 = no packet
+  uint64_t getOffset() const { return get<uint64_t>(1); }
+  uint32_t getSize() const { return get<uint32_t>(9); }
+  float getLocation() const { return get<float>(13); }
+  float getXt() const { return get<float>(17); }
+  float getYt() const { return get<float>(21); }
+  float getZt() const { return get<float>(25); }
+
+  void setIndex(uint8_t v) { bytes[0] = v; }
+  void setOffset(uint64_t v) { set(1, v); }
+  void setSize(uint32_t v) { set(9, v); }
+  void setLocation(float v) { set(13, v); }
+  void setXt(float v) { set(17, v); }
+  void setYt(float v) { set(21, v); }
+  void setZt(float v) { set(25, v); }
+
+  uint8_t bytes[las_format::kWavePacketSize];
+
+ private:
+  template <typename T>
+  T get(size_t at) const {
+    T v;
+    std::memcpy(&v, bytes + at, sizeof(T));
+    return v;
+  }
+  template <typename T>
+  void set(size_t at, T v) {
+    std::memcpy(bytes + at, &v, sizeof(T));
+  }
+};
+static_assert(sizeof(LASwavepacket) == 29 && alignof(LASwavepacket) == 1,
+              "a wave packet is 29 packed bytes");
+
+// Construction gives the reset values (return 1 of 1, everything else 0, all 77
+// prefix bytes defined) and no layout. Owns its extra bytes, item list and item
+// pointers: copy construction is deleted; assignment copies values only.
+class LASpointRecord final {
+ public:
+  LASpointRecord();
+  ~LASpointRecord();
+  LASpointRecord(const LASpointRecord&) = delete;
+
+  // Lays the point out for point format `point_type` of `point_size` bytes.
+  // False, printing "ERROR: unknown point type %d with point size %d\n", for a
+  // format above 10. A size below the format's base size warns and uses it.
+  // `scale_offset` and `extra_attributes` are not owned (either may be null).
+  bool initFromFormat(const LASscaleOffset* scale_offset, uint8_t point_type, uint16_t point_size,
+                      const LASextraAttributes* extra_attributes);
+  // Lays the point out for a copy of `items`. False, without a message, for an
+  // item of type 1 to 5 or above 14. After false, lay the point out again.
+  bool initFromItems(const LASscaleOffset* scale_offset, uint16_t num_items, const LASitem* items,
+                     const LASextraAttributes* extra_attributes);
+  // Copies the values of `other` into this point, deriving the LAS 1.4 fields
+  // from legacy ones when this point is a LAS 1.4 point and `other` is not. The
+  // layout of this point (items, pointers, flags, sizes) stays as it is.
+  LASpointRecord& operator=(const LASpointRecord& other);
+
+  int32_t getX() const { return get<int32_t>(0); }
+  int32_t getY() const { return get<int32_t>(4); }
+  int32_t getZ() const { return get<int32_t>(8); }
+  uint16_t getIntensity() const { return get<uint16_t>(12); }
+  uint8_t getReturnNumber() const { return fixed_bytes[14] & 0x07; }
+  uint8_t getNumberOfReturns() const { return (fixed_bytes[14] >> 3) & 0x07; }
+  uint8_t getScanDirectionFlag() const { return (fixed_bytes[14] >> 6) & 0x01; }
+  uint8_t getEdgeOfFlightLine() const { return fixed_bytes[14] >> 7; }
+  uint8_t getClassification() const { return fixed_bytes[15] & 0x1F; }
+  uint8_t getSyntheticFlag() const { return (fixed_bytes[15] >> 5) & 0x01; }
+  uint8_t getKeypointFlag() const { return (fixed_bytes[15] >> 6) & 0x01; }
+  uint8_t getWithheldFlag() const { return fixed_bytes[15] >> 7; }
+  int8_t getScanAngleRank() const { return get<int8_t>(16); }
+  uint8_t getUserData() const { return fixed_bytes[17]; }
+  uint16_t getPointSourceID() const { return get<uint16_t>(18); }
+  int16_t getExtendedScanAngle() const { return get<int16_t>(20); }
+  uint8_t getExtendedPointType() const { return fixed_bytes[22] & 0x03; }
+  uint8_t getScannerChannel() const { return (fixed_bytes[22] >> 2) & 0x03; }
+  uint8_t getExtendedClassificationFlags() const { return fixed_bytes[22] >> 4; }
+  uint8_t getExtendedClassification() const { return fixed_bytes[23]; }
+  uint8_t getExtendedReturnNumber() const { return fixed_bytes[24] & 0x0F; }
+  uint8_t getExtendedNumberOfReturns() const { return fixed_bytes[24] >> 4; }
+  uint8_t getSpareByte() const { return fixed_bytes[25]; }
+  double getGpsTime() const { return get<double>(32); }
+  // Colour channel i: 0 red, 1 green, 2 blue, 3 near infrared. Requires: i < 4.
+  uint16_t getRgb(uint32_t i) const { return get<uint16_t>(40 + 2 * i); }
+
+  // Setters keep the other bits of a shared byte and store the low bits of `v`.
+  void setX(int32_t v) { set(0, v); }
+  void setY(int32_t v) { set(4, v); }
+  void setZ(int32_t v) { set(8, v); }
+  void setIntensity(uint16_t v) { set(12, v); }
+  void setReturnNumber(uint8_t v) { setBits(14, 0, 0x07, v); }
+  void setNumberOfReturns(uint8_t v) { setBits(14, 3, 0x07, v); }
+  void setScanDirectionFlag(uint8_t v) { setBits(14, 6, 0x01, v); }
+  void setEdgeOfFlightLine(uint8_t v) { setBits(14, 7, 0x01, v); }
+  void setClassification(uint8_t v) { setBits(15, 0, 0x1F, v); }
+  void setSyntheticFlag(uint8_t v) { setBits(15, 5, 0x01, v); }
+  void setKeypointFlag(uint8_t v) { setBits(15, 6, 0x01, v); }
+  void setWithheldFlag(uint8_t v) { setBits(15, 7, 0x01, v); }
+  void setScanAngleRank(int8_t v) { set(16, v); }
+  void setUserData(uint8_t v) { fixed_bytes[17] = v; }
+  void setPointSourceID(uint16_t v) { set(18, v); }
+  void setExtendedScanAngle(int16_t v) { set(20, v); }
+  void setExtendedPointType(uint8_t v) { setBits(22, 0, 0x03, v); }
+  void setScannerChannel(uint8_t v) { setBits(22, 2, 0x03, v); }
+  void setExtendedClassificationFlags(uint8_t v) { setBits(22, 4, 0x0F, v); }
+  void setExtendedClassification(uint8_t v) { fixed_bytes[23] = v; }
+  void setExtendedReturnNumber(uint8_t v) { setBits(24, 0, 0x0F, v); }
+  void setExtendedNumberOfReturns(uint8_t v) { setBits(24, 4, 0x0F, v); }
+  void setSpareByte(uint8_t v) { fixed_bytes[25] = v; }
+  void setGpsTime(double v) { set(32, v); }
+  void setRgb(uint32_t i, uint16_t v) { set(40 + 2 * i, v); }
+
+  // Bytes 0-47 of the fixed prefix; the wave packet follows at byte 48.
+  uint8_t fixed_bytes[las_format::kPointOffsetWavePacket];
+  LASwavepacket wavepacket;
+
+  uint8_t* extra_bytes;                        // extra-bytes item buffer; owned (new[])
+  const LASscaleOffset* scale_offset;          // not owned
+  const LASextraAttributes* extra_attributes;  // not owned; may be null
+  uint8_t** item_pointers;                     // num_items pointers into the point; owned (new[])
+  uint8_t has_gps_time;
+  uint8_t has_rgb;
+  uint8_t has_nir;
+  uint8_t has_wavepacket;
+  int32_t extra_bytes_size;
+  uint32_t record_size;  // sum of the item sizes
+  uint16_t num_items;
+  LASitem* items;  // the layout; owned (new[])
+
+ private:
+  // The reset values of the fixed prefix (byte 14 is 9, byte 24 is 0x11).
+  void resetValues();
+  // Releases the layout and clears the layout fields.
+  void releaseLayout();
+  // Steps 3 to 5 of both layout operations on the items already in `items`.
+  bool layOut(const LASscaleOffset* scale_offset, const LASextraAttributes* extra_attributes);
+
+  template <typename T>
+  T get(size_t at) const {
+    T v;
+    std::memcpy(&v, fixed_bytes + at, sizeof(T));
+    return v;
+  }
+  template <typename T>
+  void set(size_t at, T v) {
+    std::memcpy(fixed_bytes + at, &v, sizeof(T));
+  }
+  void setBits(size_t at, uint32_t shift, uint32_t mask, uint8_t v) {
+    const uint32_t keep = fixed_bytes[at] & ~(mask << shift);
+    fixed_bytes[at] = static_cast<uint8_t>(keep | ((v & mask) << shift));
+  }
+};
+static_assert(offsetof(LASpointRecord, fixed_bytes) == 0, "the point item starts the record");
+static_assert(offsetof(LASpointRecord, wavepacket) == las_format::kPointOffsetWavePacket,
+              "the wave packet is at byte 48");
+
+#endif  // MORROWTIDE_LAS_LAS_POINT_RECORD_H

@@ -1,0 +1,12 @@
+// The writer base: the defaults every writer starts from (scale factors 0.01,
+// offsets 0, no points expected or written, an empty inventory).
+#include "las/las_writer.h"
+
+LASwriter::LASwriter() {
+  scale_offset.x_scale_factor = las_format::kDefaultScaleFactor;
+  scale_offset.y_scale_factor = las_format::kDefaultScaleFactor;
+  scale_offset.z_scale_factor = las_format::kDefaultScaleFactor;
+  scale_offset.x_offset = 0.0;
+  scale_offset.y_offset = 0.0;
+  scale_offset.z_offset = 0.0;
+}

@@ -1,0 +1,49 @@
+// The abstract writer behind every output format (LAS and compressed LAS, BIN,
+// QFIT, VRML, ASCII text). The output opener creates and opens one and hands it
+// out as a LASwriter; the caller drives it through these operations only, in the
+// order: writePoint and updateInventory per point, updateHeader, close, delete.
+#ifndef MORROWTIDE_LAS_LAS_WRITER_H
+#define MORROWTIDE_LAS_LAS_WRITER_H
+
+#include <cstdint>
+
+#include "las/las_header.h"
+#include "las/las_point_inventory.h"
+#include "las/las_point_record.h"
+
+class LASwriter {
+ public:
+  LASwriter(const LASwriter&) = delete;
+  LASwriter& operator=(const LASwriter&) = delete;
+  // Does nothing here; a derived writer that still holds its output closes it
+  // with close(true).
+  virtual ~LASwriter() = default;
+
+  // Writes one point laid out for the header's point format and counts it in
+  // points_written. The result is success as far as the writer tests it.
+  virtual bool writePoint(const LASpointRecord* point) = 0;
+  // Counts the point in `inventory`; always true. The caller calls it after
+  // writePoint when it wants the inventory kept; writers never call it.
+  virtual bool updateInventory(const LASpointRecord* point) { return inventory.add(point); }
+  // Ends the current chunk of compressed points. Only the LAS writer supports
+  // it; the other writers return false.
+  virtual bool chunk() = 0;
+  // Brings the counts and bounding box of the header already written up to date,
+  // from the inventory when `use_inventory` is true, else from `header`. Only the
+  // LAS writer changes anything; the others return true.
+  virtual bool updateHeader(const LASheader* header, bool use_inventory,
+                            bool update_extra_bytes) = 0;
+  // Finishes and releases the output; returns the number of bytes written. Ends
+  // with expected_points = points_written and points_written = 0.
+  virtual int64_t close(bool update_point_count) = 0;
+
+  LASscaleOffset scale_offset;  // 0.01 each and offsets 0 until a writer sets them
+  int64_t expected_points = 0;
+  int64_t points_written = 0;
+  LASpointInventory inventory;
+
+ protected:
+  LASwriter();
+};
+
+#endif  // MORROWTIDE_LAS_LAS_WRITER_H
