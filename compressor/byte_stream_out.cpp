@@ -51,7 +51,9 @@ bool ByteStreamOutFileLE::writeBytes(const uint8_t* bytes, uint32_t num) {
   return written == num;
 }
 
-bool ByteStreamOutFileLE::canSeek() const { return file != stdout; }
+// A FILE without a position (a pipe other than standard output) cannot seek
+// either; saying so lets callers write trailing data instead of patching.
+bool ByteStreamOutFileLE::canSeek() const { return file != stdout && ftello(file) >= 0; }
 
 int64_t ByteStreamOutFileLE::position() const {
   const int64_t p = ftello(file);

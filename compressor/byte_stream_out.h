@@ -81,6 +81,8 @@ class ByteStreamOutNil final : public ByteStreamOutLE {
 class ByteStreamOutFile : public ByteStreamOutLE {
  public:
   explicit ByteStreamOutFile(FILE* file) : file(file) {}
+  // Later writes go to `file` (not owned); used when a writer switches files.
+  void setFile(FILE* file) { this->file = file; }
 
  protected:
   FILE* file;  // not owned
@@ -93,7 +95,8 @@ class ByteStreamOutFileLE final : public ByteStreamOutFile {
   explicit ByteStreamOutFileLE(FILE* file);
   bool writeByte(uint32_t byte) override;
   bool writeBytes(const uint8_t* bytes, uint32_t num) override;
-  // False on the process's standard output, true otherwise.
+  // False on the process's standard output and on a FILE without a position
+  // (a pipe), true otherwise.
   bool canSeek() const override;
   int64_t position() const override;
   bool seekTo(int64_t position) override;

@@ -1,0 +1,404 @@
+// The version 1 item writers. Item layouts they read (little-endian):
+//   point (20 bytes): X I32 @0, Y I32 @4, Z I32 @8, intensity U16 @12, return byte
+//     @14, classification byte @15, scan angle rank @16 (taken unsigned), user
+//     data @17, point source ID U16 @18;
+//   GPS time (8 bytes): the F64 bit pattern, coded as an I64;
+//   colour (6 bytes): red, green, blue, U16 each, coded as six bytes;
+//   wave packet (29 bytes): index U8 @0, offset U64 @1, size U32 @9, location @13,
+//     x(t) @17, y(t) @21, z(t) @25 (F32, coded as their I32 bit patterns);
+//   extra bytes: `number` bytes.
+// Differences of coded integers wrap in their width, so they are formed in
+// unsigned arithmetic and only then read as signed.
+#include "compressor/item_writers_v1.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compressor/wave_packet_coding.h"
+
+namespace {
+
+inline uint16_t getU16LE(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t getU32LE(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline uint64_t getU64LE(const uint8_t* p) {
+  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
+}
+
+inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(getU32LE(p)); }
+
+// Wrapping 32-bit difference a - b, read as I32.
+inline int32_t wrappingDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
+
+// Wrapping 32-bit product.
+inline int32_t wrappingProduct(uint32_t a, int32_t b) {
+  return static_cast<int32_t>(a * static_cast<uint32_t>(b));
+}
+
+// F32 to I32 toward zero, saturating at the I32 bounds; NaN gives 0.
+inline int32_t saturatingToI32(float v) {
+  if (v >= 2147483648.0f) return INT32_MAX;
+  if (v <= -2147483648.0f) return INT32_MIN;
+  if (v != v) return 0;
+  return static_cast<int32_t>(v);
+}
+
+inline int32_t median3(const int32_t v[3]) {
+  return std::max(std::min(v[0], v[1]), std::min(std::max(v[0], v[1]), v[2]));
+}
+
+// Byte offsets in the 20-byte point.
+constexpr int kOffsetX = 0;
+constexpr int kOffsetY = 4;
+constexpr int kOffsetZ = 8;
+constexpr int kOffsetIntensity = 12;
+constexpr int kOffsetReturnByte = 14;
+constexpr int kOffsetClassification = 15;
+constexpr int kOffsetScanAngleRank = 16;
+constexpr int kOffsetUserData = 17;
+constexpr int kOffsetPointSource = 18;
+constexpr size_t kPointSize = 20;
+
+// Bits of the point's changed-values symbol.
+constexpr uint32_t kChangedIntensity = 1u << 5;
+constexpr uint32_t kChangedReturnByte = 1u << 4;
+constexpr uint32_t kChangedClassification = 1u << 3;
+constexpr uint32_t kChangedScanAngleRank = 1u << 2;
+constexpr uint32_t kChangedUserData = 1u << 1;
+constexpr uint32_t kChangedPointSource = 1u << 0;
+
+// Largest context of the Y and Z coders.
+constexpr uint32_t kMaxCoordinateContext = 19;
+
+// GPS time symbols: zero-difference model (no step yet) and multiplier model.
+constexpr uint32_t kGpsZeroSame = 0;
+constexpr uint32_t kGpsZeroStep = 1;
+constexpr uint32_t kGpsZeroRaw = 2;
+constexpr uint32_t kGpsMultiplierMax = 509;
+constexpr uint32_t kGpsMultiplierRaw = 510;
+constexpr uint32_t kGpsMultiplierSame = 511;
+// An extreme multiplier seen this many times before makes the time the new step.
+constexpr int32_t kGpsExtremeLimit = 3;
+
+constexpr size_t kColourSize = 6;
+constexpr size_t kWavePacketSize = 29;
+
+// The coders of every version 1 writer use 8 direct bits and no explicit range.
+constexpr uint32_t kDirectBits = 8;
+
+// A 64-bit difference that a 32-bit residual can carry: -2^31 <= d < 2^31.
+inline bool fits32(uint64_t d) {
+  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(d))) == d;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// POINT10
+
+LASwriteItemCompressed_POINT10_v1::LASwriteItemCompressed_POINT10_v1(EntropyEncoder* encoder)
+    : encoder(encoder),
+      dx_coder(encoder, 32, 1, kDirectBits, 0),
+      dy_coder(encoder, 32, 20, kDirectBits, 0),
+      z_coder(encoder, 32, 20, kDirectBits, 0),
+      intensity_coder(encoder, 16, 1, kDirectBits, 0),
+      scan_angle_rank_coder(encoder, 8, 2, kDirectBits, 0),
+      point_source_coder(encoder, 16, 1, kDirectBits, 0),
+      changed_values_model(encoder->newSymbolModel(64)) {
+  std::fill(std::begin(bit_byte_models), std::end(bit_byte_models), nullptr);
+  std::fill(std::begin(classification_models), std::end(classification_models), nullptr);
+  std::fill(std::begin(user_data_models), std::end(user_data_models), nullptr);
+}
+
+LASwriteItemCompressed_POINT10_v1::~LASwriteItemCompressed_POINT10_v1() {
+  encoder->deleteSymbolModel(changed_values_model);
+  for (int i = 0; i < 256; ++i) {
+    encoder->deleteSymbolModel(bit_byte_models[i]);
+    encoder->deleteSymbolModel(classification_models[i]);
+    encoder->deleteSymbolModel(user_data_models[i]);
+  }
+}
+
+AdaptiveSymbolModel* LASwriteItemCompressed_POINT10_v1::modelFor(AdaptiveSymbolModel*& slot) {
+  if (slot == nullptr) {
+    slot = encoder->newSymbolModel(256);
+    encoder->resetSymbolModel(slot, nullptr);
+  }
+  return slot;
+}
+
+bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t&) {
+  std::fill(std::begin(last_x_diffs), std::end(last_x_diffs), 0);
+  std::fill(std::begin(last_y_diffs), std::end(last_y_diffs), 0);
+  last_diff_index = 0;
+  dx_coder.startEncoding();
+  dy_coder.startEncoding();
+  z_coder.startEncoding();
+  intensity_coder.startEncoding();
+  scan_angle_rank_coder.startEncoding();
+  point_source_coder.startEncoding();
+  encoder->resetSymbolModel(changed_values_model, nullptr);
+  for (int i = 0; i < 256; ++i) {
+    if (bit_byte_models[i] != nullptr) encoder->resetSymbolModel(bit_byte_models[i], nullptr);
+    if (classification_models[i] != nullptr) {
+      encoder->resetSymbolModel(classification_models[i], nullptr);
+    }
+    if (user_data_models[i] != nullptr) encoder->resetSymbolModel(user_data_models[i], nullptr);
+  }
+  std::memcpy(last_item, item, kPointSize);
+  return true;
+}
+
+bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&) {
+  const uint8_t* last = last_item;
+
+  // Coordinates first: X and Y steps against the median of the last three steps,
+  // Z against the previous Z, the contexts from the step classes.
+  const int32_t mx = median3(last_x_diffs);
+  const int32_t my = median3(last_y_diffs);
+  const int32_t dx = wrappingDifference(getU32LE(item + kOffsetX), getU32LE(last + kOffsetX));
+  dx_coder.encode(mx, dx, 0);
+  const uint32_t kx = dx_coder.lastClass();
+  const int32_t dy = wrappingDifference(getU32LE(item + kOffsetY), getU32LE(last + kOffsetY));
+  dy_coder.encode(my, dy, std::min(kx, kMaxCoordinateContext));
+  const uint32_t ky = dy_coder.lastClass();
+  const uint32_t s = kx + ky;
+  z_coder.encode(getI32LE(last + kOffsetZ), getI32LE(item + kOffsetZ),
+                 std::min(s / 2, kMaxCoordinateContext));
+
+  const uint16_t intensity = getU16LE(item + kOffsetIntensity);
+  const uint16_t last_intensity = getU16LE(last + kOffsetIntensity);
+  const uint16_t point_source = getU16LE(item + kOffsetPointSource);
+  const uint16_t last_point_source = getU16LE(last + kOffsetPointSource);
+  uint32_t changed = 0;
+  if (intensity != last_intensity) changed |= kChangedIntensity;
+  if (item[kOffsetReturnByte] != last[kOffsetReturnByte]) changed |= kChangedReturnByte;
+  if (item[kOffsetClassification] != last[kOffsetClassification]) {
+    changed |= kChangedClassification;
+  }
+  if (item[kOffsetScanAngleRank] != last[kOffsetScanAngleRank]) changed |= kChangedScanAngleRank;
+  if (item[kOffsetUserData] != last[kOffsetUserData]) changed |= kChangedUserData;
+  if (point_source != last_point_source) changed |= kChangedPointSource;
+  encoder->putSymbol(changed_values_model, changed);
+
+  if (changed != 0) {
+    if (changed & kChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
+    if (changed & kChangedReturnByte) {
+      encoder->putSymbol(modelFor(bit_byte_models[last[kOffsetReturnByte]]),
+                         item[kOffsetReturnByte]);
+    }
+    if (changed & kChangedClassification) {
+      encoder->putSymbol(modelFor(classification_models[last[kOffsetClassification]]),
+                         item[kOffsetClassification]);
+    }
+    if (changed & kChangedScanAngleRank) {
+      scan_angle_rank_coder.encode(last[kOffsetScanAngleRank], item[kOffsetScanAngleRank],
+                                   s < 6 ? 1 : 0);
+    }
+    if (changed & kChangedUserData) {
+      encoder->putSymbol(modelFor(user_data_models[last[kOffsetUserData]]),
+                         item[kOffsetUserData]);
+    }
+    if (changed & kChangedPointSource) point_source_coder.encode(last_point_source, point_source, 0);
+  }
+
+  last_x_diffs[last_diff_index] = dx;
+  last_y_diffs[last_diff_index] = dy;
+  last_diff_index = last_diff_index == 2 ? 0 : last_diff_index + 1;
+  std::memcpy(last_item, item, kPointSize);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// GPSTIME11
+
+LASwriteItemCompressed_GPSTIME11_v1::LASwriteItemCompressed_GPSTIME11_v1(EntropyEncoder* encoder)
+    : encoder(encoder),
+      gps_multiplier_model(encoder->newSymbolModel(512)),
+      gps_zero_diff_model(encoder->newSymbolModel(3)),
+      gps_coder(encoder, 32, 6, kDirectBits, 0) {}
+
+LASwriteItemCompressed_GPSTIME11_v1::~LASwriteItemCompressed_GPSTIME11_v1() {
+  encoder->deleteSymbolModel(gps_multiplier_model);
+  encoder->deleteSymbolModel(gps_zero_diff_model);
+}
+
+bool LASwriteItemCompressed_GPSTIME11_v1::startChunk(const uint8_t* item, uint32_t&) {
+  encoder->resetSymbolModel(gps_multiplier_model, nullptr);
+  encoder->resetSymbolModel(gps_zero_diff_model, nullptr);
+  gps_coder.startEncoding();
+  gps_extreme_counter = 0;
+  gps_diff = 0;
+  last_gps_time = static_cast<int64_t>(getU64LE(item));
+  return true;
+}
+
+bool LASwriteItemCompressed_GPSTIME11_v1::writeItem(const uint8_t* item, uint32_t&) {
+  const uint64_t t = getU64LE(item);
+  const uint64_t d = t - static_cast<uint64_t>(last_gps_time);
+  const int32_t d32 = static_cast<int32_t>(static_cast<uint32_t>(d));
+
+  if (gps_diff == 0) {
+    if (d == 0) {
+      encoder->putSymbol(gps_zero_diff_model, kGpsZeroSame);
+      return true;
+    }
+    if (fits32(d)) {
+      encoder->putSymbol(gps_zero_diff_model, kGpsZeroStep);
+      gps_coder.encode(0, d32, 0);
+      gps_diff = d32;
+    } else {
+      encoder->putSymbol(gps_zero_diff_model, kGpsZeroRaw);
+      encoder->putRawU64(t);
+    }
+    last_gps_time = static_cast<int64_t>(t);
+    return true;
+  }
+
+  if (d == 0) {
+    encoder->putSymbol(gps_multiplier_model, kGpsMultiplierSame);
+    return true;
+  }
+  if (!fits32(d)) {
+    encoder->putSymbol(gps_multiplier_model, kGpsMultiplierRaw);
+    encoder->putRawU64(t);
+    last_gps_time = static_cast<int64_t>(t);
+    return true;
+  }
+
+  // The multiplier: d / step rounded in single precision, kept within 0..509.
+  float q = static_cast<float>(d32) / static_cast<float>(gps_diff);
+  q = q + 0.5f;
+  const int32_t rounded = saturatingToI32(q);
+  const uint32_t m = rounded < 0 ? 0u
+                     : static_cast<uint32_t>(rounded) > kGpsMultiplierMax
+                         ? kGpsMultiplierMax
+                         : static_cast<uint32_t>(rounded);
+  encoder->putSymbol(gps_multiplier_model, m);
+  bool extreme = false;
+  if (m == 0) {
+    gps_coder.encode(gps_diff / 4, d32, 2);
+    extreme = true;
+  } else if (m == 1) {
+    gps_coder.encode(gps_diff, d32, 1);
+    gps_diff = d32;
+    gps_extreme_counter = 0;
+  } else {
+    const uint32_t context = m < 10 ? 3 : m < 50 ? 4 : 5;
+    gps_coder.encode(wrappingProduct(m, gps_diff), d32, context);
+    extreme = m == kGpsMultiplierMax;
+  }
+  if (extreme) {
+    const int32_t seen = gps_extreme_counter;
+    gps_extreme_counter = seen + 1;
+    if (seen >= kGpsExtremeLimit) {
+      gps_diff = d32;
+      gps_extreme_counter = 0;
+    }
+  }
+  last_gps_time = static_cast<int64_t>(t);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// RGB12
+
+LASwriteItemCompressed_RGB12_v1::LASwriteItemCompressed_RGB12_v1(EntropyEncoder* encoder)
+    : encoder(encoder),
+      byte_used(encoder->newSymbolModel(64)),
+      rgb_coder(encoder, 8, 6, kDirectBits, 0) {}
+
+LASwriteItemCompressed_RGB12_v1::~LASwriteItemCompressed_RGB12_v1() {
+  encoder->deleteSymbolModel(byte_used);
+}
+
+bool LASwriteItemCompressed_RGB12_v1::startChunk(const uint8_t* item, uint32_t&) {
+  encoder->resetSymbolModel(byte_used, nullptr);
+  rgb_coder.startEncoding();
+  std::memcpy(last_item, item, kColourSize);
+  return true;
+}
+
+bool LASwriteItemCompressed_RGB12_v1::writeItem(const uint8_t* item, uint32_t&) {
+  uint32_t used = 0;
+  for (uint32_t i = 0; i < kColourSize; ++i) {
+    if (item[i] != last_item[i]) used |= 1u << i;
+  }
+  encoder->putSymbol(byte_used, used);
+  for (uint32_t i = 0; i < kColourSize; ++i) {
+    if (used & (1u << i)) rgb_coder.encode(last_item[i], item[i], i);
+  }
+  std::memcpy(last_item, item, kColourSize);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// WAVEPACKET13
+
+LASwriteItemCompressed_WAVEPACKET13_v1::LASwriteItemCompressed_WAVEPACKET13_v1(
+    EntropyEncoder* encoder)
+    : encoder(encoder),
+      packet_index(encoder->newSymbolModel(256)),
+      offset_symbol{encoder->newSymbolModel(4), encoder->newSymbolModel(4),
+                    encoder->newSymbolModel(4), encoder->newSymbolModel(4)},
+      ic_offset_diff(encoder, 32, 1, kDirectBits, 0),
+      ic_packet_size(encoder, 32, 1, kDirectBits, 0),
+      ic_return_point(encoder, 32, 1, kDirectBits, 0),
+      ic_xyz(encoder, 32, 3, kDirectBits, 0) {}
+
+LASwriteItemCompressed_WAVEPACKET13_v1::~LASwriteItemCompressed_WAVEPACKET13_v1() {
+  encoder->deleteSymbolModel(packet_index);
+  for (AdaptiveSymbolModel* m : offset_symbol) encoder->deleteSymbolModel(m);
+}
+
+bool LASwriteItemCompressed_WAVEPACKET13_v1::startChunk(const uint8_t* item, uint32_t&) {
+  encoder->resetSymbolModel(packet_index, nullptr);
+  for (AdaptiveSymbolModel* m : offset_symbol) encoder->resetSymbolModel(m, nullptr);
+  ic_offset_diff.startEncoding();
+  ic_packet_size.startEncoding();
+  ic_return_point.startEncoding();
+  ic_xyz.startEncoding();
+  last_offset_diff = 0;
+  last_offset_symbol = 0;
+  std::memcpy(last_item, item + 1, kWavePacketSize - 1);
+  return true;
+}
+
+bool LASwriteItemCompressed_WAVEPACKET13_v1::writeItem(const uint8_t* item, uint32_t&) {
+  codeWavePacket(*encoder, item, last_item, packet_index, offset_symbol, ic_offset_diff,
+                 ic_packet_size, ic_return_point, ic_xyz, last_offset_diff, last_offset_symbol);
+  std::memcpy(last_item, item + 1, kWavePacketSize - 1);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// BYTE
+
+LASwriteItemCompressed_BYTE_v1::LASwriteItemCompressed_BYTE_v1(EntropyEncoder* encoder,
+                                                               uint32_t number)
+    : encoder(encoder),
+      number(number),
+      last_bytes(new uint8_t[number == 0 ? 1 : number]()),
+      // A coder needs one context; an item of no bytes codes nothing with it.
+      bytes_coder(encoder, 8, number == 0 ? 1 : number, kDirectBits, 0) {}
+
+LASwriteItemCompressed_BYTE_v1::~LASwriteItemCompressed_BYTE_v1() = default;
+
+bool LASwriteItemCompressed_BYTE_v1::startChunk(const uint8_t* item, uint32_t&) {
+  bytes_coder.startEncoding();
+  if (number != 0) std::memcpy(last_bytes.get(), item, number);
+  return true;
+}
+
+bool LASwriteItemCompressed_BYTE_v1::writeItem(const uint8_t* item, uint32_t&) {
+  uint8_t* last = last_bytes.get();
+  for (uint32_t i = 0; i < number; ++i) bytes_coder.encode(last[i], item[i], i);
+  if (number != 0) std::memcpy(last, item, number);
+  return true;
+}

@@ -1,0 +1,130 @@
+// The compressed item writers of version 2 for the items of point formats 0 to 5:
+// the 20-byte point, the GPS time, the colour and the extra bytes. All code into
+// the point-record writer's shared encoder; the first record of a chunk is written
+// raw by the record writer and handed to startChunk, every later record is coded
+// against the previous one by writeItem.
+//
+// Read this first:
+// - the coded bytes are the file format: every model, context and prediction below
+//   is fixed, and the decoder makes the same choices from the same history;
+// - models and residual coders are made once, at construction (the point writer's
+//   per-previous-byte models at their first use), and only reset per chunk, so
+//   nothing carries statistics from one chunk into the next;
+// - none of them uses the context word or has layers.
+#ifndef MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V2_H
+#define MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V2_H
+
+#include <cstdint>
+#include <memory>
+
+#include "compressor/adaptive_models.h"
+#include "compressor/entropy_encoder.h"
+#include "compressor/integer_residual_coder.h"
+#include "compressor/las_write_item.h"
+#include "compressor/rolling_median5.h"
+
+// The 20-byte point (X, Y, Z, intensity, return byte, classification byte, scan
+// angle rank, user data, point source ID), coded with a changed-values symbol,
+// per-field models and residual coders, and running medians of the X and Y steps
+// per return class.
+class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
+ public:
+  // Makes every model and coder through `encoder` (not owned; must outlive this
+  // writer, which deletes its models through it).
+  explicit LASwriteItemCompressed_POINT10_v2(EntropyEncoder* encoder);
+  ~LASwriteItemCompressed_POINT10_v2() override;
+
+  // Resets every model and coder and takes `item` (20 bytes) as the previous point.
+  bool startChunk(const uint8_t* item, uint32_t& context) override;
+  // Codes the 20 bytes at `item` against the previous point. Requires: the encoder
+  // was started after startChunk. Always true.
+  bool writeItem(const uint8_t* item, uint32_t& context) override;
+
+ private:
+  AdaptiveSymbolModel* modelFor(AdaptiveSymbolModel*& slot);
+
+  EntropyEncoder* encoder;  // not owned
+  uint8_t last_item[20] = {};
+  uint16_t last_intensity[16] = {};
+  RollingMedian5 x_medians[16];
+  RollingMedian5 y_medians[16];
+  int32_t last_z[8] = {};
+  AdaptiveSymbolModel* changed_values_model;        // owned, 64 symbols
+  IntegerResidualCoder* intensity_coder;            // owned, 16 bits, 4 contexts
+  AdaptiveSymbolModel* scan_angle_rank_models[2];   // owned, 256 symbols
+  IntegerResidualCoder* point_source_coder;         // owned, 16 bits, 1 context
+  AdaptiveSymbolModel* bit_byte_models[256];        // owned, made at first use
+  AdaptiveSymbolModel* classification_models[256];  // owned, made at first use
+  AdaptiveSymbolModel* user_data_models[256];       // owned, made at first use
+  IntegerResidualCoder* dx_coder;                   // owned, 32 bits, 2 contexts
+  IntegerResidualCoder* dy_coder;                   // owned, 32 bits, 22 contexts
+  IntegerResidualCoder* z_coder;                    // owned, 32 bits, 20 contexts
+};
+
+// The GPS time (8 bytes, the F64's bit pattern read as an I64). Up to four time
+// sequences, each with its last time and step; a time is coded as a multiple of
+// the current sequence's step, with symbols to switch sequences and to open a new
+// one for a jump that no sequence reaches with a 32-bit difference.
+class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed {
+ public:
+  // Makes both models and the coder through `encoder` (not owned; must outlive
+  // this writer).
+  explicit LASwriteItemCompressed_GPSTIME11_v2(EntropyEncoder* encoder);
+  ~LASwriteItemCompressed_GPSTIME11_v2() override;
+
+  // Forgets every sequence and opens sequence 0 with the time at `item`.
+  bool startChunk(const uint8_t* item, uint32_t& context) override;
+  // Codes the time at `item`. Requires: the encoder was started after startChunk.
+  bool writeItem(const uint8_t* item, uint32_t& context) override;
+
+ private:
+  void openSequence(int64_t time);
+
+  EntropyEncoder* encoder;  // not owned
+  uint32_t gps_last = 0;
+  uint32_t gps_next = 0;
+  int64_t gps_times[4] = {};
+  int32_t gps_diffs[4] = {};
+  int32_t gps_extreme_counters[4] = {};
+  AdaptiveSymbolModel* gps_multiplier_model;  // owned, 516 symbols
+  AdaptiveSymbolModel* gps_zero_diff_model;   // owned, 6 symbols
+  IntegerResidualCoder* gps_coder;            // owned, 32 bits, 9 contexts
+};
+
+// The colour (red, green, blue, U16 each), coded byte by byte against the previous
+// colour with the shared colour difference coding.
+class LASwriteItemCompressed_RGB12_v2 final : public LASwriteItemCompressed {
+ public:
+  // Makes the seven models through `encoder` (not owned; must outlive this writer).
+  explicit LASwriteItemCompressed_RGB12_v2(EntropyEncoder* encoder);
+  ~LASwriteItemCompressed_RGB12_v2() override;
+
+  bool startChunk(const uint8_t* item, uint32_t& context) override;
+  bool writeItem(const uint8_t* item, uint32_t& context) override;
+
+ private:
+  EntropyEncoder* encoder;  // not owned
+  uint16_t last_item[3] = {};
+  AdaptiveSymbolModel* byte_used;    // owned, 128 symbols
+  AdaptiveSymbolModel* rgb_diff[6];  // owned, 256 symbols each
+};
+
+// The extra bytes of a point (`number` of them): each byte's difference to the
+// previous item's byte, modulo 256, with one model per byte.
+class LASwriteItemCompressed_BYTE_v2 final : public LASwriteItemCompressed {
+ public:
+  // Makes `number` models through `encoder` (not owned; must outlive this writer).
+  LASwriteItemCompressed_BYTE_v2(EntropyEncoder* encoder, uint32_t number);
+  ~LASwriteItemCompressed_BYTE_v2() override;
+
+  bool startChunk(const uint8_t* item, uint32_t& context) override;
+  bool writeItem(const uint8_t* item, uint32_t& context) override;
+
+ private:
+  EntropyEncoder* encoder;  // not owned
+  uint32_t number;
+  std::unique_ptr<uint8_t[]> last_bytes;                // `number` bytes
+  std::unique_ptr<AdaptiveSymbolModel*[]> byte_models;  // `number` models, each owned
+};
+
+#endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V2_H

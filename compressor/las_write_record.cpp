@@ -1,0 +1,287 @@
+// The point-record writer: item writers chosen once at setup, chunk bookkeeping,
+// the chunk-table pointer and the coded chunk table.
+#include "compressor/las_write_record.h"
+
+#include <cstring>
+
+#include "compressor/entropy_encoder.h"
+#include "compressor/integer_residual_coder.h"
+#include "compressor/item_writers_raw.h"
+#include "compressor/item_writers_v1.h"
+#include "compressor/item_writers_v2.h"
+
+namespace {
+
+bool writeU32(ByteStreamOut* stream, uint32_t value) {
+  uint8_t bytes[4];
+  std::memcpy(bytes, &value, sizeof bytes);
+  return stream->writeU32LE(bytes);
+}
+
+bool writeI64(ByteStreamOut* stream, int64_t value) {
+  uint8_t bytes[8];
+  std::memcpy(bytes, &value, sizeof bytes);
+  return stream->writeU64LE(bytes);
+}
+
+// Coder versions 1 and 2 code into the shared stream; 3 and 4 code into layers.
+constexpr uint16_t kFirstLayeredVersion = 3;
+
+}  // namespace
+
+LASwriteRecord::LASwriteRecord() = default;
+
+// The compressed writers go first: they delete their models through the encoder.
+LASwriteRecord::~LASwriteRecord() {
+  compressed_writers.clear();
+  encoder.reset();
+}
+
+std::unique_ptr<LASwriteItemRaw> LASwriteRecord::createRawWriter(const LASitem& item) {
+  switch (item.type) {
+    case LASitem::BYTE:
+    case LASitem::BYTE14:
+      return std::make_unique<LASwriteItemRaw_BYTE>(item.size);
+    case LASitem::POINT10:
+      return std::make_unique<LASwriteItemRaw_POINT10_LE>();
+    case LASitem::GPSTIME11:
+      return std::make_unique<LASwriteItemRaw_GPSTIME11_LE>();
+    case LASitem::RGB12:
+    case LASitem::RGB14:
+      return std::make_unique<LASwriteItemRaw_RGB12_LE>();
+    case LASitem::WAVEPACKET13:
+    case LASitem::WAVEPACKET14:
+      return std::make_unique<LASwriteItemRaw_WAVEPACKET13_LE>();
+    case LASitem::POINT14:
+      return std::make_unique<LASwriteItemRaw_POINT14_LE>();
+    case LASitem::RGBNIR14:
+      return std::make_unique<LASwriteItemRaw_RGBNIR14_LE>();
+    default:
+      return nullptr;
+  }
+}
+
+std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
+    const LASitem& item, EntropyEncoder* enc) const {
+  switch (item.type) {
+    case LASitem::BYTE:
+      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_BYTE_v1>(enc, item.size);
+      if (item.version == 2) return std::make_unique<LASwriteItemCompressed_BYTE_v2>(enc, item.size);
+      break;
+    case LASitem::POINT10:
+      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_POINT10_v1>(enc);
+      if (item.version == 2) return std::make_unique<LASwriteItemCompressed_POINT10_v2>(enc);
+      break;
+    case LASitem::GPSTIME11:
+      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_GPSTIME11_v1>(enc);
+      if (item.version == 2) return std::make_unique<LASwriteItemCompressed_GPSTIME11_v2>(enc);
+      break;
+    case LASitem::RGB12:
+      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_RGB12_v1>(enc);
+      if (item.version == 2) return std::make_unique<LASwriteItemCompressed_RGB12_v2>(enc);
+      break;
+    case LASitem::WAVEPACKET13:
+      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_WAVEPACKET13_v1>(enc);
+      break;
+    default:
+      // The layered coders of the LAS 1.4 items (versions 3 and 4) are not
+      // available yet: such layouts are refused.
+      break;
+  }
+  return nullptr;
+}
+
+bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor) {
+  if (is_setup || num_items == 0 || items == nullptr) return false;
+
+  uint16_t compressor = Quodax::CompressorNone;
+  if (descriptor != nullptr) {
+    if (descriptor->num_items != num_items || descriptor->items != items) return false;
+    compressor = descriptor->compressor;
+    if (compressor > Quodax::CompressorLayeredChunked) return false;
+    if (compressor != Quodax::CompressorNone) {
+      if (descriptor->coder != Quodax::CoderArithmetic) return false;
+      // A version 1 or 2 item inside a layered chunk, or a layered coder inside
+      // a shared coded stream, would put its bytes in the wrong place.
+      const bool want_layered = (compressor == Quodax::CompressorLayeredChunked);
+      for (uint32_t i = 0; i < num_items; i++) {
+        if ((items[i].version >= kFirstLayeredVersion) != want_layered) return false;
+      }
+    }
+  }
+
+  // Build everything into locals and commit only on success.
+  std::vector<std::unique_ptr<LASwriteItemRaw>> raw(num_items);
+  for (uint32_t i = 0; i < num_items; i++) {
+    raw[i] = createRawWriter(items[i]);
+    if (!raw[i]) return false;
+  }
+  std::unique_ptr<EntropyEncoder> enc;
+  std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed;
+  if (compressor != Quodax::CompressorNone) {
+    enc = std::make_unique<EntropyEncoder>();
+    compressed.resize(num_items);
+    for (uint32_t i = 0; i < num_items; i++) {
+      compressed[i] = createCompressedWriter(items[i], enc.get());
+      if (!compressed[i]) {
+        compressed.clear();  // before the encoder they code into
+        return false;
+      }
+    }
+  }
+
+  raw_writers = std::move(raw);
+  encoder = std::move(enc);
+  compressed_writers = std::move(compressed);
+  num_writers = num_items;
+  writers = Writers::kOpenChunk;
+  chunk_size = kNoChunkSize;
+  layered = (compressor == Quodax::CompressorLayeredChunked);
+  chunked = (compressor >= Quodax::CompressorChunked);
+  if (chunked) {
+    if (descriptor->chunk_size != 0) chunk_size = descriptor->chunk_size;
+    chunk_count = 0;
+    number_chunks = kPointerDue;
+  }
+  is_setup = true;
+  return true;
+}
+
+bool LASwriteRecord::attach(ByteStreamOut* s) {
+  if (s == nullptr || !is_setup) return false;
+  stream = s;
+  if (number_chunks == kPointerDue) {
+    number_chunks = 0;
+    chunk_table_pointer_position = s->canSeek() ? s->position() : -1;
+    writeI64(s, chunk_table_pointer_position);  // the placeholder; patched by finish
+    chunk_start = s->position();
+  }
+  for (auto& w : raw_writers) w->attachStream(s);
+  writers = encoder ? Writers::kOpenChunk : Writers::kRaw;
+  return true;
+}
+
+bool LASwriteRecord::writeRecord(const uint8_t* const* item_pointers) {
+  if (stream == nullptr) return false;
+  uint32_t context = 0;
+  if (chunk_count == chunk_size) {
+    if (chunked) {
+      endChunk();
+      recordChunk();
+      rearm();
+    }
+    chunk_count = 0;
+  }
+  chunk_count++;
+  switch (writers) {
+    case Writers::kCompressed:
+      for (uint32_t i = 0; i < num_writers; i++) compressed_writers[i]->writeItem(item_pointers[i], context);
+      break;
+    case Writers::kRaw:
+      for (uint32_t i = 0; i < num_writers; i++) raw_writers[i]->writeItem(item_pointers[i], context);
+      break;
+    case Writers::kOpenChunk:
+      openChunk(item_pointers, context);
+      break;
+  }
+  return true;
+}
+
+// The chunk's first record goes out raw and seeds every compressed writer.
+void LASwriteRecord::openChunk(const uint8_t* const* item_pointers, uint32_t& context) {
+  for (uint32_t i = 0; i < num_writers; i++) {
+    raw_writers[i]->writeItem(item_pointers[i], context);
+    compressed_writers[i]->startChunk(item_pointers[i], context);
+  }
+  writers = Writers::kCompressed;
+  encoder->start(stream);
+}
+
+void LASwriteRecord::endChunk() {
+  if (layered) {
+    writeU32(stream, chunk_count);
+    for (auto& w : compressed_writers) w->writeLayerSizes();
+    for (auto& w : compressed_writers) w->writeLayerBytes();
+  } else {
+    encoder->finish();
+  }
+}
+
+// The next record opens a new chunk; the raw writers keep the stream.
+void LASwriteRecord::rearm() { writers = Writers::kOpenChunk; }
+
+bool LASwriteRecord::closeChunk() {
+  if (stream == nullptr || !chunked || chunk_size != kNoChunkSize) return false;
+  if (writers != Writers::kCompressed) return false;  // no record in the chunk
+  endChunk();
+  recordChunk();
+  rearm();
+  chunk_count = 0;
+  return true;
+}
+
+bool LASwriteRecord::recordChunk() {
+  // The tables grow by doubling from 1024 entries.
+  if (chunk_byte_counts.size() == chunk_byte_counts.capacity()) {
+    const size_t capacity = chunk_byte_counts.empty() ? kFirstChunkAlloc : 2 * chunk_byte_counts.capacity();
+    chunk_byte_counts.reserve(capacity);
+    if (chunk_size == kNoChunkSize) chunk_record_counts.reserve(capacity);
+  }
+  const int64_t p = stream->position();
+  if (chunk_size == kNoChunkSize) chunk_record_counts.push_back(chunk_count);
+  chunk_byte_counts.push_back(
+      static_cast<uint32_t>(static_cast<uint64_t>(p) - static_cast<uint64_t>(chunk_start)));
+  chunk_start = p;
+  number_chunks++;
+  return true;
+}
+
+bool LASwriteRecord::finish() {
+  if (stream == nullptr) return true;  // never attached, or finished already
+  bool result = true;
+  if (writers == Writers::kCompressed) {
+    endChunk();
+    if (chunked) {
+      if (chunk_count != 0) recordChunk();
+      result = emitChunkTable();
+    }
+  } else if (writers == Writers::kOpenChunk && chunked) {
+    // The last chunk is already recorded, or there was no record at all.
+    result = emitChunkTable();
+  }
+  writers = Writers::kOpenChunk;
+  stream = nullptr;
+  return result;
+}
+
+bool LASwriteRecord::emitChunkTable() {
+  const int64_t pos = stream->position();
+  if (chunk_table_pointer_position != -1) {
+    if (!stream->seekTo(chunk_table_pointer_position)) return false;
+    if (!writeI64(stream, pos)) return false;
+    if (!stream->seekTo(pos)) return false;
+  }
+  if (!writeU32(stream, 0)) return false;  // table version
+  if (!writeU32(stream, number_chunks)) return false;
+  if (number_chunks > 0) {
+    encoder->start(stream);
+    {
+      IntegerResidualCoder coder(encoder.get(), 32, 2, 8, 0);
+      coder.startEncoding();
+      const bool variable = (chunk_size == kNoChunkSize);
+      uint32_t last_records = 0;
+      uint32_t last_bytes = 0;
+      for (uint32_t i = 0; i < number_chunks; i++) {
+        if (variable) {
+          coder.encode(static_cast<int32_t>(last_records), static_cast<int32_t>(chunk_record_counts[i]), 0);
+          last_records = chunk_record_counts[i];
+        }
+        coder.encode(static_cast<int32_t>(last_bytes), static_cast<int32_t>(chunk_byte_counts[i]), 1);
+        last_bytes = chunk_byte_counts[i];
+      }
+    }  // the coder deletes its models through the encoder here
+    encoder->finish();
+  }
+  if (chunk_table_pointer_position == -1 && !writeI64(stream, pos)) return false;
+  return true;
+}

@@ -1,0 +1,104 @@
+// The point-record writer: writes the point records of a LAS file item by item,
+// raw or compressed, and owns the layout of the compressed point data.
+//
+// Point data, little-endian, starting where the writer is attached:
+//   compressor 0: the records, one after the other;
+//   compressor 1: the first record raw, then one coded stream of all later ones;
+//   compressors 2 and 3: I64 chunk-table position (-1 on a stream that cannot
+//     seek), the chunks, the chunk table (U32 version 0, U32 number of chunks, one
+//     coded stream of per-chunk record counts (variable chunks only) and byte
+//     counts), and on a stream that cannot seek the I64 table position again.
+//   A chunk: its first record raw, then one coded stream of the later records
+//   (compressor 2) or U32 record count, every writer's layer sizes, every
+//   writer's layer bytes (compressor 3).
+#ifndef MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
+#define MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "compressor/byte_stream_out.h"
+#include "compressor/las_item.h"
+#include "compressor/las_write_item.h"
+#include "compressor/quodax.h"
+
+class EntropyEncoder;
+
+// Not final: createCompressedWriter is the one point where a subclass may
+// supply other compressed writers.
+class LASwriteRecord {
+ public:
+  LASwriteRecord();
+  virtual ~LASwriteRecord();
+  LASwriteRecord(const LASwriteRecord&) = delete;
+  LASwriteRecord& operator=(const LASwriteRecord&) = delete;
+
+  // Sets the writer up for `num_items` items at `items`. A null descriptor means
+  // uncompressed output; else it must hold this very list (same count, same
+  // array) and decides compressor, coder and chunk size. Neither the descriptor
+  // nor the items are kept: both may be deleted afterwards. False for an empty
+  // list, a mismatching descriptor, an unknown compressor or coder, an item type
+  // or coder version without a writer, versions below 3 with compressor 3 or of
+  // 3 and more with compressors 1 and 2, and on a second call. Prints nothing.
+  bool setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor);
+  // Binds the output stream (not owned; must outlive finish()). For chunked output
+  // the first call writes the 8-byte chunk-table pointer placeholder. False for a
+  // null stream or before a successful setup.
+  bool attach(ByteStreamOut* stream);
+  // Writes one point; item_pointers[i] is the address of item i in the point.
+  // False, writing nothing, before attach or after finish; else true (errors of
+  // the item writers and the stream are not looked at).
+  bool writeRecord(const uint8_t* const* item_pointers);
+  // Ends the current chunk now. Only for chunked output with variable chunk size
+  // and a chunk holding at least one record; else false, with nothing done.
+  bool closeChunk();
+  // Ends the last chunk and writes the chunk table of chunked output, then
+  // releases the stream. True when there is nothing to finish (never attached,
+  // already finished); false when a seek or write of the table fails.
+  bool finish();
+
+ protected:
+  // Creates the compressed writer of one item, coding into `encoder` (not owned),
+  // or returns null when the item's type and version have no writer. Called once
+  // per item by setup.
+  virtual std::unique_ptr<LASwriteItemCompressed> createCompressedWriter(
+      const LASitem& item, EntropyEncoder* encoder) const;
+
+ private:
+  // Which writers serve the next record.
+  enum class Writers { kOpenChunk, kRaw, kCompressed };
+
+  static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;    // variable or no chunks
+  static constexpr uint32_t kPointerDue = 0xFFFFFFFF;     // number_chunks before attach
+  static constexpr uint32_t kFirstChunkAlloc = 1024;      // chunk table entries
+
+  static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
+
+  void openChunk(const uint8_t* const* item_pointers, uint32_t& context);
+  void endChunk();
+  void rearm();
+  bool recordChunk();
+  bool emitChunkTable();
+
+  ByteStreamOut* stream = nullptr;  // not owned; null until attach, after finish
+  uint32_t num_writers = 0;
+  Writers writers = Writers::kOpenChunk;
+  std::vector<std::unique_ptr<LASwriteItemRaw>> raw_writers;
+  // Shared by every compressed writer, which delete their models through it, so
+  // it is declared before them and outlives them.
+  std::unique_ptr<EntropyEncoder> encoder;
+  std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed_writers;
+  bool is_setup = false;
+  bool chunked = false;
+  bool layered = false;
+  uint32_t chunk_size = kNoChunkSize;
+  uint32_t chunk_count = 0;
+  uint32_t number_chunks = 0;
+  std::vector<uint32_t> chunk_record_counts;  // variable chunk size only
+  std::vector<uint32_t> chunk_byte_counts;
+  int64_t chunk_start = 0;
+  int64_t chunk_table_pointer_position = 0;
+};
+
+#endif  // MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H

@@ -1,0 +1,73 @@
+// Wave packet coding: the index, the offset (as a symbol plus, for a step, a
+// residual, or raw), then size, return point location and x(t), y(t), z(t) as
+// residuals against the reference's fields. Offset differences wrap in 64 bits.
+#include "compressor/wave_packet_coding.h"
+
+#include "compressor/entropy_encoder.h"
+#include "compressor/integer_residual_coder.h"
+
+namespace {
+
+inline uint32_t getU32LE(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline uint64_t getU64LE(const uint8_t* p) {
+  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
+}
+
+inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(getU32LE(p)); }
+
+// Field offsets in the reference; the item has the same fields one byte later.
+constexpr int kOffset = 0;
+constexpr int kSize = 8;
+constexpr int kLocation = 12;
+constexpr int kXt = 16;
+constexpr int kYt = 20;
+constexpr int kZt = 24;
+constexpr int kIndexBytes = 1;
+
+}  // namespace
+
+void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
+                    AdaptiveSymbolModel* packet_index, AdaptiveSymbolModel* const offset_symbol[4],
+                    IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
+                    IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
+                    int32_t& last_offset_diff, uint32_t& last_offset_symbol) {
+  const uint8_t* fields = item + kIndexBytes;
+  encoder.putSymbol(packet_index, item[0]);
+
+  const uint64_t offset = getU64LE(fields + kOffset);
+  const uint32_t reference_size = getU32LE(reference + kSize);
+  const uint64_t d = offset - getU64LE(reference + kOffset);
+  // d fits a 32-bit residual when it equals its own low 32 bits sign-extended.
+  const int32_t d32 = static_cast<int32_t>(static_cast<uint32_t>(d));
+  uint32_t symbol;
+  if (static_cast<uint64_t>(static_cast<int64_t>(d32)) == d) {
+    if (d == 0) {
+      symbol = kWaveOffsetSame;
+    } else if (d == static_cast<uint64_t>(reference_size)) {
+      // Compared in 64 bits: a size of 2^31 or more never matches a negative step.
+      symbol = kWaveOffsetAfterReference;
+    } else {
+      symbol = kWaveOffsetStep;
+    }
+  } else {
+    symbol = kWaveOffsetRaw;
+  }
+  encoder.putSymbol(offset_symbol[last_offset_symbol], symbol);
+  last_offset_symbol = symbol;
+  if (symbol == kWaveOffsetStep) {
+    ic_offset_diff.encode(last_offset_diff, d32, 0);
+    last_offset_diff = d32;
+  } else if (symbol == kWaveOffsetRaw) {
+    encoder.putRawU64(offset);
+  }
+
+  ic_packet_size.encode(static_cast<int32_t>(reference_size), getI32LE(fields + kSize), 0);
+  ic_return_point.encode(getI32LE(reference + kLocation), getI32LE(fields + kLocation), 0);
+  ic_xyz.encode(getI32LE(reference + kXt), getI32LE(fields + kXt), 0);
+  ic_xyz.encode(getI32LE(reference + kYt), getI32LE(fields + kYt), 1);
+  ic_xyz.encode(getI32LE(reference + kZt), getI32LE(fields + kZt), 2);
+}

@@ -1,0 +1,280 @@
+// The waveform data packet file, all values little-endian:
+//    0   2  U16 reserved 0xAABB
+//    2  16  user id "LASF_Spec", zero-padded
+//   18   2  U16 record id 65535 (waveform data packets)
+//   20   8  U64 record length after header = file length - 60, patched by close()
+//   28  32  description "created by Vektrion (210720)" or "compressed by ...",
+//           zero-padded
+//   60  24  cross-check "Vektrion waveform 210720" (no terminator)
+//   84   2  U16 number n of descriptors
+//   86  6n  per descriptor in index order: U16 index, U8 compression type,
+//           U8 bits per sample, U16 number of samples
+//   86+6n   packets back to back. Raw: the samples as stored. Compressed: the
+//           first sample as stored, then the coded residuals of the others.
+#include "las/las_waveform13_writer.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kReserved = 0xAABB;
+constexpr char kUserId[] = "LASF_Spec";
+constexpr uint32_t kUserIdSize = 16;
+constexpr uint16_t kRecordId = 65535;
+constexpr uint32_t kDescriptionSize = 32;
+constexpr uint32_t kCrossCheckSize = 24;
+constexpr int kVersionDate = 210720;
+constexpr int64_t kRecordHeaderSize = 60;
+constexpr int64_t kRecordLengthOffset = 20;
+constexpr uint32_t kDescriptorSlots = 256;
+
+// Coders for compressed samples: 1 context, 8 direct bits, the full value range.
+constexpr uint32_t kCoderContexts = 1;
+constexpr uint32_t kCoderDirectBits = 8;
+
+bool fail(const char* message) {
+  fputs(message, stderr);
+  return false;
+}
+
+bool failIndex(const char* format, uint32_t index) {
+  fprintf(stderr, format, static_cast<int>(index));
+  return false;
+}
+
+// True when `a` and `b` name the same existing file (hard links, or names that
+// differ only in case on a case-insensitive file system).
+bool sameExistingFile(const char* a, const char* b) {
+  struct stat sa;
+  struct stat sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Sample i of a packet, as an unsigned value.
+inline uint32_t sampleAt(const uint8_t* samples, uint32_t i, uint32_t bits) {
+  if (bits == 8) return samples[i];
+  uint16_t v;
+  std::memcpy(&v, samples + 2 * static_cast<size_t>(i), sizeof(v));
+  return v;
+}
+
+}  // namespace
+
+LASwaveform13writer::~LASwaveform13writer() {
+  close();
+  if (descriptors != nullptr) {
+    for (uint32_t i = 1; i < kDescriptorSlots; i++) delete descriptors[i];
+    delete[] descriptors;
+  }
+  // The coders release their models through the encoder, so they go first.
+  delete coder8;
+  delete coder16;
+  delete encoder;
+}
+
+std::string LASwaveform13writer::deriveFileName(const char* file_name, bool compressed) {
+  std::string name(file_name);
+  const size_t len = name.size();
+  if (len < 3) return name + (compressed ? ".wdz" : ".wdp");
+  const char first = name[len - 3];
+  const bool upper = first == 'W' || first == 'L';
+  const char* ending = compressed ? (upper ? "WDZ" : "wdz") : (upper ? "WDP" : "wdp");
+  name.replace(len - 3, 3, ending);
+  return name;
+}
+
+bool LASwaveform13writer::open(const char* file_name,
+                               const LASwavePacketDescriptor* const* given) {
+  if (file_name == nullptr) return fail("ERROR: file name pointer is zero\n");
+  if (given == nullptr) return fail("ERROR: wave packet descriptor pointer is zero\n");
+  if (given[0] != nullptr) return fail("ERROR: wave_packet_descr[0] with index 0 must be zero\n");
+
+  // A second open finishes the file of the first rather than leaking it.
+  close();
+
+  // Take a compact copy of the given descriptors.
+  if (descriptors == nullptr) {
+    descriptors = new LASwaveformDescriptorEntry*[kDescriptorSlots]();
+  }
+  uint32_t count = 0;
+  bool compressed = false;
+  for (uint32_t i = 1; i < kDescriptorSlots; i++) {
+    if (given[i] == nullptr) {
+      delete descriptors[i];
+      descriptors[i] = nullptr;
+      continue;
+    }
+    if (descriptors[i] == nullptr) descriptors[i] = new LASwaveformDescriptorEntry();
+    descriptors[i]->compression_type = given[i]->getCompressionType();
+    descriptors[i]->bits_per_sample = given[i]->getBitsPerSample();
+    descriptors[i]->number_of_samples = static_cast<uint16_t>(given[i]->getNumberOfSamples());
+    if (descriptors[i]->compression_type != 0) compressed = true;
+    count++;
+  }
+
+  // Never open the output file itself a second time: "wb" would truncate it.
+  const std::string name = deriveFileName(file_name, compressed);
+  if (name == file_name || sameExistingFile(file_name, name.c_str())) {
+    fprintf(stderr, "ERROR: cannot open waveform file '%s'\n", name.c_str());
+    return false;
+  }
+  file = fopen(name.c_str(), "wb");
+  if (file == nullptr) {
+    fprintf(stderr, "ERROR: cannot open waveform file '%s'\n", name.c_str());
+    return false;
+  }
+  stream = new ByteStreamOutFileLE(file);
+
+  if (!writeHeader(count, compressed)) {
+    releaseFile();
+    return false;
+  }
+
+  if (compressed) {
+    if (encoder == nullptr) encoder = new EntropyEncoder();
+    if (coder8 == nullptr) {
+      coder8 = new IntegerResidualCoder(encoder, 8, kCoderContexts, kCoderDirectBits, 0);
+    }
+    if (coder16 == nullptr) {
+      coder16 = new IntegerResidualCoder(encoder, 16, kCoderContexts, kCoderDirectBits, 0);
+    }
+  }
+  return true;
+}
+
+bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
+  uint8_t u16[2];
+  uint8_t u64[8];
+
+  // The reserved value goes to the FILE itself, ahead of the stream.
+  std::memcpy(u16, &kReserved, sizeof(u16));
+  if (fwrite(u16, 1, sizeof(u16), file) != sizeof(u16)) {
+    return fail("ERROR: writing EVLR reserved\n");
+  }
+  uint8_t user_id[kUserIdSize] = {};
+  std::memcpy(user_id, kUserId, sizeof(kUserId) - 1);
+  if (!stream->writeBytes(user_id, kUserIdSize)) return fail("ERROR: writing EVLR user_id\n");
+  std::memcpy(u16, &kRecordId, sizeof(u16));
+  if (!stream->writeU16LE(u16)) return fail("ERROR: writing EVLR record_id\n");
+  const uint64_t length = 0;  // patched by close()
+  std::memcpy(u64, &length, sizeof(u64));
+  if (!stream->writeU64LE(u64)) {
+    return fail("ERROR: writing EVLR record_length_after_header\n");
+  }
+  char description[kDescriptionSize] = {};
+  snprintf(description, sizeof(description), "%s by Vektrion (%d)",
+           compressed ? "compressed" : "created", kVersionDate);
+  if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(description), kDescriptionSize)) {
+    return fail("ERROR: writing EVLR description\n");
+  }
+
+  char cross_check[kCrossCheckSize + 1] = {};
+  snprintf(cross_check, sizeof(cross_check), "Vektrion waveform %d", kVersionDate);
+  if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(cross_check), kCrossCheckSize)) {
+    return fail("ERROR: writing waveform descriptor cross-check\n");
+  }
+  const uint16_t n = static_cast<uint16_t>(count);
+  std::memcpy(u16, &n, sizeof(u16));
+  if (!stream->writeU16LE(u16)) return fail("ERROR: writing number of waveform descriptors\n");
+  for (uint32_t i = 1; i < kDescriptorSlots; i++) {
+    const LASwaveformDescriptorEntry* entry = descriptors[i];
+    if (entry == nullptr) continue;
+    const uint16_t index = static_cast<uint16_t>(i);
+    std::memcpy(u16, &index, sizeof(u16));
+    if (!stream->writeU16LE(u16)) {
+      return failIndex("ERROR: writing index of waveform descriptor %d\n", i);
+    }
+    if (!stream->writeBytes(&entry->compression_type, 1)) {
+      return failIndex("ERROR: writing compression of waveform descriptor %d\n", i);
+    }
+    if (!stream->writeBytes(&entry->bits_per_sample, 1)) {
+      return failIndex("ERROR: writing nbits of waveform descriptor %d\n", i);
+    }
+    std::memcpy(u16, &entry->number_of_samples, sizeof(u16));
+    if (!stream->writeU16LE(u16)) {
+      return failIndex("ERROR: writing nsamples of waveform descriptor %d\n", i);
+    }
+  }
+  return true;
+}
+
+bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* samples) {
+  if (point == nullptr || samples == nullptr) {
+    return fail("ERROR: waveform point or samples pointer is zero\n");
+  }
+  LASwavepacket& packet = point->wavepacket;
+  const uint32_t index = packet.getIndex();
+  if (index == 0) return false;
+  if (stream == nullptr) return fail("ERROR: waveform file is not open\n");
+  const LASwaveformDescriptorEntry* entry = descriptors[index];
+  if (entry == nullptr) {
+    return failIndex("ERROR: no wave packet descriptor with index %d\n", index);
+  }
+  const uint32_t bits = entry->bits_per_sample;
+  const uint32_t n = entry->number_of_samples;
+  if (bits != 8 && bits != 16) {
+    fprintf(stderr, "ERROR: waveform with %d bits per samples not supported yet\n",
+            static_cast<int>(bits));
+    return false;
+  }
+  if (n == 0) return fail("ERROR: waveform has no samples\n");
+
+  const int64_t offset = stream->position();
+  packet.setOffset(static_cast<uint64_t>(offset));
+  const uint32_t sample_bytes = bits / 8;
+
+  if (entry->compression_type == 0) {
+    const uint32_t num = sample_bytes * n;
+    if (!stream->writeBytes(samples, num)) {
+      fprintf(stderr, "ERROR: cannot write %u bytes for waveform with %u samples of %u bits\n",
+              num, n, bits);
+      return false;
+    }
+    packet.setSize(num);
+    return true;
+  }
+
+  // First sample plain, then every later one against its predecessor.
+  IntegerResidualCoder* coder = bits == 8 ? coder8 : coder16;
+  stream->writeBytes(samples, sample_bytes);
+  encoder->start(stream);
+  coder->startEncoding();
+  uint32_t previous = sampleAt(samples, 0, bits);
+  for (uint32_t i = 1; i < n; i++) {
+    const uint32_t current = sampleAt(samples, i, bits);
+    coder->encode(static_cast<int32_t>(previous), static_cast<int32_t>(current), 0);
+    previous = current;
+  }
+  encoder->finish();
+  packet.setSize(static_cast<uint32_t>(stream->position() - offset));
+  return true;
+}
+
+void LASwaveform13writer::close() {
+  if (stream == nullptr) return;
+  if (stream->canSeek()) {
+    const int64_t end = stream->position();
+    bool patched = false;
+    if (end >= kRecordHeaderSize && stream->seekTo(kRecordLengthOffset)) {
+      const uint64_t length = static_cast<uint64_t>(end - kRecordHeaderSize);
+      uint8_t u64[8];
+      std::memcpy(u64, &length, sizeof(u64));
+      patched = stream->writeU64LE(u64);
+    }
+    if (!patched) fail("ERROR: updating EVLR record_length_after_header\n");
+    stream->seekToEnd();
+  }
+  if (!releaseFile()) fail("ERROR: cannot close waveform file\n");
+}
+
+bool LASwaveform13writer::releaseFile() {
+  delete stream;
+  stream = nullptr;
+  bool closed = true;
+  if (file != nullptr) closed = fclose(file) == 0;
+  file = nullptr;
+  return closed;
+}

@@ -1,0 +1,74 @@
+// LASwaveform13writer: writes the waveform data packet file that lies beside a
+// full-waveform LAS file (point formats 4, 5, 9, 10). The points carry only a
+// descriptor index, an offset and a size; the digitised samples go here, one
+// packet per pulse, raw or coded with the arithmetic encoder. Read this first:
+// - the file is named after the LAS file: its last three characters become
+//   "wdp" (or "wdz" when a descriptor is compressed), upper case when the first
+//   of them is 'W' or 'L'; a name shorter than that gets ".wdp"/".wdz" appended;
+// - offsets stored in the points count from the start of this file;
+// - every compressed packet is self-contained: first sample plain, then a coded
+//   stream started, reset and finished for that packet alone.
+#ifndef MORROWTIDE_LAS_LAS_WAVEFORM13_WRITER_H
+#define MORROWTIDE_LAS_LAS_WAVEFORM13_WRITER_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "compressor/byte_stream_out.h"
+#include "compressor/entropy_encoder.h"
+#include "compressor/integer_residual_coder.h"
+#include "las/las_header.h"
+#include "las/las_point_record.h"
+
+// The writer's compact copy of one wave packet descriptor.
+struct LASwaveformDescriptorEntry {
+  uint8_t compression_type;
+  uint8_t bits_per_sample;
+  uint16_t number_of_samples;  // low 16 bits of the descriptor's count
+};
+
+class LASwaveform13writer final {
+ public:
+  LASwaveform13writer() = default;
+  // Releases the entries, coders and encoder; a file still open is closed as
+  // close() would (record length patched).
+  ~LASwaveform13writer();
+  LASwaveform13writer(const LASwaveform13writer&) = delete;
+  LASwaveform13writer& operator=(const LASwaveform13writer&) = delete;
+
+  // Creates the waveform file beside `file_name` and writes its record header
+  // and the table of the given `descriptors` (256 slots, slot 0 must be null;
+  // not owned, read only here). True on success. False after one "ERROR: " line
+  // on a null argument, a set slot 0, a derived name that is the output file
+  // itself, a file that cannot be created or a failed write; a file created
+  // before the failure is closed again (left partly written).
+  bool open(const char* file_name, const LASwavePacketDescriptor* const* descriptors);
+  // Appends the packet of the point's wave packet index with the descriptor's
+  // number of samples from `samples` (8-bit: one byte each; 16-bit: two bytes
+  // each, little-endian) and stores the packet's offset and size in the point.
+  // False without a message for index 0; false after one "ERROR: " line when
+  // the writer is not open, the index was not given to open(), the descriptor
+  // is unsupported or the write fails.
+  bool writeWaveform(LASpointRecord* point, const uint8_t* samples);
+  // Patches the record length (when the file can seek), then releases the
+  // stream and closes the file. Does nothing when no file is open.
+  void close();
+
+ private:
+  // Builds the waveform file's name from `file_name`.
+  static std::string deriveFileName(const char* file_name, bool compressed);
+  // Step of open(): writes the record header and the descriptor table.
+  bool writeHeader(uint32_t count, bool compressed);
+  // Deletes the stream and closes the file; false when fclose reports an error.
+  bool releaseFile();
+
+  LASwaveformDescriptorEntry** descriptors = nullptr;  // owned, 256 slots, with its entries
+  FILE* file = nullptr;                   // owned; closed by close()
+  ByteStreamOutFileLE* stream = nullptr;  // owned; over `file`
+  EntropyEncoder* encoder = nullptr;      // owned; made when a descriptor is compressed
+  IntegerResidualCoder* coder8 = nullptr;   // owned; for 8-bit samples, over `encoder`
+  IntegerResidualCoder* coder16 = nullptr;  // owned; for 16-bit samples, over `encoder`
+};
+
+#endif  // MORROWTIDE_LAS_LAS_WAVEFORM13_WRITER_H

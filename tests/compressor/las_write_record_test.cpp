@@ -1,0 +1,695 @@
+// Tests of the point-record writer: raw records, the single coded stream, fixed
+// and variable chunks with the chunk-table pointer and the coded chunk table
+// (decoded back), streams that cannot seek, layered chunks, the context word and
+// the refusals of setup.
+#include "compressor/las_write_record.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "compressor/byte_stream_in.h"
+#include "compressor/byte_stream_out.h"
+#include "compressor/entropy_decoder.h"
+#include "compressor/entropy_encoder.h"
+#include "compressor/integer_residual_coder.h"
+#include "compressor/item_writers_v1.h"
+#include "compressor/item_writers_v2.h"
+#include "compressor/quodax.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Point = std::array<uint8_t, 28>;  // POINT10 then GPSTIME11
+
+const std::vector<LASitem> kFormat1V2 = {{LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2}};
+
+void putU32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
+uint32_t getU32(const Bytes& b, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+int64_t getI64(const Bytes& b, size_t at) {
+  int64_t v;
+  std::memcpy(&v, b.data() + at, 8);
+  return v;
+}
+Bytes slice(const Bytes& b, size_t from, size_t count) {
+  return Bytes(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(from + count));
+}
+
+// Scan-like points: smooth coordinates, regular GPS steps, two returns a pulse.
+std::vector<Point> scanPoints(uint32_t n, uint32_t seed = 0) {
+  std::vector<Point> points(n);
+  for (uint32_t i = 0; i < n; i++) {
+    const uint32_t k = i + seed;
+    Point& p = points[i];
+    putU32(&p[0], 100000 + 13 * k + (k % 3) * 2);
+    putU32(&p[4], 200000 - 7 * k);
+    putU32(&p[8], 5000 + (k % 5));
+    p[12] = static_cast<uint8_t>(k * 11);
+    p[13] = 1;
+    p[14] = static_cast<uint8_t>((1 + k % 2) | (2 << 3));
+    p[15] = 2;
+    p[16] = 0xFB;
+    p[17] = 0;
+    p[18] = 7;
+    p[19] = 0;
+    const double t = 1000.0 + 0.00001 * k;
+    std::memcpy(&p[20], &t, 8);
+  }
+  return points;
+}
+
+// A descriptor holding exactly `items`, with fields set directly (no checks).
+std::unique_ptr<Quodax> makeDescriptor(const std::vector<LASitem>& items, uint16_t compressor,
+                                       uint32_t chunk_size) {
+  auto q = std::make_unique<Quodax>();
+  q->num_items = static_cast<uint16_t>(items.size());
+  q->items = new LASitem[items.size()];
+  std::copy(items.begin(), items.end(), q->items);
+  q->compressor = compressor;
+  q->chunk_size = chunk_size;
+  return q;
+}
+
+// A sink that cannot seek, like a pipe: it only appends.
+class PipeSink final : public ByteStreamOutLE {
+ public:
+  bool writeByte(uint32_t byte) override {
+    bytes.push_back(static_cast<uint8_t>(byte));
+    return true;
+  }
+  bool writeBytes(const uint8_t* b, uint32_t num) override {
+    bytes.insert(bytes.end(), b, b + num);
+    return true;
+  }
+  bool canSeek() const override { return false; }
+  int64_t position() const override { return static_cast<int64_t>(bytes.size()); }
+  bool seekTo(int64_t) override { return false; }
+  bool seekToEnd() override { return false; }
+  Bytes bytes;
+};
+
+Bytes contents(const ByteStreamOutArrayLE& out) {
+  return Bytes(out.data(), out.data() + out.highWaterMark());
+}
+
+// Drives a set-up writer over `out` with format-1 points: `prefix` bytes before
+// attaching, closeChunk after the points whose indices are in `close_after`.
+void drive(LASwriteRecord& w, ByteStreamOut& out, const std::vector<Point>& points, size_t prefix = 0,
+           const std::vector<size_t>& close_after = {}) {
+  for (size_t i = 0; i < prefix; i++) out.writeByte(0xA0 + static_cast<uint32_t>(i));
+  ASSERT_TRUE(w.attach(&out));
+  for (size_t i = 0; i < points.size(); i++) {
+    const uint8_t* items[2] = {points[i].data(), points[i].data() + 20};
+    ASSERT_TRUE(w.writeRecord(items));
+    for (size_t c : close_after) {
+      if (c == i) {
+        EXPECT_TRUE(w.closeChunk());
+      }
+    }
+  }
+  EXPECT_TRUE(w.finish());
+}
+
+Bytes writeFormat1(uint16_t compressor, uint32_t chunk_size, const std::vector<Point>& points,
+                   size_t prefix = 0, const std::vector<size_t>& close_after = {},
+                   const std::vector<LASitem>& items = kFormat1V2) {
+  auto q = makeDescriptor(items, compressor, chunk_size);
+  LASwriteRecord w;
+  EXPECT_TRUE(w.setup(q->num_items, q->items, q.get()));
+  ByteStreamOutArrayLE out;
+  drive(w, out, points, prefix, close_after);
+  return contents(out);
+}
+
+struct ChunkTable {
+  uint32_t version = 0;
+  uint32_t number = 0;
+  std::vector<uint32_t> records;  // variable chunks only
+  std::vector<uint32_t> bytes;
+  size_t end = 0;  // one past the table's last byte
+};
+
+// Reads the table at `pos`: header, then the coded counts, decoded back; `end`
+// is where the decoder stopped reading.
+ChunkTable readChunkTable(const Bytes& file, size_t pos, bool variable) {
+  ChunkTable t;
+  t.version = getU32(file, pos);
+  t.number = getU32(file, pos + 4);
+  t.end = pos + 8;
+  if (t.number == 0) return t;
+  ByteStreamInArray in(file.data() + pos + 8, file.size() - pos - 8);
+  EntropyDecoder dec;
+  dec.start(&in, true);
+  IntegerResidualCoder coder(&dec, 32, 2, 8, 0);
+  coder.startDecoding();
+  uint32_t last_records = 0;
+  uint32_t last_bytes = 0;
+  for (uint32_t i = 0; i < t.number; i++) {
+    if (variable) {
+      last_records = static_cast<uint32_t>(coder.decode(static_cast<int32_t>(last_records), 0));
+      t.records.push_back(last_records);
+    }
+    last_bytes = static_cast<uint32_t>(coder.decode(static_cast<int32_t>(last_bytes), 1));
+    t.bytes.push_back(last_bytes);
+  }
+  dec.finish();
+  t.end = pos + 8 + in.position();
+  return t;
+}
+
+// The bytes of each chunk of a chunked file attached at `start`.
+std::vector<Bytes> splitChunks(const Bytes& file, size_t start, const ChunkTable& t) {
+  std::vector<Bytes> chunks;
+  size_t at = start + 8;
+  for (uint32_t b : t.bytes) {
+    if (at + b > file.size()) {
+      ADD_FAILURE() << "chunk of " << b << " bytes runs past the file";
+      break;
+    }
+    chunks.push_back(slice(file, at, b));
+    at += b;
+  }
+  return chunks;
+}
+
+// The one chunk of a file holding exactly `points`.
+Bytes standaloneChunk(const std::vector<Point>& points, const std::vector<LASitem>& items = kFormat1V2) {
+  const Bytes file = writeFormat1(Quodax::CompressorChunked, 50000, points, 0, {}, items);
+  const int64_t table = getI64(file, 0);
+  return slice(file, 8, static_cast<size_t>(table) - 8);
+}
+
+std::vector<Point> range(const std::vector<Point>& p, size_t from, size_t count) {
+  return std::vector<Point>(p.begin() + static_cast<ptrdiff_t>(from),
+                            p.begin() + static_cast<ptrdiff_t>(from + count));
+}
+
+// --- Raw records ---
+
+TEST(LASwriteRecordRaw, RecordsAreTheItemsInItemOrder) {
+  // The items lie in the point in another order than the list names them.
+  std::array<uint8_t, 40> point;
+  for (size_t i = 0; i < point.size(); i++) point[i] = static_cast<uint8_t>(i);
+  const std::vector<LASitem> items = {{LASitem::GPSTIME11, 8, 0}, {LASitem::POINT10, 20, 0},
+                                      {LASitem::BYTE, 3, 0}};
+  const uint8_t* pointers[3] = {point.data() + 24, point.data(), point.data() + 36};
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(3, items.data(), nullptr));
+  ByteStreamOutArrayLE out;
+  out.writeByte(0x55);
+  ASSERT_TRUE(w.attach(&out));
+  ASSERT_TRUE(w.writeRecord(pointers));
+  ASSERT_TRUE(w.writeRecord(pointers));
+  ASSERT_TRUE(w.finish());
+  Bytes record = slice(Bytes(point.begin(), point.end()), 24, 8);
+  for (uint8_t i = 0; i < 20; i++) record.push_back(i);
+  record.insert(record.end(), {36, 37, 38});
+  Bytes expected = {0x55};
+  expected.insert(expected.end(), record.begin(), record.end());
+  expected.insert(expected.end(), record.begin(), record.end());
+  EXPECT_EQ(contents(out), expected);
+}
+
+TEST(LASwriteRecordRaw, EveryItemTypeHasItsRawWriter) {
+  struct Case {
+    LASitem item;
+    size_t written;
+  };
+  const Case cases[] = {
+      {{LASitem::BYTE, 3, 0}, 3},          {{LASitem::POINT10, 20, 0}, 20},
+      {{LASitem::GPSTIME11, 8, 0}, 8},     {{LASitem::RGB12, 6, 0}, 6},
+      {{LASitem::WAVEPACKET13, 29, 0}, 29}, {{LASitem::POINT14, 30, 0}, 30},
+      {{LASitem::RGB14, 6, 0}, 6},         {{LASitem::RGBNIR14, 8, 0}, 8},
+      {{LASitem::WAVEPACKET14, 29, 0}, 29}, {{LASitem::BYTE14, 5, 0}, 5},
+  };
+  std::array<uint8_t, 64> point{};
+  const uint8_t* pointers[1] = {point.data()};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item.type);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(1, &c.item, nullptr));
+    ByteStreamOutArrayLE out;
+    ASSERT_TRUE(w.attach(&out));
+    ASSERT_TRUE(w.writeRecord(pointers));
+    EXPECT_EQ(out.highWaterMark(), c.written);
+  }
+}
+
+TEST(LASwriteRecordRaw, UncompressedDescriptorWritesOnlyRecords) {
+  const auto points = scanPoints(3);
+  const std::vector<LASitem> v0 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};
+  Bytes expected;
+  for (const Point& p : points) expected.insert(expected.end(), p.begin(), p.end());
+  EXPECT_EQ(writeFormat1(Quodax::CompressorNone, 0, points, 0, {}, v0), expected);
+  EXPECT_EQ(writeFormat1(Quodax::CompressorNone, 0, {}, 0, {}, v0), Bytes{});
+}
+
+// --- One coded stream ---
+
+// The coded stream that fresh writers of `items` make of points [1, n) after
+// starting a chunk with point 0.
+template <typename PointWriter, typename TimeWriter>
+Bytes scriptedStream(const std::vector<Point>& points) {
+  ByteStreamOutArrayLE out;
+  EntropyEncoder enc;
+  PointWriter w0(&enc);
+  TimeWriter w1(&enc);
+  uint32_t context = 0;
+  w0.startChunk(points[0].data(), context);
+  w1.startChunk(points[0].data() + 20, context);
+  enc.start(&out);
+  for (size_t i = 1; i < points.size(); i++) {
+    w0.writeItem(points[i].data(), context);
+    w1.writeItem(points[i].data() + 20, context);
+  }
+  enc.finish();
+  Bytes bytes(points[0].begin(), points[0].end());
+  const Bytes coded = contents(out);
+  bytes.insert(bytes.end(), coded.begin(), coded.end());
+  return bytes;
+}
+
+TEST(LASwriteRecordSingleStream, FirstRecordRawThenOneCodedStreamOfItsVersion) {
+  const auto points = scanPoints(40);
+  const std::vector<LASitem> v1 = {{LASitem::POINT10, 20, 1}, {LASitem::GPSTIME11, 8, 1}};
+  EXPECT_EQ(writeFormat1(Quodax::CompressorSingleStream, 0, points, 0, {}, v1),
+            (scriptedStream<LASwriteItemCompressed_POINT10_v1, LASwriteItemCompressed_GPSTIME11_v1>(points)));
+  EXPECT_EQ(writeFormat1(Quodax::CompressorSingleStream, 0, points),
+            (scriptedStream<LASwriteItemCompressed_POINT10_v2, LASwriteItemCompressed_GPSTIME11_v2>(points)));
+}
+
+TEST(LASwriteRecordSingleStream, NoPointWritesNothing) {
+  EXPECT_EQ(writeFormat1(Quodax::CompressorSingleStream, 0, {}, 2), (Bytes{0xA0, 0xA1}));
+}
+
+// --- Chunks and the chunk table ---
+
+TEST(LASwriteRecordChunked, FixedChunksAreIndependentAndTabled) {
+  struct Case {
+    uint32_t chunk_size;
+    uint32_t points;
+    std::vector<uint32_t> records;
+  };
+  const Case cases[] = {{3, 7, {3, 3, 1}}, {3, 6, {3, 3}}, {3, 1, {1}}, {5, 3, {3}}};
+  const auto all = scanPoints(7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.chunk_size << " / " << c.points);
+    const auto points = range(all, 0, c.points);
+    const Bytes file = writeFormat1(Quodax::CompressorChunked, c.chunk_size, points, 5);
+    const int64_t table = getI64(file, 5);
+    const ChunkTable t = readChunkTable(file, static_cast<size_t>(table), false);
+    EXPECT_EQ(t.version, 0u);
+    ASSERT_EQ(t.number, c.records.size());
+    EXPECT_EQ(t.end, file.size());  // nothing follows the table on a seekable stream
+    const auto chunks = splitChunks(file, 5, t);
+    size_t first = 0;
+    size_t total = 0;
+    for (size_t k = 0; k < chunks.size(); k++) {
+      // A chunk's bytes depend only on its own points, and it opens raw.
+      EXPECT_EQ(chunks[k], standaloneChunk(range(points, first, c.records[k]))) << "chunk " << k;
+      ASSERT_GE(chunks[k].size(), 28u);
+      EXPECT_EQ(slice(chunks[k], 0, 28), Bytes(points[first].begin(), points[first].end()));
+      first += c.records[k];
+      total += chunks[k].size();
+    }
+    EXPECT_EQ(13 + total, static_cast<size_t>(table));  // the chunks fill pointer to table
+  }
+}
+
+TEST(LASwriteRecordChunked, VariableChunksEndOnRequestAndTableTheirCounts) {
+  const auto points = scanPoints(7);
+  const Bytes file = writeFormat1(Quodax::CompressorChunked, 0, points, 0, {1, 5});
+  const int64_t table = getI64(file, 0);
+  const ChunkTable t = readChunkTable(file, static_cast<size_t>(table), true);
+  ASSERT_EQ(t.number, 3u);
+  EXPECT_EQ(t.records, (std::vector<uint32_t>{2, 4, 1}));
+  EXPECT_EQ(t.end, file.size());
+  const auto chunks = splitChunks(file, 0, t);
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(chunks[0], standaloneChunk(range(points, 0, 2)));
+  EXPECT_EQ(chunks[1], standaloneChunk(range(points, 2, 4)));
+  EXPECT_EQ(chunks[2], standaloneChunk(range(points, 6, 1)));
+}
+
+TEST(LASwriteRecordChunked, ManyVariableChunksKeepTheirCountsApart) {
+  // Enough chunks that the record and byte counts' models adapt (a count in the
+  // wrong context decodes wrongly) and the tables grow past 1024 entries.
+  std::vector<uint32_t> records;
+  std::vector<size_t> close_after;
+  size_t n = 0;
+  for (uint32_t k = 0; k < 1100; k++) {
+    records.push_back(1 + (k * 7) % 5);
+    n += records.back();
+    close_after.push_back(n - 1);
+  }
+  const auto points = scanPoints(static_cast<uint32_t>(n));
+  const Bytes file = writeFormat1(Quodax::CompressorChunked, 0, points, 0, close_after);
+  const size_t table = static_cast<size_t>(getI64(file, 0));
+  const ChunkTable t = readChunkTable(file, table, true);
+  EXPECT_EQ(t.records, records);
+  EXPECT_EQ(t.end, file.size());
+  size_t at = 8;
+  size_t first = 0;
+  for (size_t k = 0; k < t.bytes.size(); k++) {
+    ASSERT_LE(at + 28, file.size());
+    ASSERT_EQ(slice(file, at, 28), Bytes(points[first].begin(), points[first].end())) << "chunk " << k;
+    at += t.bytes[k];
+    first += records[k];
+  }
+  EXPECT_EQ(at, table);
+}
+
+TEST(LASwriteRecordChunked, VariableChunksWithoutCloseFormOneChunk) {
+  const auto points = scanPoints(4);
+  const Bytes file = writeFormat1(Quodax::CompressorChunked, 0, points);
+  const ChunkTable t = readChunkTable(file, static_cast<size_t>(getI64(file, 0)), true);
+  EXPECT_EQ(t.records, (std::vector<uint32_t>{4}));
+  EXPECT_EQ(t.bytes, (std::vector<uint32_t>{static_cast<uint32_t>(getI64(file, 0) - 8)}));
+}
+
+TEST(LASwriteRecordChunked, NoPointGivesPointerAndEmptyTable) {
+  EXPECT_EQ(writeFormat1(Quodax::CompressorChunked, 3, {}, 1),
+            (Bytes{0xA0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(writeFormat1(Quodax::CompressorChunked, 0, {}),
+            (Bytes{8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(LASwriteRecordChunked, StreamThatCannotSeekGetsMinusOneAndTrailingPosition) {
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 3);
+  {
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, q->items, q.get()));
+    PipeSink pipe;
+    drive(w, pipe, {}, 2);
+    EXPECT_EQ(pipe.bytes, (Bytes{0xA0, 0xA1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0}));
+  }
+  const auto points = scanPoints(4);
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  PipeSink pipe;
+  drive(w, pipe, points);
+  const Bytes& file = pipe.bytes;
+  EXPECT_EQ(getI64(file, 0), -1);
+  const int64_t table = getI64(file, file.size() - 8);
+  const ChunkTable t = readChunkTable(file, static_cast<size_t>(table), false);
+  ASSERT_EQ(t.number, 2u);
+  EXPECT_EQ(t.end, file.size() - 8);
+  // Same chunks as on a seekable stream.
+  const Bytes seekable = writeFormat1(Quodax::CompressorChunked, 3, points);
+  EXPECT_EQ(slice(file, 8, static_cast<size_t>(table) - 8),
+            slice(seekable, 8, static_cast<size_t>(getI64(seekable, 0)) - 8));
+}
+
+TEST(LASwriteRecordChunked, CloseChunkOnlyForAttachedVariableChunks) {
+  const auto points = scanPoints(2);
+  const uint8_t* items[2] = {points[0].data(), points[0].data() + 20};
+  struct Case {
+    uint16_t compressor;
+    uint32_t chunk_size;
+  };
+  for (const Case c : {Case{Quodax::CompressorNone, 0}, Case{Quodax::CompressorSingleStream, 0},
+                       Case{Quodax::CompressorChunked, 3}}) {
+    SCOPED_TRACE(c.compressor);
+    auto q = makeDescriptor(kFormat1V2, c.compressor, c.chunk_size);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, q->items, q.get()));
+    ByteStreamOutArrayLE out;
+    ASSERT_TRUE(w.attach(&out));
+    ASSERT_TRUE(w.writeRecord(items));
+    const size_t before = out.highWaterMark();
+    EXPECT_FALSE(w.closeChunk());
+    EXPECT_EQ(out.highWaterMark(), before);
+  }
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 0);
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  EXPECT_FALSE(w.closeChunk());  // before attach
+}
+
+TEST(LASwriteRecordChunked, CloseChunkOnAnEmptyChunkDoesNothing) {
+  // Ending a chunk that holds no record would finish a coder that was never
+  // started and table a chunk of zero records.
+  const auto points = scanPoints(3);
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 0);
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  ByteStreamOutArrayLE out;
+  ASSERT_TRUE(w.attach(&out));
+  EXPECT_FALSE(w.closeChunk());
+  EXPECT_EQ(out.highWaterMark(), 8u);
+  for (const Point& p : points) {
+    const uint8_t* items[2] = {p.data(), p.data() + 20};
+    ASSERT_TRUE(w.writeRecord(items));
+  }
+  EXPECT_TRUE(w.closeChunk());
+  const size_t after = out.highWaterMark();
+  EXPECT_FALSE(w.closeChunk());
+  EXPECT_EQ(out.highWaterMark(), after);
+  ASSERT_TRUE(w.finish());
+  const Bytes file = contents(out);
+  const ChunkTable t = readChunkTable(file, static_cast<size_t>(getI64(file, 0)), true);
+  EXPECT_EQ(t.records, (std::vector<uint32_t>{3}));
+}
+
+TEST(LASwriteRecordChunked, WriteRecordNeedsAnAttachedStream) {
+  // Writing before attach would hand the items to writers that have no stream.
+  const auto points = scanPoints(1);
+  const uint8_t* items[2] = {points[0].data(), points[0].data() + 20};
+  for (uint16_t compressor : {Quodax::CompressorNone, Quodax::CompressorChunked}) {
+    SCOPED_TRACE(compressor);
+    auto q = makeDescriptor(kFormat1V2, compressor, 3);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, q->items, q.get()));
+    EXPECT_FALSE(w.writeRecord(items));
+    EXPECT_TRUE(w.finish());  // nothing attached: nothing to finish
+    ByteStreamOutArrayLE out;
+    ASSERT_TRUE(w.attach(&out));
+    ASSERT_TRUE(w.writeRecord(items));
+    ASSERT_TRUE(w.finish());
+    const size_t size = out.highWaterMark();
+    EXPECT_FALSE(w.writeRecord(items));  // after finish
+    EXPECT_TRUE(w.finish());
+    EXPECT_EQ(out.highWaterMark(), size);
+  }
+}
+
+TEST(LASwriteRecordChunked, DescriptorMayBeDeletedBeforeAttach) {
+  // The LAS writer deletes its descriptor before attaching: the record writer
+  // must keep nothing of it.
+  const auto points = scanPoints(5);
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 2);
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  q.reset();
+  ByteStreamOutArrayLE out;
+  drive(w, out, points);
+  EXPECT_EQ(contents(out), writeFormat1(Quodax::CompressorChunked, 2, points));
+}
+
+// --- Setup ---
+
+TEST(LASwriteRecordSetup, AcceptsEveryCoderOfVersionsOneAndTwo) {
+  const std::vector<LASitem> cases = {
+      {LASitem::BYTE, 3, 1},      {LASitem::BYTE, 3, 2},         {LASitem::POINT10, 20, 1},
+      {LASitem::POINT10, 20, 2},  {LASitem::GPSTIME11, 8, 1},    {LASitem::GPSTIME11, 8, 2},
+      {LASitem::RGB12, 6, 1},     {LASitem::RGB12, 6, 2},        {LASitem::WAVEPACKET13, 29, 1},
+  };
+  for (const LASitem& item : cases) {
+    SCOPED_TRACE(testing::Message() << item.type << " v" << item.version);
+    for (uint16_t compressor : {Quodax::CompressorSingleStream, Quodax::CompressorChunked}) {
+      auto q = makeDescriptor({item}, compressor, 10);
+      LASwriteRecord w;
+      EXPECT_TRUE(w.setup(1, q->items, q.get()));
+    }
+  }
+}
+
+TEST(LASwriteRecordSetup, RefusesWhatItCannotWrite) {
+  struct Case {
+    const char* name;
+    std::vector<LASitem> items;
+    uint16_t compressor;
+    uint16_t coder;
+  };
+  const Case cases[] = {
+      {"unknown type", {{3, 4, 1}}, Quodax::CompressorChunked, 0},
+      {"unknown type raw", {{15, 4, 0}}, Quodax::CompressorNone, 0},
+      {"version 0 compressed", {{LASitem::POINT10, 20, 0}}, Quodax::CompressorChunked, 0},
+      {"RGB14 version 2", {{LASitem::RGB14, 6, 2}}, Quodax::CompressorChunked, 0},
+      {"WAVEPACKET13 version 2", {{LASitem::WAVEPACKET13, 29, 2}}, Quodax::CompressorChunked, 0},
+      {"coder 1", kFormat1V2, Quodax::CompressorChunked, 1},
+      {"compressor 4", kFormat1V2, 4, 0},
+      // No layered coder exists yet for the LAS 1.4 items.
+      {"POINT14 version 3", {{LASitem::POINT14, 30, 3}}, Quodax::CompressorLayeredChunked, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto q = makeDescriptor(c.items, c.compressor, 10);
+    q->coder = c.coder;
+    LASwriteRecord w;
+    EXPECT_FALSE(w.setup(q->num_items, q->items, q.get()));
+    ByteStreamOutArrayLE out;
+    EXPECT_FALSE(w.attach(&out));
+  }
+}
+
+TEST(LASwriteRecordSetup, RefusesListsThatAreNotTheDescriptors) {
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 10);
+  const std::vector<LASitem> copy(q->items, q->items + 2);
+  LASwriteRecord w;
+  EXPECT_FALSE(w.setup(0, q->items, nullptr));
+  EXPECT_FALSE(w.setup(2, nullptr, nullptr));
+  EXPECT_FALSE(w.setup(1, q->items, q.get()));
+  EXPECT_FALSE(w.setup(2, copy.data(), q.get()));
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  EXPECT_FALSE(w.setup(2, q->items, q.get()));  // only once
+}
+
+// --- Scripted compressed writers: layered chunks, the context word ---
+
+// Compressed writers made by a test function instead of the coder table.
+class ScriptedRecordWriter final : public LASwriteRecord {
+ public:
+  using Factory = std::function<std::unique_ptr<LASwriteItemCompressed>(const LASitem&, EntropyEncoder*)>;
+  explicit ScriptedRecordWriter(Factory factory) : factory(std::move(factory)) {}
+
+ protected:
+  std::unique_ptr<LASwriteItemCompressed> createCompressedWriter(const LASitem& item,
+                                                                 EntropyEncoder* enc) const override {
+    return factory(item, enc);
+  }
+
+ private:
+  Factory factory;
+};
+
+// A layered writer with one layer: the first byte of every coded item. Its sizes
+// and bytes go to the output stream of the shared encoder.
+class OneLayerWriter final : public LASwriteItemCompressed {
+ public:
+  explicit OneLayerWriter(EntropyEncoder* enc) : enc(enc) {}
+  bool startChunk(const uint8_t*, uint32_t&) override {
+    layer.clear();
+    return true;
+  }
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    layer.push_back(item[0]);
+    return true;
+  }
+  bool writeLayerSizes() override {
+    uint8_t size[4];
+    putU32(size, static_cast<uint32_t>(layer.size()));
+    return enc->getByteStreamOut()->writeU32LE(size);
+  }
+  bool writeLayerBytes() override {
+    return enc->getByteStreamOut()->writeBytes(layer.data(), static_cast<uint32_t>(layer.size()));
+  }
+
+ private:
+  EntropyEncoder* enc;  // not owned
+  Bytes layer;
+};
+
+TEST(LASwriteRecordLayered, ChunkHoldsCountThenAllSizesThenAllBytes) {
+  const std::vector<LASitem> items = {{LASitem::BYTE14, 2, 3}, {LASitem::BYTE14, 1, 4}};
+  auto q = makeDescriptor(items, Quodax::CompressorLayeredChunked, 3);
+  ScriptedRecordWriter w([](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
+  ASSERT_TRUE(w.setup(2, q->items, q.get()));
+  ByteStreamOutArrayLE out;
+  ASSERT_TRUE(w.attach(&out));
+  const uint8_t records[4][3] = {{0x10, 0x11, 0x12}, {0x20, 0x21, 0x22}, {0x30, 0x31, 0x32}, {0x40, 0x41, 0x42}};
+  for (const auto& r : records) {
+    const uint8_t* pointers[2] = {r, r + 2};
+    ASSERT_TRUE(w.writeRecord(pointers));
+  }
+  ASSERT_TRUE(w.finish());
+  const Bytes file = contents(out);
+  const Bytes chunks = {
+      0x10, 0x11, 0x12, 3, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 0x20, 0x30, 0x22, 0x32,  // chunk 0
+      0x40, 0x41, 0x42, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                          // chunk 1
+  };
+  Bytes expected = {8 + 34, 0, 0, 0, 0, 0, 0, 0};
+  expected.insert(expected.end(), chunks.begin(), chunks.end());
+  expected.insert(expected.end(), {0, 0, 0, 0, 2, 0, 0, 0});
+  ASSERT_GE(file.size(), expected.size());
+  EXPECT_EQ(slice(file, 0, expected.size()), expected);
+  const ChunkTable t = readChunkTable(file, 42, false);
+  EXPECT_EQ(t.bytes, (std::vector<uint32_t>{19, 15}));
+  EXPECT_EQ(t.end, file.size());
+}
+
+TEST(LASwriteRecordSetup, RefusesVersionsOfTheOtherChunkKind) {
+  // A version 1 or 2 coder inside a layered chunk writes into the shared stream
+  // that the layered chunk never opens, and a layered coder inside a coded
+  // stream writes its layers into the middle of it.
+  struct Case {
+    std::vector<LASitem> items;
+    uint16_t compressor;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {{{LASitem::POINT14, 30, 3}, {LASitem::BYTE14, 2, 2}}, Quodax::CompressorLayeredChunked, false},
+      {{{LASitem::POINT14, 30, 4}, {LASitem::BYTE14, 2, 3}}, Quodax::CompressorLayeredChunked, true},
+      {{{LASitem::POINT10, 20, 2}, {LASitem::BYTE14, 2, 3}}, Quodax::CompressorChunked, false},
+      {{{LASitem::POINT14, 30, 3}}, Quodax::CompressorSingleStream, false},
+      {{{LASitem::POINT10, 20, 2}}, Quodax::CompressorChunked, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.compressor << " " << c.items.back().version);
+    auto q = makeDescriptor(c.items, c.compressor, 10);
+    ScriptedRecordWriter w([](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
+    EXPECT_EQ(w.setup(q->num_items, q->items, q.get()), c.accepted);
+  }
+}
+
+// Logs the context word it is given, then stores `mark` into it (when not 0).
+class ContextProbe final : public LASwriteItemCompressed {
+ public:
+  ContextProbe(std::vector<uint32_t>* log, uint32_t mark) : log(log), mark(mark) {}
+  bool startChunk(const uint8_t*, uint32_t& context) override { return probe(context); }
+  bool writeItem(const uint8_t*, uint32_t& context) override { return probe(context); }
+
+ private:
+  bool probe(uint32_t& context) {
+    log->push_back(context);
+    if (mark != 0) context = mark;
+    return true;
+  }
+  std::vector<uint32_t>* log;  // not owned
+  uint32_t mark;
+};
+
+TEST(LASwriteRecordContext, LaterWritersOfARecordSeeTheChangeAndEachRecordStartsAtZero) {
+  std::vector<uint32_t> log;
+  const std::vector<LASitem> items = {{LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2},
+                                      {LASitem::BYTE, 1, 2}};
+  auto q = makeDescriptor(items, Quodax::CompressorChunked, 2);
+  uint32_t next = 0;
+  ScriptedRecordWriter w([&](const LASitem&, EntropyEncoder*) {
+    next++;
+    return std::make_unique<ContextProbe>(&log, next == 1 ? 0 : next);  // marks 0, 2, 3
+  });
+  ASSERT_TRUE(w.setup(3, q->items, q.get()));
+  ByteStreamOutArrayLE out;
+  ASSERT_TRUE(w.attach(&out));
+  const auto points = scanPoints(3);
+  for (const Point& p : points) {
+    const uint8_t* pointers[3] = {p.data(), p.data() + 20, p.data() + 27};
+    ASSERT_TRUE(w.writeRecord(pointers));
+  }
+  ASSERT_TRUE(w.finish());
+  // Per record: writer 0 sees 0, writer 1 sees 0, writer 2 sees writer 1's 2;
+  // three records over two chunks (start, write, start).
+  EXPECT_EQ(log, (std::vector<uint32_t>{0, 0, 2, 0, 0, 2, 0, 0, 2}));
+}
+
+}  // namespace
