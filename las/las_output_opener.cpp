@@ -1,4 +1,5 @@
-// Option parsing, usage text and file-name operations of the output opener.
+// Option parsing, usage text and file-name operations of the output opener, and
+// the creation of the writer and the waveform writer that its settings choose.
 // Every name is rebuilt in a std::string and stored as a fresh heap copy of the
 // right size, so no operation writes past the storage of the name it had, and a
 // setter may be given the opener's own string (the copy is taken before the old
@@ -14,6 +15,10 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+
+#include "compressor/quodax.h"
+#include "las/las_waveform13_writer.h"
+#include "las/las_writer_las.h"
 
 namespace {
 
@@ -474,3 +479,93 @@ void LASoutputOpener::specifyFormat(uint32_t format) {
   name += kFormatExtensions[format];
   storeFileName(name);
 }
+
+namespace {
+
+// The line printed after a writer failed to open on a file name or on stdout.
+void reportOpenFailure(const char* writer_name, const char* file_name) {
+  if (file_name != nullptr) {
+    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", writer_name, file_name);
+  } else {
+    std::fprintf(stderr, "ERROR: cannot open %s to stdout\n", writer_name);
+  }
+}
+
+}  // namespace
+
+LASwriter* LASoutputOpener::open(const LASheader* header) {
+  // Compressed output uses the layered chunked compressor unless "-compatible".
+  const uint32_t compressor =
+      format != FormatCompressedLAS
+          ? Quodax::CompressorNone
+          : (native ? Quodax::CompressorLayeredChunked : Quodax::CompressorChunked);
+  // The chunk size goes to the LAS writer as the same 32 bits read signed.
+  const int32_t chunk = static_cast<int32_t>(chunk_size);
+  constexpr int32_t kRequestedVersion = 2;
+
+  if (use_nil) {
+    auto* writer = new LASwriterLAS();
+    if (!writer->openNull(header, compressor, kRequestedVersion, chunk)) {
+      std::fputs("ERROR: cannot open laswriterlas to NULL\n", stderr);
+      delete writer;
+      return nullptr;
+    }
+    return writer;
+  }
+  if (file_name == nullptr && !use_stdout) {
+    std::fputs("ERROR: no laswriter output specified\n", stderr);
+    return nullptr;
+  }
+  // A file name wins over standard output.
+  const char* name = file_name;
+  switch (format) {
+    case FormatDefault:
+    case FormatLAS:
+    case FormatCompressedLAS: {
+      auto* writer = new LASwriterLAS();
+      const bool opened =
+          name != nullptr ? writer->openFile(name, header, compressor, kRequestedVersion, chunk,
+                                             static_cast<int32_t>(io_obuffer_size))
+                          : writer->openStdio(stdout, header, compressor, kRequestedVersion, chunk);
+      if (!opened) {
+        reportOpenFailure("laswriterlas", name);
+        delete writer;
+        return nullptr;
+      }
+      return writer;
+    }
+    // The BIN, QFIT, VRML and text writers are not part of this build yet: these
+    // formats cannot be opened.
+    case FormatBIN:
+      reportOpenFailure("laswriterbin", name);
+      return nullptr;
+    case FormatQFIT:
+      reportOpenFailure("laswriterqfit", name);
+      return nullptr;
+    case FormatWRL:
+      reportOpenFailure("laswriterwrl", name);
+      return nullptr;
+    case FormatTXT:
+      reportOpenFailure("laswritertxt", name);
+      return nullptr;
+    default:
+      std::fprintf(stderr, "ERROR: unknown format %d\n", static_cast<int32_t>(format));
+      return nullptr;
+  }
+}
+
+LASwaveform13writer* LASoutputOpener::openWaveform13(const LASheader* header) {
+  if (header == nullptr || file_name == nullptr) return nullptr;
+  // Only the point formats with a wave packet: 4, 5 and 9 or above.
+  const uint8_t point_format = header->point_data_format;
+  const bool has_wave_packet = point_format == 4 || point_format == 5 || point_format >= 9;
+  if (!has_wave_packet || header->vlr_wave_packet_descr == nullptr) return nullptr;
+  auto* waveform_writer = new LASwaveform13writer();
+  if (!waveform_writer->open(file_name, header->vlr_wave_packet_descr)) {
+    delete waveform_writer;
+    return nullptr;
+  }
+  return waveform_writer;
+}
+
+void LASoutputOpener::deleteWriter(LASwriter* writer) const { delete writer; }

@@ -1,16 +1,23 @@
 // Tests of the output opener's option parsing, usage text and file-name
 // operations: names and formats after option sequences, exact messages on
-// standard error, which arguments are consumed, and derived output names.
+// standard error, which arguments are consumed, and derived output names; and of
+// the writers and waveform writers it creates for its settings.
 #include "las/las_output_opener.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "las/las_header.h"
+#include "las/las_waveform13_writer.h"
+#include "las/las_writer_las.h"
 
 namespace {
 
@@ -664,6 +671,304 @@ TEST(LASoutputOpenerNames, MakeFileNameFromItsOwnName) {
   EXPECT_EQ(nameOf(opener), "tile_00_1.las");
   opener.makeFileName(opener.getFileName(), 5);
   EXPECT_EQ(nameOf(opener), "tile_00_5.las");
+}
+
+// Creating writers: each test opens writers from an opener set up by parse on a
+// header the LAS writer accepts, in a fresh temporary directory.
+class LASoutputOpenerOpen : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/opener_open_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    for (const char* name : {"lidar.las", "lidar.qdx", "lidar", "lidar.wdp", "lidar.txt",
+                             "lidar.bin", "lidar.qi", "lidar.wrl"}) {
+      std::remove(path(name).c_str());
+    }
+    rmdir(dir.c_str());
+  }
+
+  std::string path(const std::string& name) const { return dir + "/" + name; }
+
+  // The file's bytes; empty when it does not exist.
+  std::vector<uint8_t> bytesOf(const std::string& name) const {
+    std::vector<uint8_t> bytes;
+    FILE* file = std::fopen(path(name).c_str(), "rb");
+    if (file == nullptr) return bytes;
+    int c;
+    while ((c = std::getc(file)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
+    std::fclose(file);
+    return bytes;
+  }
+  bool exists(const std::string& name) const {
+    struct stat info;
+    return stat(path(name).c_str(), &info) == 0;
+  }
+
+  // Parses `args`, with every "@" in them replaced by the test directory.
+  void parse(LASoutputOpener& opener, std::vector<std::string> args) {
+    for (std::string& arg : args) {
+      const size_t at = arg.find('@');
+      if (at != std::string::npos) arg.replace(at, 1, dir);
+    }
+    Args parsed(args);
+    ASSERT_TRUE(opener.parse(parsed.argc(), parsed.argv()));
+  }
+
+  // Opens, capturing standard error into `err`.
+  LASwriter* open(LASoutputOpener& opener, const LASheader& header, std::string& err) {
+    testing::internal::CaptureStderr();
+    LASwriter* writer = opener.open(&header);
+    err = testing::internal::GetCapturedStderr();
+    return writer;
+  }
+
+  std::string dir;
+};
+
+// A LAS 1.2 header with point format 1, or a LAS 1.4 header with point format 6.
+void makeHeader(LASheader& header, bool las14 = false) {
+  header.clean();
+  header.point_data_format = las14 ? 6 : 1;
+  header.point_data_record_length = las14 ? 30 : 28;
+  if (las14) {
+    header.version_minor = 4;
+    header.header_size = 375;
+    header.offset_to_point_data = 375;
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, FileNameChoosesFormatAndCompression) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;
+    uint8_t format_byte;  // point_data_format as written: bit 7 set when compressed
+    uint32_t records;     // number_of_variable_length_records as written
+  } cases[] = {
+      {{"-o", "@/lidar.las"}, "lidar.las", 1, 0},
+      {{"-o", "@/lidar"}, "lidar.las", 1, 0},  // format 0: uncompressed LAS
+      {{"-o", "@/lidar.qdx"}, "lidar.qdx", 129, 1},
+      {{"-compatible", "-o", "@/lidar.qdx"}, "lidar.qdx", 129, 1},
+      {{"-oqdx", "-o", "@/lidar.las"}, "lidar.las", 129, 1},
+      {{"-stdout", "-o", "@/lidar.las"}, "lidar.las", 1, 0},  // the file name wins
+  };
+  LASheader header;
+  makeHeader(header);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[c.args.size() - 1] + " " + c.args[0]);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    std::unique_ptr<LASwriter> writer(open(opener, header, err));
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(err, "");
+    EXPECT_NE(dynamic_cast<LASwriterLAS*>(writer.get()), nullptr);
+    writer->close(true);
+    const std::vector<uint8_t> bytes = bytesOf(c.file);
+    ASSERT_GE(bytes.size(), 227u);
+    EXPECT_EQ(bytes[104], c.format_byte);
+    EXPECT_EQ(bytes[100], c.records);
+    if (c.records == 0) {
+      EXPECT_EQ(bytes.size(), 227u);
+    }
+    std::remove(path(c.file).c_str());
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, CompatibleChoosesTheChunkedCompressor) {
+  // Only the layered compressor takes a LAS 1.4 point type, so the chunked one
+  // that "-compatible" asks for is refused while the native choice is not.
+  LASheader header;
+  makeHeader(header, true);
+  LASoutputOpener compatible;
+  parse(compatible, {"-compatible", "-o", "@/lidar.qdx"});
+  std::string err;
+  EXPECT_EQ(open(compatible, header, err), nullptr);
+  EXPECT_EQ(err,
+            "ERROR: point type 6 requires using \"native LAS 1.4 extension\" of Quodax\n"
+            "ERROR: cannot open laswriterlas with file name '" +
+                path("lidar.qdx") + "'\n");
+
+  LASoutputOpener native;
+  parse(native, {"-o", "@/lidar.qdx"});
+  std::unique_ptr<LASwriter> writer(open(native, header, err));
+  EXPECT_EQ(err.find("requires using"), std::string::npos) << err;
+}
+
+TEST_F(LASoutputOpenerOpen, NullStreamTakesPrecedenceOverEveryFormat) {
+  LASheader header;
+  makeHeader(header);
+  struct Case {
+    std::vector<std::string> args;
+    bool compressed;
+  } cases[] = {
+      {{"-nil", "-o", "@/lidar.txt"}, false},
+      {{"-o", "@/lidar.bin", "-nil"}, false},
+      {{"-nil", "-o", "@/lidar.qdx"}, true},
+      {{"-nil", "-compatible", "-oqdx"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[c.args.size() - 1]);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    std::unique_ptr<LASwriter> writer(open(opener, header, err));
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(err, "");
+    EXPECT_NE(dynamic_cast<LASwriterLAS*>(writer.get()), nullptr);
+    const int64_t bytes = writer->close(true);
+    // Uncompressed: the bare header block; compressed adds the compressor's record.
+    if (c.compressed) {
+      EXPECT_GT(bytes, 227 + 54 + 34 + 12);
+    } else {
+      EXPECT_EQ(bytes, 227);
+    }
+  }
+  EXPECT_FALSE(exists("lidar.txt") || exists("lidar.bin") || exists("lidar.qdx"));
+}
+
+TEST_F(LASoutputOpenerOpen, FailuresPrintTheirLineAndGiveNoWriter) {
+  LASheader header;
+  makeHeader(header);
+  LASheader las14;
+  makeHeader(las14, true);
+  const std::string adaptive =
+      "ERROR: adaptive chunking is depricated for point type 1.\n"
+      "       only available for new LAS 1.4 point types 6 or higher.\n";
+  struct Case {
+    std::vector<std::string> args;
+    const LASheader* header;
+    std::string err;
+  } cases[] = {
+      {{}, &header, "ERROR: no laswriter output specified\n"},
+      {{"-odix", "_g"}, &header, "ERROR: no laswriter output specified\n"},
+      {{"-o", "@/missing/lidar.las"},
+       &header,
+       "ERROR: cannot open file '@/missing/lidar.las' for write\n"
+       "ERROR: cannot open laswriterlas with file name '@/missing/lidar.las'\n"},
+      {{"-stdout", "-oqdx", "-chunk_size", "0"},
+       &header,
+       adaptive + "ERROR: cannot open laswriterlas to stdout\n"},
+      {{"-nil", "-compatible", "-oqdx"},
+       &las14,
+       "ERROR: point type 6 requires using \"native LAS 1.4 extension\" of Quodax\n"
+       "ERROR: cannot open laswriterlas to NULL\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    EXPECT_EQ(open(opener, *c.header, err), nullptr);
+    std::string expected = c.err;
+    for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, dir);
+    EXPECT_EQ(err, expected);
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, SideFormatsAreNotAvailable) {
+  // The BIN, QFIT, VRML and text writers are not part of this build yet.
+  LASheader header;
+  makeHeader(header);
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"-o", "@/lidar.bin"}, "ERROR: cannot open laswriterbin with file name '@/lidar.bin'\n"},
+      {{"-o", "@/lidar.qi"}, "ERROR: cannot open laswriterqfit with file name '@/lidar.qi'\n"},
+      {{"-o", "@/lidar.wrl"}, "ERROR: cannot open laswriterwrl with file name '@/lidar.wrl'\n"},
+      {{"-o", "@/lidar.txt"}, "ERROR: cannot open laswritertxt with file name '@/lidar.txt'\n"},
+      {{"-stdout", "-obin"}, "ERROR: cannot open laswriterbin to stdout\n"},
+      {{"-stdout", "-oqi"}, "ERROR: cannot open laswriterqfit to stdout\n"},
+      {{"-stdout", "-owrl"}, "ERROR: cannot open laswriterwrl to stdout\n"},
+      {{"-stdout", "-otxt"}, "ERROR: cannot open laswritertxt to stdout\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    EXPECT_EQ(open(opener, header, err), nullptr);
+    std::string expected = c.err;
+    const size_t at = expected.find('@');
+    if (at != std::string::npos) expected.replace(at, 1, dir);
+    EXPECT_EQ(err, expected);
+  }
+  EXPECT_FALSE(exists("lidar.bin") || exists("lidar.qi") || exists("lidar.wrl") ||
+               exists("lidar.txt"));
+}
+
+TEST_F(LASoutputOpenerOpen, DeleteWriterClosesIt) {
+  LASheader header;
+  makeHeader(header);
+  LASoutputOpener opener;
+  parse(opener, {"-o", "@/lidar.las"});
+  std::string err;
+  LASwriter* writer = open(opener, header, err);
+  ASSERT_NE(writer, nullptr);
+  opener.deleteWriter(writer);
+  EXPECT_EQ(bytesOf("lidar.las").size(), 227u);
+}
+
+// A header with wave packet descriptor 1 (8-bit, 88 samples, raw).
+void makeWaveformHeader(LASheader& header, uint8_t point_format) {
+  header.clean();
+  header.point_data_format = point_format;
+  header.vlr_wave_packet_descr = new LASwavePacketDescriptor*[256]();
+  auto* descriptor = new LASwavePacketDescriptor();
+  descriptor->setBitsPerSample(8);
+  descriptor->setNumberOfSamples(88);
+  header.addVlr("LASF_Spec", 100, 26, descriptor->data());
+  header.vlr_wave_packet_descr[1] = descriptor;
+}
+
+TEST_F(LASoutputOpenerOpen, WaveformWriterOnlyForWaveformFormatsWithDescriptorsAndAName) {
+  struct Case {
+    uint8_t point_format;
+    bool descriptors;
+    bool name;
+    bool opens;
+  } cases[] = {
+      {4, true, true, true},   {5, true, true, true},   {9, true, true, true},
+      {10, true, true, true},  {0, true, true, false},  {1, true, true, false},
+      {3, true, true, false},  {6, true, true, false},  {8, true, true, false},
+      {4, false, true, false}, {4, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "format " << int{c.point_format} << " descriptors "
+                                    << c.descriptors << " name " << c.name);
+    LASheader header;
+    makeWaveformHeader(header, c.point_format);
+    if (!c.descriptors) header.clean();
+    header.point_data_format = c.point_format;
+    LASoutputOpener opener;
+    if (c.name) {
+      parse(opener, {"-o", "@/lidar.las"});
+    } else {
+      parse(opener, {"-stdout"});
+    }
+    testing::internal::CaptureStderr();
+    std::unique_ptr<LASwaveform13writer> waveform(opener.openWaveform13(&header));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(waveform != nullptr, c.opens);
+    if (waveform != nullptr) waveform->close();
+    EXPECT_EQ(exists("lidar.wdp"), c.opens);
+    EXPECT_EQ(bytesOf("lidar.wdp").size(), c.opens ? 92u : 0u);  // 86 + one table row
+    std::remove(path("lidar.wdp").c_str());
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, WaveformWriterThatCannotOpenIsDropped) {
+  LASheader header;
+  makeWaveformHeader(header, 4);
+  LASoutputOpener opener;
+  parse(opener, {"-o", "@/missing/lidar.las"});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(opener.openWaveform13(&header), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: cannot open waveform file '" + dir + "/missing/lidar.wdp'\n");
 }
 
 }  // namespace

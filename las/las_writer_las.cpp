@@ -1,0 +1,812 @@
+// The LAS writer. Layout it produces, little-endian, offsets from header_start:
+//     0 char[4] file_signature        4 U16 file_source_ID     6 U16 global_encoding
+//     8 U32 project_ID_GUID_data_1   12 U16 .._2   14 U16 .._3   16 U8[8] .._4
+//    24 U8 version_major (1)         25 U8 version_minor (at most 4)
+//    26 char[32] system_identifier   58 char[32] generating_software
+//    90 U16 file_creation_day        92 U16 file_creation_year   94 U16 header_size
+//    96 U32 offset_to_point_data (+ the writer's own records)
+//   100 U32 number_of_variable_length_records (+ the writer's own records)
+//   104 U8 point_data_format (| 128 when compressed)   105 U16 point_data_record_length
+//   107 U32 number_of_point_records  111 U32[5] number_of_points_by_return
+//   131 F64 x, y, z scale factors    155 F64 x, y, z offsets
+//   179 F64 max_x, min_x, max_y, min_y, max_z, min_z
+//   227 U64 start_of_waveform_data_packet_record (1.3 and 1.4; always 0)
+//   235 U64 start_of_first_extended_variable_length_record   243 U32 their number
+//   247 U64 extended_number_of_point_records   255 U64[15] by return (1.4 only)
+// then the user data in the header; the header's records (54-byte record header:
+// U16 reserved, char[16] user_id, U16 record_id, U16 length, char[32] description,
+// then the payload); the compressor's record, the tiling record and the record
+// of the original counters (reserved 0xAABB); the user data after the header;
+// the point data; and for LAS 1.4 the extended records (60-byte record header,
+// the length as U64).
+#include "las/las_writer_las.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+
+#include "compressor/quodax.h"
+#include "las/las_format.h"
+
+namespace {
+
+// The description of the compressor's record is formatted with this number.
+constexpr int kCompressorRecordTag = 210720;
+constexpr char kCompressorRecordDescription[] = "by quodax of Vektrion (%d)";
+constexpr char kOriginalRecordDescription[] = "counters and bbox of original";
+constexpr uint32_t kCompressorRecordHeaderAndFixed =
+    las_format::kVlrHeaderSize + quodax_format::kRecordFixedSize;
+constexpr uint32_t kTilingRecordTotal = las_format::kVlrHeaderSize + las_format::kTilingRecordSize;
+constexpr uint32_t kOriginalRecordTotal =
+    las_format::kVlrHeaderSize + las_format::kOriginalRecordSize;
+constexpr uint32_t kTilingBufferBit = 1u << 30;
+constexpr uint32_t kTilingReversibleBit = 1u << 31;
+constexpr uint32_t kTilingLevelsMask = kTilingBufferBit - 1;
+constexpr uint64_t kLegacyCountLimit = 0xFFFFFFFFu;  // the largest legacy U32 count
+
+// Prints one line to standard error and returns false.
+bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  return false;
+}
+
+// Typed writes: the value's host-order bytes through the stream's LE writes.
+bool putU16(ByteStreamOut* s, uint16_t v) {
+  uint8_t b[2];
+  std::memcpy(b, &v, sizeof(b));
+  return s->writeU16LE(b);
+}
+bool putU32(ByteStreamOut* s, uint32_t v) {
+  uint8_t b[4];
+  std::memcpy(b, &v, sizeof(b));
+  return s->writeU32LE(b);
+}
+bool putU64(ByteStreamOut* s, uint64_t v) {
+  uint8_t b[8];
+  std::memcpy(b, &v, sizeof(b));
+  return s->writeU64LE(b);
+}
+bool putF32(ByteStreamOut* s, float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, sizeof(bits));
+  return putU32(s, bits);
+}
+bool putF64(ByteStreamOut* s, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof(bits));
+  return putU64(s, bits);
+}
+bool putChars(ByteStreamOut* s, const char* chars, uint32_t num) {
+  return s->writeBytes(reinterpret_cast<const uint8_t*>(chars), num);
+}
+
+// A header field: on failure "ERROR: writing header-><name>\n".
+bool field(bool ok, const char* name) {
+  if (!ok) std::fprintf(stderr, "ERROR: writing header->%s\n", name);
+  return ok;
+}
+
+// A count for a U32 field: the value below 2^32, else all 32 bits set below LAS
+// 1.4 and 0 from LAS 1.4 on.
+uint32_t legacyCount(uint64_t count, bool las14) {
+  if (count <= kLegacyCountLimit) return static_cast<uint32_t>(count);
+  return las14 ? 0u : 0xFFFFFFFFu;
+}
+
+// Copies at most `size` characters of `text` into a zero-filled field; a text
+// that fills the field has no terminating zero there.
+void copyText(char* field, size_t size, const char* text) {
+  std::memcpy(field, text, std::min(std::strlen(text), size));
+}
+
+uint16_t narrowU16(int64_t v) { return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)); }
+
+}  // namespace
+
+LASwriterLAS::LASwriterLAS() = default;
+
+LASwriterLAS::~LASwriterLAS() {
+  if (record_writer || stream != nullptr || file != nullptr) close(true);
+}
+
+bool LASwriterLAS::openFile(const char* file_name, const LASheader* header, uint32_t compressor,
+                            int32_t requested_version, int32_t chunk_size, int32_t io_buffer_size) {
+  if (file_name == nullptr) return fail("ERROR: file name pointer is zero\n");
+  if (stream != nullptr || record_writer || file != nullptr) {
+    return fail("ERROR: LASwriterLAS is already open\n");
+  }
+  file = std::fopen(file_name, "wb");
+  if (file == nullptr) return fail("ERROR: cannot open file '%s' for write\n", file_name);
+  // Full buffering of io_buffer_size bytes. The buffer is the writer's: some C
+  // libraries (glibc) ignore the size when setvbuf is given no buffer and keep
+  // one of a few kilobytes. It is released after the file is closed.
+  char* buffer = nullptr;
+  if (io_buffer_size > 0) {
+    file_buffer.reset(new char[static_cast<size_t>(io_buffer_size)]);
+    buffer = file_buffer.get();
+  }
+  const size_t buffer_size = static_cast<size_t>(std::max<int32_t>(io_buffer_size, 0));
+  if (std::setvbuf(file, buffer, _IOFBF, buffer_size) != 0) {
+    std::fprintf(stderr, "WARNING: setvbuf() failed with buffer size %d\n", io_buffer_size);
+  }
+  return open(new ByteStreamOutFileLE(file), header, compressor, requested_version, chunk_size);
+}
+
+bool LASwriterLAS::openStdio(FILE* f, const LASheader* header, uint32_t compressor,
+                             int32_t requested_version, int32_t chunk_size) {
+  if (f == nullptr) return fail("ERROR: file pointer is zero\n");
+  return open(new ByteStreamOutFileLE(f), header, compressor, requested_version, chunk_size);
+}
+
+bool LASwriterLAS::openOstream(std::ostream& out, const LASheader* header, uint32_t compressor,
+                               int32_t requested_version, int32_t chunk_size) {
+  return open(new ByteStreamOutOstreamLE(out), header, compressor, requested_version, chunk_size);
+}
+
+bool LASwriterLAS::openNull(const LASheader* header, uint32_t compressor, int32_t requested_version,
+                            int32_t chunk_size) {
+  return open(new ByteStreamOutNil(), header, compressor, requested_version, chunk_size);
+}
+
+bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t compressor,
+                        int32_t requested_version, int32_t chunk_size) {
+  if (s == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
+  if (stream != nullptr || record_writer) {
+    delete s;  // taken over like any other stream, but this writer already has one
+    return fail("ERROR: LASwriterLAS is already open\n");
+  }
+  // From here on close() and the destructor release the stream, whatever happens.
+  stream = s;
+  if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
+  if (!header->check()) return false;
+  scale_offset = static_cast<const LASscaleOffset&>(*header);
+
+  // A temporary point supplies the item list and the point type.
+  LASpointRecord point;
+  uint8_t point_type = quodax_format::kNoPointType;
+  bool standard_layout = true;
+  Quodax* header_descriptor = header->compressor_descriptor;
+  if (header_descriptor != nullptr) {
+    if (!point.initFromItems(&scale_offset, header_descriptor->num_items, header_descriptor->items,
+                             header)) {
+      return false;
+    }
+    uint16_t record_length = 0;
+    standard_layout = header_descriptor->matchPointType(point_type, record_length);
+  } else {
+    if (!point.initFromFormat(&scale_offset, header->point_data_format,
+                              header->point_data_record_length, header)) {
+      return false;
+    }
+    point_type = header->point_data_format;
+  }
+
+  // The descriptor: for compressed output, and for raw output of a layout that
+  // no standard point format has. It is released on every path out of here.
+  std::unique_ptr<Quodax> descriptor;
+  if (compressor == Quodax::CompressorNone) {
+    if (!standard_layout) {
+      descriptor = std::make_unique<Quodax>();
+      descriptor->setup(point.num_items, point.items, Quodax::CompressorNone);
+      if (chunk_size >= 0) descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+      descriptor->requestVersion(0);
+    }
+  } else {
+    if (compressor != Quodax::CompressorLayeredChunked &&
+        point_type >= las_format::kFirstExtendedPointDataFormat) {
+      return fail("ERROR: point type %d requires using \"native LAS 1.4 extension\" of Quodax\n",
+                  point_type);
+    }
+    descriptor = std::make_unique<Quodax>();
+    descriptor->setup(point.num_items, point.items, narrowU16(compressor));
+    if (chunk_size >= 0) descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+    if (chunk_size == 0 && point_type < las_format::kFirstExtendedPointDataFormat) {
+      return fail(
+          "ERROR: adaptive chunking is depricated for point type %d.\n"
+          "       only available for new LAS 1.4 point types 6 or higher.\n",
+          point_type);
+    }
+    descriptor->requestVersion(requested_version == 0 ? 2 : narrowU16(requested_version));
+  }
+
+  record_writer = std::make_unique<LASwriteRecord>();
+  if (descriptor) {
+    if (!record_writer->setup(descriptor->num_items, descriptor->items, descriptor.get())) {
+      return fail("ERROR: point type %d of size %d not supported (with Quodax)\n",
+                  header->point_data_format, header->point_data_record_length);
+    }
+  } else if (!record_writer->setup(point.num_items, point.items, nullptr)) {
+    return fail("ERROR: point type %d of size %d not supported\n", header->point_data_format,
+                header->point_data_record_length);
+  }
+
+  header_start = stream->position();
+  if (!writeHeaderBlock(header, point_type, compressor, descriptor.get())) return false;
+  if (header->user_data_in_header_size != 0) {
+    if (header->user_data_in_header == nullptr) {
+      return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
+                  static_cast<int>(header->user_data_in_header_size));
+    }
+    if (!stream->writeBytes(header->user_data_in_header, header->user_data_in_header_size)) {
+      return fail("ERROR: writing %d bytes of data from header->user_data_in_header\n",
+                  static_cast<int>(header->user_data_in_header_size));
+    }
+  }
+  if (!writeHeaderRecords(header)) return false;
+  if (descriptor) {
+    if (!writeCompressorRecord(descriptor.get(), compressor)) return false;
+    descriptor.reset();
+  }
+  if (header->vlr_lastiling != nullptr && !writeTilingRecord(header->vlr_lastiling)) return false;
+  if (header->vlr_lasoriginal != nullptr && !writeOriginalRecord(header->vlr_lasoriginal)) {
+    return false;
+  }
+  if (header->user_data_after_header_size != 0) {
+    if (header->user_data_after_header == nullptr) {
+      return fail("ERROR: there should be %d bytes of data in header->user_data_after_header\n",
+                  static_cast<int>(header->user_data_after_header_size));
+    }
+    if (!stream->writeBytes(header->user_data_after_header, header->user_data_after_header_size)) {
+      return fail("ERROR: writing %d bytes of data from header->user_data_after_header\n",
+                  static_cast<int>(header->user_data_after_header_size));
+    }
+  }
+  if (!record_writer->attach(stream)) return false;
+
+  expected_points = header->number_of_point_records != 0
+                        ? static_cast<int64_t>(header->number_of_point_records)
+                        : static_cast<int64_t>(header->extended_number_of_point_records);
+  points_written = 0;
+  return true;
+}
+
+bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint32_t compressor,
+                                    const Quodax* descriptor) {
+  ByteStreamOut* s = stream;
+  if (!field(putChars(s, h->file_signature, 4), "file_signature")) return false;
+  if (!field(putU16(s, h->file_source_ID), "file_source_ID")) return false;
+  if (!field(putU16(s, h->global_encoding), "global_encoding")) return false;
+  if (!field(putU32(s, h->project_ID_GUID_data_1), "project_ID_GUID_data_1")) return false;
+  if (!field(putU16(s, h->project_ID_GUID_data_2), "project_ID_GUID_data_2")) return false;
+  if (!field(putU16(s, h->project_ID_GUID_data_3), "project_ID_GUID_data_3")) return false;
+  if (!field(s->writeBytes(h->project_ID_GUID_data_4, 8), "project_ID_GUID_data_4")) return false;
+
+  if (h->version_major != las_format::kVersionMajor) {
+    std::fprintf(stderr, "WARNING: header->version_major is %d. writing 1 instead.\n",
+                 h->version_major);
+  }
+  if (!field(s->writeByte(las_format::kVersionMajor), "version_major")) return false;
+  uint8_t minor = h->version_minor;
+  if (minor > las_format::kMaxVersionMinor) {
+    std::fprintf(stderr, "WARNING: header->version_minor is %d. writing 4 instead.\n", minor);
+    minor = las_format::kMaxVersionMinor;
+  }
+  if (!field(s->writeByte(minor), "version_minor")) return false;
+
+  if (!field(putChars(s, h->system_identifier, 32), "system_identifier")) return false;
+  if (!field(putChars(s, h->generating_software, 32), "generating_software")) return false;
+  if (!field(putU16(s, h->file_creation_day), "file_creation_day")) return false;
+  if (!field(putU16(s, h->file_creation_year), "file_creation_year")) return false;
+  if (!field(putU16(s, h->header_size), "header_size")) return false;
+
+  // The writer's own records come after the header's and are counted here.
+  uint32_t offset = h->offset_to_point_data;
+  uint32_t records = h->number_of_variable_length_records;
+  if (descriptor != nullptr) {
+    offset +=
+        kCompressorRecordHeaderAndFixed + quodax_format::kRecordItemSize * descriptor->num_items;
+    records++;
+  }
+  if (h->vlr_lastiling != nullptr) {
+    offset += kTilingRecordTotal;
+    records++;
+  }
+  if (h->vlr_lasoriginal != nullptr) {
+    offset += kOriginalRecordTotal;
+    records++;
+  }
+  if (!field(putU32(s, offset), "offset_to_point_data")) return false;
+  if (!field(putU32(s, records), "number_of_variable_length_records")) return false;
+  const uint32_t format_byte = compressor != 0 ? (point_type | 128u) : point_type;
+  if (!field(s->writeByte(format_byte), "point_data_format")) return false;
+  if (!field(putU16(s, h->point_data_record_length), "point_data_record_length")) return false;
+  if (!field(putU32(s, h->number_of_point_records), "number_of_point_records")) return false;
+  for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
+    if (!putU32(s, h->number_of_points_by_return[i])) {
+      return fail("ERROR: writing header->number_of_points_by_return[%u]\n", i);
+    }
+  }
+  if (!field(putF64(s, h->x_scale_factor), "x_scale_factor")) return false;
+  if (!field(putF64(s, h->y_scale_factor), "y_scale_factor")) return false;
+  if (!field(putF64(s, h->z_scale_factor), "z_scale_factor")) return false;
+  if (!field(putF64(s, h->x_offset), "x_offset")) return false;
+  if (!field(putF64(s, h->y_offset), "y_offset")) return false;
+  if (!field(putF64(s, h->z_offset), "z_offset")) return false;
+  if (!field(putF64(s, h->max_x), "max_x")) return false;
+  if (!field(putF64(s, h->min_x), "min_x")) return false;
+  if (!field(putF64(s, h->max_y), "max_y")) return false;
+  if (!field(putF64(s, h->min_y), "min_y")) return false;
+  if (!field(putF64(s, h->max_z), "max_z")) return false;
+  if (!field(putF64(s, h->min_z), "min_z")) return false;
+
+  if (minor >= 3) {
+    if (h->start_of_waveform_data_packet_record != 0) {
+      std::fprintf(stderr,
+                   "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
+                   "instead.\n",
+                   static_cast<long long>(h->start_of_waveform_data_packet_record));
+    }
+    if (!putU64(s, 0)) return fail("ERROR: writing start_of_waveform_data_packet_record\n");
+  }
+
+  writing_las14 = (minor >= 4);
+  writing_new_point_type =
+      writing_las14 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
+  if (!writing_las14) return true;
+  start_of_first_extended_variable_length_record =
+      static_cast<int64_t>(h->start_of_first_extended_variable_length_record);
+  number_of_extended_variable_length_records = h->number_of_extended_variable_length_records;
+  evlrs = h->evlrs;
+  if (!field(putU64(s, static_cast<uint64_t>(start_of_first_extended_variable_length_record)),
+             "start_of_first_extended_variable_length_record")) {
+    return false;
+  }
+  if (!field(putU32(s, number_of_extended_variable_length_records),
+             "number_of_extended_variable_length_records")) {
+    return false;
+  }
+  const uint64_t extended_count = h->number_of_point_records != 0
+                                      ? h->number_of_point_records
+                                      : h->extended_number_of_point_records;
+  if (!field(putU64(s, extended_count), "extended_number_of_point_records")) return false;
+  for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
+    uint64_t v = h->extended_number_of_points_by_return[i];
+    if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
+      v = h->number_of_points_by_return[i];
+    }
+    if (!putU64(s, v)) {
+      return fail("ERROR: writing header->extended_number_of_points_by_return[%u]\n", i);
+    }
+  }
+  return true;
+}
+
+bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
+  if (h->number_of_variable_length_records != 0 && h->vlrs == nullptr) {
+    return fail("ERROR: vlrs pointer is zero\n");
+  }
+  ByteStreamOut* s = stream;
+  for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
+    const LASvlrRecord& r = h->vlrs[i];
+    if (!putU16(s, r.reserved)) return fail("ERROR: writing header->vlrs[%u].reserved\n", i);
+    if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing header->vlrs[%u].user_id\n", i);
+    if (!putU16(s, r.record_id)) return fail("ERROR: writing header->vlrs[%u].record_id\n", i);
+    if (!putU16(s, r.record_length_after_header)) {
+      return fail("ERROR: writing header->vlrs[%u].record_length_after_header\n", i);
+    }
+    if (!putChars(s, r.description, 32)) {
+      return fail("ERROR: writing header->vlrs[%u].description\n", i);
+    }
+    if (r.record_length_after_header == 0) continue;
+    if (r.data == nullptr) {
+      return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+                  r.record_length_after_header, i);
+    }
+    if (!s->writeBytes(r.data, r.record_length_after_header)) {
+      return fail("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
+                  r.record_length_after_header, i);
+    }
+  }
+  return true;
+}
+
+bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id, uint16_t length,
+                                        const char* description) {
+  ByteStreamOut* s = stream;
+  char user_id_field[las_format::kUserIdSize] = {};
+  copyText(user_id_field, sizeof(user_id_field), user_id);
+  char description_field[las_format::kDescriptionSize] = {};
+  copyText(description_field, sizeof(description_field), description);
+  if (!putU16(s, las_format::kOwnRecordReserved)) {
+    return fail("ERROR: writing reserved %d\n", las_format::kOwnRecordReserved);
+  }
+  if (!putChars(s, user_id_field, 16)) return fail("ERROR: writing user_id %s\n", user_id);
+  if (!putU16(s, record_id)) return fail("ERROR: writing record_id %d\n", record_id);
+  if (!putU16(s, length)) return fail("ERROR: writing record_length_after_header %d\n", length);
+  if (!putChars(s, description_field, 32)) {
+    return fail("ERROR: writing description %s\n", description);
+  }
+  return true;
+}
+
+bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
+  ByteStreamOut* s = stream;
+  const uint16_t length = static_cast<uint16_t>(quodax_format::kRecordFixedSize +
+                                                quodax_format::kRecordItemSize * d->num_items);
+  char description[las_format::kDescriptionSize + 1] = {};
+  std::snprintf(description, sizeof(description), kCompressorRecordDescription,
+                kCompressorRecordTag);
+  if (!writeOwnRecordHeader(quodax_format::kRecordUserId, quodax_format::kRecordId, length,
+                            description)) {
+    return false;
+  }
+  if (!putU16(s, d->compressor)) return fail("ERROR: writing compressor %d\n", compressor);
+  if (!putU16(s, d->coder)) return fail("ERROR: writing coder %d\n", d->coder);
+  if (!s->writeByte(d->version_major)) {
+    return fail("ERROR: writing version_major %d\n", d->version_major);
+  }
+  if (!s->writeByte(d->version_minor)) {
+    return fail("ERROR: writing version_minor %d\n", d->version_minor);
+  }
+  if (!putU16(s, d->version_revision)) {
+    return fail("ERROR: writing version_revision %d\n", d->version_revision);
+  }
+  if (!putU32(s, d->options))
+    return fail("ERROR: writing options %d\n", static_cast<int>(d->options));
+  if (!putU32(s, d->chunk_size)) {
+    return fail("ERROR: writing chunk_size %d\n", static_cast<int>(d->chunk_size));
+  }
+  if (!putU64(s, static_cast<uint64_t>(d->number_of_special_evlrs))) {
+    return fail("ERROR: writing number_of_special_evlrs %d\n",
+                static_cast<int>(static_cast<uint32_t>(d->number_of_special_evlrs)));
+  }
+  if (!putU64(s, static_cast<uint64_t>(d->offset_to_special_evlrs))) {
+    return fail("ERROR: writing offset_to_special_evlrs %d\n",
+                static_cast<int>(static_cast<uint32_t>(d->offset_to_special_evlrs)));
+  }
+  if (!putU16(s, d->num_items)) return fail("ERROR: writing num_items %d\n", d->num_items);
+  for (uint32_t i = 0; i < d->num_items; i++) {
+    const uint16_t type = static_cast<uint16_t>(d->items[i].type);
+    if (!putU16(s, type)) return fail("ERROR: writing type %d of item %u\n", type, i);
+    if (!putU16(s, d->items[i].size)) {
+      return fail("ERROR: writing size %d of item %u\n", d->items[i].size, i);
+    }
+    if (!putU16(s, d->items[i].version)) {
+      return fail("ERROR: writing version %d of item %u\n", d->items[i].version, i);
+    }
+  }
+  return true;
+}
+
+bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
+  ByteStreamOut* s = stream;
+  // Composed into 33 zeroed bytes of which 32 are written: a description that
+  // fills all 32 has no zero byte in the file.
+  char description[las_format::kDescriptionSize + 1] = {};
+  std::snprintf(description, sizeof(description), "tile %s buffer %s",
+                (t->implicit_levels & kTilingBufferBit) ? "with" : "without",
+                (t->implicit_levels & kTilingReversibleBit) ? ", reversible" : "");
+  if (!writeOwnRecordHeader(las_format::kUserIdVektrion, las_format::kRecordIdTiling,
+                            las_format::kTilingRecordSize, description)) {
+    return false;
+  }
+  if (!putU32(s, t->level))
+    return fail("ERROR: writing header->vlr_lastiling->level %u\n", t->level);
+  if (!putU32(s, t->level_index)) {
+    return fail("ERROR: writing header->vlr_lastiling->level_index %u\n", t->level_index);
+  }
+  if (!putU32(s, t->implicit_levels)) {
+    return fail("ERROR: writing header->vlr_lastiling->implicit_levels %u\n",
+                t->implicit_levels & kTilingLevelsMask);
+  }
+  if (!putF32(s, t->min_x))
+    return fail("ERROR: writing header->vlr_lastiling->min_x %g\n", t->min_x);
+  if (!putF32(s, t->max_x))
+    return fail("ERROR: writing header->vlr_lastiling->max_x %g\n", t->max_x);
+  if (!putF32(s, t->min_y))
+    return fail("ERROR: writing header->vlr_lastiling->min_y %g\n", t->min_y);
+  if (!putF32(s, t->max_y))
+    return fail("ERROR: writing header->vlr_lastiling->max_y %g\n", t->max_y);
+  return true;
+}
+
+bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
+  ByteStreamOut* s = stream;
+  if (!writeOwnRecordHeader(las_format::kUserIdVektrion, las_format::kRecordIdOriginal,
+                            las_format::kOriginalRecordSize, kOriginalRecordDescription)) {
+    return false;
+  }
+  o->payload_position = s->position();
+  if (!putU64(s, o->number_of_point_records)) {
+    return fail("ERROR: writing header->vlr_lasoriginal->number_of_point_records %u\n",
+                static_cast<uint32_t>(o->number_of_point_records));
+  }
+  for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
+    if (!putU64(s, o->number_of_points_by_return[i])) {
+      return fail("ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
+                  static_cast<uint32_t>(o->number_of_points_by_return[i]));
+    }
+  }
+  // On every axis the minimum before the maximum.
+  if (!putF64(s, o->min_x))
+    return fail("ERROR: writing header->vlr_lasoriginal->min_x %g\n", o->min_x);
+  if (!putF64(s, o->max_x))
+    return fail("ERROR: writing header->vlr_lasoriginal->max_x %g\n", o->max_x);
+  if (!putF64(s, o->min_y))
+    return fail("ERROR: writing header->vlr_lasoriginal->min_y %g\n", o->min_y);
+  if (!putF64(s, o->max_y))
+    return fail("ERROR: writing header->vlr_lasoriginal->max_y %g\n", o->max_y);
+  if (!putF64(s, o->min_z))
+    return fail("ERROR: writing header->vlr_lasoriginal->min_z %g\n", o->min_z);
+  if (!putF64(s, o->max_z))
+    return fail("ERROR: writing header->vlr_lasoriginal->max_z %g\n", o->max_z);
+  return true;
+}
+
+bool LASwriterLAS::replaceFile(FILE* new_file) {
+  if (stream == nullptr || new_file == nullptr) return false;
+  ByteStreamOutFile* file_stream = dynamic_cast<ByteStreamOutFile*>(stream);
+  if (file_stream == nullptr)
+    return fail("ERROR: the stream of this writer has no FILE to replace\n");
+  file_stream->setFile(new_file);
+  if (file != nullptr) {
+    // Nothing but this writer can reach the file it opened: close it rather
+    // than leave it open (and using a buffer the writer frees) forever.
+    std::fclose(file);
+    file_buffer.reset();
+    file = new_file;
+  }
+  return true;
+}
+
+bool LASwriterLAS::chunk() { return record_writer ? record_writer->closeChunk() : false; }
+
+bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
+                                bool update_extra_bytes) {
+  if (header == nullptr) return fail("ERROR: header pointer is zero\n");
+  if (stream == nullptr) return fail("ERROR: stream pointer is zero\n");
+  if (!stream->canSeek()) {
+    std::fprintf(stderr, "WARNING: stream not seekable. cannot update header.\n");
+    return false;
+  }
+  stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
+  const bool patched = use_inventory ? patchFromInventory(header) : patchFromHeader(header);
+  // Back to the end also after a failed patch, so that later points never land
+  // inside the header.
+  stream->seekToEnd();
+  if (!patched) return false;
+  if (update_extra_bytes && header->attribute_count != 0) {
+    const bool rewritten = patchExtraBytes(header);
+    stream->seekToEnd();
+    if (!rewritten) return false;
+  }
+  return true;
+}
+
+bool LASwriterLAS::patchFromInventory(const LASheader* header) {
+  ByteStreamOut* s = stream;
+  const bool las14 = header->version_minor >= 4;
+  // Legacy counts are 0 only in a LAS 1.4 file with a LAS 1.4 point format,
+  // the same rule close() follows; elsewhere they are the only counts there are.
+  const bool zero_legacy =
+      las14 && header->point_data_format >= las_format::kFirstExtendedPointDataFormat;
+  const uint64_t count = static_cast<uint64_t>(inventory.number_of_point_records);
+  uint32_t legacy = 0;
+  if (!zero_legacy) {
+    legacy = legacyCount(count, las14);
+    if (count > kLegacyCountLimit && !las14) {
+      std::fprintf(stderr, "WARNING: too many points in LAS %d.%d file. limit is %u.\n",
+                   header->version_major, header->version_minor, 4294967295u);
+    }
+  }
+  if (!putU32(s, legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
+  expected_points = inventory.number_of_point_records;
+  for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
+    const uint64_t n = static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]);
+    if (!putU32(s, zero_legacy ? 0u : legacyCount(n, las14))) {
+      return fail("ERROR: updating inventory.number_of_points_by_return[%u]\n", i);
+    }
+  }
+
+  s->seekTo(header_start + las_format::kOffsetMaxX);
+  // The product and the sum are two separate double operations.
+  const LASscaleOffset& so = scale_offset;
+  const double max_x = so.x_scale_factor * inventory.max_X + so.x_offset;
+  const double min_x = so.x_scale_factor * inventory.min_X + so.x_offset;
+  const double max_y = so.y_scale_factor * inventory.max_Y + so.y_offset;
+  const double min_y = so.y_scale_factor * inventory.min_Y + so.y_offset;
+  const double max_z = so.z_scale_factor * inventory.max_Z + so.z_offset;
+  const double min_z = so.z_scale_factor * inventory.min_Z + so.z_offset;
+  if (!putF64(s, max_x)) return fail("ERROR: updating inventory.max_X\n");
+  if (!putF64(s, min_x)) return fail("ERROR: updating inventory.min_X\n");
+  if (!putF64(s, max_y)) return fail("ERROR: updating inventory.max_Y\n");
+  if (!putF64(s, min_y)) return fail("ERROR: updating inventory.min_Y\n");
+  if (!putF64(s, max_z)) return fail("ERROR: updating inventory.max_Z\n");
+  if (!putF64(s, min_z)) return fail("ERROR: updating inventory.min_Z\n");
+
+  if (!las14) return true;
+  s->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
+  if (!putU64(s, count)) return fail("ERROR: updating header->extended_number_of_point_records\n");
+  for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
+    if (!putU64(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
+      return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
+    }
+  }
+  return true;
+}
+
+bool LASwriterLAS::patchFromHeader(const LASheader* h) {
+  ByteStreamOut* s = stream;
+  const bool zero_legacy =
+      h->version_minor >= 4 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
+  if (!putU32(s, zero_legacy ? 0u : h->number_of_point_records)) {
+    return fail("ERROR: updating header->number_of_point_records\n");
+  }
+  expected_points = h->number_of_point_records;
+  for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
+    if (!putU32(s, zero_legacy ? 0u : h->number_of_points_by_return[i])) {
+      return fail("ERROR: updating header->number_of_points_by_return[%u]\n", i);
+    }
+  }
+
+  s->seekTo(header_start + las_format::kOffsetMaxX);
+  if (!putF64(s, h->max_x)) return fail("ERROR: updating header->max_x\n");
+  if (!putF64(s, h->min_x)) return fail("ERROR: updating header->min_x\n");
+  if (!putF64(s, h->max_y)) return fail("ERROR: updating header->max_y\n");
+  if (!putF64(s, h->min_y)) return fail("ERROR: updating header->min_y\n");
+  if (!putF64(s, h->max_z)) return fail("ERROR: updating header->max_z\n");
+  if (!putF64(s, h->min_z)) return fail("ERROR: updating header->min_z\n");
+
+  if (h->version_minor < 3) return true;
+  if (h->start_of_waveform_data_packet_record != 0) {
+    std::fprintf(stderr,
+                 "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
+                 "instead.\n",
+                 static_cast<long long>(h->start_of_waveform_data_packet_record));
+    if (!putU64(s, 0)) return fail("ERROR: updating start_of_waveform_data_packet_record\n");
+  } else if (!putU64(s, 0)) {
+    return fail("ERROR: updating header->start_of_waveform_data_packet_record\n");
+  }
+
+  if (h->version_minor < 4) return true;
+  s->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
+  if (!putU64(s, h->start_of_first_extended_variable_length_record)) {
+    return fail("ERROR: updating header->start_of_first_extended_variable_length_record\n");
+  }
+  if (!putU32(s, h->number_of_extended_variable_length_records)) {
+    return fail("ERROR: updating header->number_of_extended_variable_length_records\n");
+  }
+  const uint64_t extended_count = h->number_of_point_records != 0
+                                      ? h->number_of_point_records
+                                      : h->extended_number_of_point_records;
+  if (!putU64(s, extended_count)) {
+    return fail("ERROR: updating header->extended_number_of_point_records\n");
+  }
+  for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
+    uint64_t v = h->extended_number_of_points_by_return[i];
+    if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
+      v = h->number_of_points_by_return[i];
+    }
+    if (!putU64(s, v)) {
+      return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
+    }
+  }
+  return true;
+}
+
+bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
+  // The records begin right after the header block and its user data.
+  int64_t p = header_start + h->header_size;
+  const uint32_t count = h->vlrs != nullptr ? h->number_of_variable_length_records : 0;
+  for (uint32_t i = 0; i < count; i++) {
+    const LASvlrRecord& r = h->vlrs[i];
+    p += las_format::kVlrHeaderSize;
+    if (r.record_id == las_format::kRecordIdExtraBytes &&
+        std::strncmp(r.user_id, las_format::kUserIdLasfSpec, las_format::kUserIdSize) == 0) {
+      if (r.record_length_after_header == 0) return true;
+      if (r.data == nullptr) {
+        return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+                    r.record_length_after_header, i);
+      }
+      stream->seekTo(p);
+      if (!stream->writeBytes(r.data, r.record_length_after_header)) {
+        return fail("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
+                    r.record_length_after_header, i);
+      }
+      return true;
+    }
+    p += r.record_length_after_header;
+  }
+  std::fprintf(stderr, "WARNING: could not find extra bytes VLR for update\n");
+  return true;
+}
+
+bool LASwriterLAS::writeExtendedRecords() {
+  if (evlrs == nullptr) return fail("ERROR: evlrs pointer is zero\n");
+  ByteStreamOut* s = stream;
+  for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
+    const LASevlrRecord& r = evlrs[i];
+    if (!putU16(s, r.reserved)) return fail("ERROR: writing evlrs[%u].reserved\n", i);
+    if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing evlrs[%u].user_id\n", i);
+    if (!putU16(s, r.record_id)) return fail("ERROR: writing evlrs[%u].record_id\n", i);
+    if (!putU64(s, r.record_length_after_header)) {
+      return fail("ERROR: writing evlrs[%u].record_length_after_header\n", i);
+    }
+    if (!putChars(s, r.description, 32)) return fail("ERROR: writing evlrs[%u].description\n", i);
+    if (r.record_length_after_header == 0) continue;
+    const uint32_t low = static_cast<uint32_t>(r.record_length_after_header);
+    if (r.data == nullptr) {
+      return fail("ERROR: there should be %u bytes of data in evlrs[%u].data\n", low, i);
+    }
+    // One piece of at most 2^32 - 1 bytes; a longer payload would be cut short.
+    if (r.record_length_after_header > kLegacyCountLimit) {
+      return fail("ERROR: evlrs[%u].data has %llu bytes, more than %u\n", i,
+                  static_cast<unsigned long long>(r.record_length_after_header), 4294967295u);
+    }
+    if (!s->writeBytes(r.data, low)) {
+      return fail("ERROR: writing %u bytes of data from evlrs[%u].data\n", low, i);
+    }
+  }
+  return true;
+}
+
+void LASwriterLAS::releaseOutput() {
+  if (owns_stream) delete stream;
+  stream = nullptr;
+  if (file != nullptr) std::fclose(file);
+  file = nullptr;
+  file_buffer.reset();  // only once the file that used it is closed
+}
+
+int64_t LASwriterLAS::close(bool update_point_count) {
+  // A closed writer, or one that never got an output: nothing to do or say.
+  if (stream == nullptr && !record_writer && file == nullptr) return 0;
+
+  if (points_written != expected_points && !(expected_points == 0 && update_point_count)) {
+    std::fprintf(stderr, "WARNING: written %lld points but expected %lld points\n",
+                 static_cast<long long>(points_written), static_cast<long long>(expected_points));
+  }
+  if (record_writer) {
+    record_writer->finish();  // ends the last chunk, writes the chunk table
+    record_writer.reset();
+  }
+  if (stream == nullptr) {
+    releaseOutput();
+    expected_points = points_written;
+    points_written = 0;
+    return 0;
+  }
+
+  if (writing_las14 && number_of_extended_variable_length_records != 0) {
+    const int64_t p = stream->position();
+    if (!writeExtendedRecords()) {
+      // The output is incomplete either way; release it so that nothing is
+      // leaked and a later close or the destructor does nothing more.
+      releaseOutput();
+      return 0;
+    }
+    if (p != start_of_first_extended_variable_length_record && stream->canSeek()) {
+      stream->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
+      putU64(stream, static_cast<uint64_t>(p));
+      stream->seekToEnd();
+    }
+  }
+
+  if (update_point_count && points_written != expected_points) {
+    if (!stream->canSeek()) {
+      std::fprintf(stderr,
+                   "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
+                   static_cast<long long>(expected_points), static_cast<long long>(points_written));
+    } else {
+      const uint64_t written = static_cast<uint64_t>(points_written);
+      const uint32_t legacy = writing_new_point_type ? 0u : legacyCount(written, writing_las14);
+      stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
+      putU32(stream, legacy);
+      if (writing_las14) {
+        stream->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
+        putU64(stream, written);
+      }
+      stream->seekToEnd();
+    }
+  }
+
+  const int64_t bytes = stream->position() - header_start;
+  releaseOutput();
+  expected_points = points_written;
+  points_written = 0;
+  return bytes;
+}

@@ -1,0 +1,117 @@
+// The LAS writer: writes LAS files of versions 1.0 to 1.4 with the point records
+// raw or compressed, into a file it opens, a caller's FILE, an output stream or a
+// null stream that only counts. It writes the public header block and everything
+// before the points, hands each point to the point-record writer, patches counts
+// and bounding box into the written header, and at the end appends the extended
+// variable-length records of a LAS 1.4 file. The byte layout it produces (offsets
+// from where the header began) is listed at the top of las_writer_las.cpp.
+//
+// Every failure prints one "ERROR: " line naming what could not be written and
+// returns false (or 0 from close); the writer never throws on bad input.
+#ifndef MORROWTIDE_LAS_LAS_WRITER_LAS_H
+#define MORROWTIDE_LAS_LAS_WRITER_LAS_H
+
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+#include "compressor/byte_stream_out.h"
+#include "compressor/las_write_record.h"
+#include "las/las_header.h"
+#include "las/las_point_record.h"
+#include "las/las_writer.h"
+
+class LASwriterLAS final : public LASwriter {
+ public:
+  LASwriterLAS();
+  // Closes the writer with close(true) while it still holds its output.
+  ~LASwriterLAS() override;
+
+  // Opens `file_name` for writing (the writer owns and closes the FILE), with full
+  // buffering of `io_buffer_size` bytes, then open() on it. False with an "ERROR: "
+  // line for a null name or a file that cannot be opened.
+  bool openFile(const char* file_name, const LASheader* header, uint32_t compressor,
+                int32_t requested_version, int32_t chunk_size, int32_t io_buffer_size);
+  // Writes to `file` (not owned, never closed). False for a null file.
+  bool openStdio(FILE* file, const LASheader* header, uint32_t compressor,
+                 int32_t requested_version, int32_t chunk_size);
+  // Writes to `stream` (not owned; must outlive close()).
+  bool openOstream(std::ostream& stream, const LASheader* header, uint32_t compressor,
+                   int32_t requested_version, int32_t chunk_size);
+  // Writes nothing anywhere; close() returns the size a file would have.
+  bool openNull(const LASheader* header, uint32_t compressor, int32_t requested_version,
+                int32_t chunk_size);
+  // The common part: takes ownership of `stream` at once (also when it returns
+  // false), chooses the compressor descriptor, sets up the point-record writer and
+  // writes everything up to the first point record. `header` is not owned; its
+  // extended records are written by close(), so it must outlive close().
+  // `compressor` 0 to 3; `requested_version` 0 means 2; a negative `chunk_size`
+  // keeps the default, 0 asks for chunks ended by chunk(). False with one line
+  // (or the lines of the header's check) on failure; the writer must then only
+  // be closed or deleted.
+  bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
+            int32_t requested_version, int32_t chunk_size);
+  // For a writer whose stream writes to a FILE: later output goes to `file`.
+  // A file the writer opened itself is closed, and `file` becomes owned in its
+  // place. False when the writer has no stream or `file` is null, and with an
+  // "ERROR: " line when the stream does not write to a FILE.
+  bool replaceFile(FILE* file);
+
+  // Counts the point and hands its items to the point-record writer.
+  // Requires: a successful open, and `point` laid out for the header's format.
+  bool writePoint(const LASpointRecord* point) override {
+    assert(record_writer != nullptr);
+    points_written++;
+    return record_writer->writeRecord(point->item_pointers);
+  }
+  // Ends the current chunk; true only for chunks of variable size (chunk size 0)
+  // when a chunk was ended, else false with nothing done.
+  bool chunk() override;
+  // Patches counts and bounding box (from the inventory when `use_inventory`,
+  // else from `header`, the header the writer was opened with) and, for LAS 1.3
+  // and 1.4, the record fields; optionally rewrites the extra-bytes record. The
+  // stream is back at its end on return. False with a line on failure; on a
+  // stream that cannot seek only a warning.
+  bool updateHeader(const LASheader* header, bool use_inventory, bool update_extra_bytes) override;
+  // Finishes the point data, writes the extended records of a LAS 1.4 file,
+  // patches the point count when it changed (and `update_point_count`), releases
+  // stream and file, and returns the bytes from the header's start to the end.
+  // Returns 0 when the writer holds nothing, or after a failed extended record.
+  int64_t close(bool update_point_count = true) override;
+
+ private:
+  // Steps of open() after the stream and header checks; `point` is the temporary
+  // point that supplies the layout.
+  bool writeHeaderBlock(const LASheader* header, uint8_t point_type, uint32_t compressor,
+                        const Quodax* descriptor);
+  bool writeHeaderRecords(const LASheader* header);
+  bool writeCompressorRecord(const Quodax* descriptor, uint32_t compressor);
+  bool writeTilingRecord(const LAStilingRecord* tiling);
+  bool writeOriginalRecord(LASoriginalRecord* original);
+  bool writeOwnRecordHeader(const char* user_id, uint16_t record_id, uint16_t length,
+                            const char* description);
+  // The patches of updateHeader, before the stream returns to its end.
+  bool patchFromInventory(const LASheader* header);
+  bool patchFromHeader(const LASheader* header);
+  bool patchExtraBytes(const LASheader* header);
+  // Writes the extended records of a LAS 1.4 file at the stream's position.
+  bool writeExtendedRecords();
+  // Deletes the stream and closes an owned file.
+  void releaseOutput();
+
+  FILE* file = nullptr;                 // owned when set: opened by openFile, closed by close
+  std::unique_ptr<char[]> file_buffer;  // the stdio buffer of `file`; outlives it
+  ByteStreamOut* stream = nullptr;      // owned when owns_stream (always); null when closed
+  bool owns_stream = true;
+  std::unique_ptr<LASwriteRecord> record_writer;
+  int64_t header_start = 0;
+  bool writing_las14 = false;
+  bool writing_new_point_type = false;
+  int64_t start_of_first_extended_variable_length_record = 0;
+  uint32_t number_of_extended_variable_length_records = 0;
+  const LASevlrRecord* evlrs = nullptr;  // not owned: the header's array
+};
+
+#endif  // MORROWTIDE_LAS_LAS_WRITER_LAS_H
