@@ -34,9 +34,21 @@ bool ByteStreamOutNil::seekToEnd() {
 
 // --- ByteStreamOutFileLE ---
 
-ByteStreamOutFileLE::ByteStreamOutFileLE(FILE* file) : ByteStreamOutFile(file) {
-  // A pipe has no position: count from where it is, which for a fresh pipe is 0.
+namespace {
+
+// A stream belongs to one writer on one thread, so the FILE's lock buys nothing;
+// the unlocked calls nearly double the rate of small item writes.
+inline size_t writeToFile(const uint8_t* bytes, size_t num, FILE* file) {
+#if defined(__GLIBC__)
+  return fwrite_unlocked(bytes, 1, num, file);
+#else
+  return fwrite(bytes, 1, num, file);
+#endif
 }
+
+}  // namespace
+
+ByteStreamOutFileLE::ByteStreamOutFileLE(FILE* file) : ByteStreamOutFile(file) {}
 
 bool ByteStreamOutFileLE::writeByte(uint32_t byte) {
   const int c = static_cast<uint8_t>(byte);
@@ -46,7 +58,7 @@ bool ByteStreamOutFileLE::writeByte(uint32_t byte) {
 }
 
 bool ByteStreamOutFileLE::writeBytes(const uint8_t* bytes, uint32_t num) {
-  const size_t written = fwrite(bytes, 1, num, file);
+  const size_t written = writeToFile(bytes, num, file);
   bytes_written += static_cast<int64_t>(written);
   return written == num;
 }

@@ -30,15 +30,26 @@ static int g_fwrites_before_failure = -1;
 static bool g_fail_next_fclose = false;
 
 extern "C" size_t __real_fwrite(const void* ptr, size_t size, size_t n, FILE* f);
+extern "C" size_t __real_fwrite_unlocked(const void* ptr, size_t size, size_t n, FILE* f);
 extern "C" int __real_fclose(FILE* f);
 
-extern "C" size_t __wrap_fwrite(const void* ptr, size_t size, size_t n, FILE* f) {
+// True when the injected failure is due now (and disarms it).
+static bool fwriteFailsNow() {
   if (g_fwrites_before_failure == 0) {
     g_fwrites_before_failure = -1;
-    return 0;
+    return true;
   }
   if (g_fwrites_before_failure > 0) g_fwrites_before_failure--;
-  return __real_fwrite(ptr, size, n, f);
+  return false;
+}
+
+extern "C" size_t __wrap_fwrite(const void* ptr, size_t size, size_t n, FILE* f) {
+  return fwriteFailsNow() ? 0 : __real_fwrite(ptr, size, n, f);
+}
+
+// The file byte stream writes with the unlocked variant.
+extern "C" size_t __wrap_fwrite_unlocked(const void* ptr, size_t size, size_t n, FILE* f) {
+  return fwriteFailsNow() ? 0 : __real_fwrite_unlocked(ptr, size, n, f);
 }
 
 extern "C" int __wrap_fclose(FILE* f) {
