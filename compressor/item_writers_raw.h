@@ -15,12 +15,13 @@
 #include <cstdint>
 
 #include "compressor/las_write_item.h"
+#include "compressor/quodax_format.h"
 
 // The 20-byte legacy point.
 class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, 20);
+    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizePoint10);
   }
 };
 
@@ -28,7 +29,7 @@ class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
 class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, 8);
+    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeGpsTime11);
   }
 };
 
@@ -36,7 +37,7 @@ class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
 class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, 6);
+    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeRgb12);
   }
 };
 
@@ -59,21 +60,21 @@ class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
   bool writeItem(const uint8_t* item, uint32_t&) override {
     if (stream == nullptr) return false;
     buildRecord(item, buffer);
-    return stream->writeBytes(buffer, 30);
+    return stream->writeBytes(buffer, quodax_format::kSizePoint14);
   }
   // Builds the 30-byte record of the in-memory point at `point` into `record`.
   // Every byte of `record` is set anew.
   static void buildRecord(const uint8_t* point, uint8_t* record);
 
  private:
-  uint8_t buffer[30] = {};
+  uint8_t buffer[quodax_format::kSizePoint14] = {};
 };
 
 // Red, green, blue and near infrared (8 bytes).
 class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, 8);
+    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeRgbNir14);
   }
 };
 
@@ -81,7 +82,7 @@ class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
 class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, 29);
+    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeWavePacket13);
   }
 };
 

@@ -14,56 +14,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compressor/byte_order.h"
+#include "compressor/exact_arithmetic.h"
+#include "compressor/quodax_format.h"
 #include "compressor/wave_packet_coding.h"
 
 namespace {
 
-inline uint16_t getU16LE(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline uint32_t getU32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline uint64_t getU64LE(const uint8_t* p) {
-  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
-}
-
-inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(getU32LE(p)); }
-
-// Wrapping 32-bit difference a - b, read as I32.
-inline int32_t wrappingDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
-
-// Wrapping 32-bit product.
-inline int32_t wrappingProduct(uint32_t a, int32_t b) {
-  return static_cast<int32_t>(a * static_cast<uint32_t>(b));
-}
-
-// F32 to I32 toward zero, saturating at the I32 bounds; NaN gives 0.
-inline int32_t saturatingToI32(float v) {
-  if (v >= 2147483648.0f) return INT32_MAX;
-  if (v <= -2147483648.0f) return INT32_MIN;
-  if (v != v) return 0;
-  return static_cast<int32_t>(v);
-}
+namespace qf = quodax_format;
+namespace p10 = quodax_format::point10;
 
 inline int32_t median3(const int32_t v[3]) {
   return std::max(std::min(v[0], v[1]), std::min(std::max(v[0], v[1]), v[2]));
 }
-
-// Byte offsets in the 20-byte point.
-constexpr int kOffsetX = 0;
-constexpr int kOffsetY = 4;
-constexpr int kOffsetZ = 8;
-constexpr int kOffsetIntensity = 12;
-constexpr int kOffsetReturnByte = 14;
-constexpr int kOffsetClassification = 15;
-constexpr int kOffsetScanAngleRank = 16;
-constexpr int kOffsetUserData = 17;
-constexpr int kOffsetPointSource = 18;
-constexpr size_t kPointSize = 20;
 
 // Bits of the point's changed-values symbol.
 constexpr uint32_t kChangedIntensity = 1u << 5;
@@ -86,16 +49,8 @@ constexpr uint32_t kGpsMultiplierSame = 511;
 // An extreme multiplier seen this many times before makes the time the new step.
 constexpr int32_t kGpsExtremeLimit = 3;
 
-constexpr size_t kColourSize = 6;
-constexpr size_t kWavePacketSize = 29;
-
 // The coders of every version 1 writer use 8 direct bits and no explicit range.
 constexpr uint32_t kDirectBits = 8;
-
-// A 64-bit difference that a 32-bit residual can carry: -2^31 <= d < 2^31.
-inline bool fits32(uint64_t d) {
-  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(d))) == d;
-}
 
 }  // namespace
 
@@ -151,7 +106,7 @@ bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t
     }
     if (user_data_models[i] != nullptr) encoder->resetSymbolModel(user_data_models[i], nullptr);
   }
-  std::memcpy(last_item, item, kPointSize);
+  std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }
 
@@ -162,48 +117,48 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   // Z against the previous Z, the contexts from the step classes.
   const int32_t mx = median3(last_x_diffs);
   const int32_t my = median3(last_y_diffs);
-  const int32_t dx = wrappingDifference(getU32LE(item + kOffsetX), getU32LE(last + kOffsetX));
+  const int32_t dx = wrappingDifference(getU32LE(item + p10::kX), getU32LE(last + p10::kX));
   dx_coder.encode(mx, dx, 0);
   const uint32_t kx = dx_coder.lastClass();
-  const int32_t dy = wrappingDifference(getU32LE(item + kOffsetY), getU32LE(last + kOffsetY));
+  const int32_t dy = wrappingDifference(getU32LE(item + p10::kY), getU32LE(last + p10::kY));
   dy_coder.encode(my, dy, std::min(kx, kMaxCoordinateContext));
   const uint32_t ky = dy_coder.lastClass();
   const uint32_t s = kx + ky;
-  z_coder.encode(getI32LE(last + kOffsetZ), getI32LE(item + kOffsetZ),
+  z_coder.encode(getI32LE(last + p10::kZ), getI32LE(item + p10::kZ),
                  std::min(s / 2, kMaxCoordinateContext));
 
-  const uint16_t intensity = getU16LE(item + kOffsetIntensity);
-  const uint16_t last_intensity = getU16LE(last + kOffsetIntensity);
-  const uint16_t point_source = getU16LE(item + kOffsetPointSource);
-  const uint16_t last_point_source = getU16LE(last + kOffsetPointSource);
+  const uint16_t intensity = getU16LE(item + p10::kIntensity);
+  const uint16_t last_intensity = getU16LE(last + p10::kIntensity);
+  const uint16_t point_source = getU16LE(item + p10::kPointSource);
+  const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
   uint32_t changed = 0;
   if (intensity != last_intensity) changed |= kChangedIntensity;
-  if (item[kOffsetReturnByte] != last[kOffsetReturnByte]) changed |= kChangedReturnByte;
-  if (item[kOffsetClassification] != last[kOffsetClassification]) {
+  if (item[p10::kReturnByte] != last[p10::kReturnByte]) changed |= kChangedReturnByte;
+  if (item[p10::kClassification] != last[p10::kClassification]) {
     changed |= kChangedClassification;
   }
-  if (item[kOffsetScanAngleRank] != last[kOffsetScanAngleRank]) changed |= kChangedScanAngleRank;
-  if (item[kOffsetUserData] != last[kOffsetUserData]) changed |= kChangedUserData;
+  if (item[p10::kScanAngleRank] != last[p10::kScanAngleRank]) changed |= kChangedScanAngleRank;
+  if (item[p10::kUserData] != last[p10::kUserData]) changed |= kChangedUserData;
   if (point_source != last_point_source) changed |= kChangedPointSource;
   encoder->putSymbol(changed_values_model, changed);
 
   if (changed != 0) {
     if (changed & kChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
     if (changed & kChangedReturnByte) {
-      encoder->putSymbol(modelFor(bit_byte_models[last[kOffsetReturnByte]]),
-                         item[kOffsetReturnByte]);
+      encoder->putSymbol(modelFor(bit_byte_models[last[p10::kReturnByte]]),
+                         item[p10::kReturnByte]);
     }
     if (changed & kChangedClassification) {
-      encoder->putSymbol(modelFor(classification_models[last[kOffsetClassification]]),
-                         item[kOffsetClassification]);
+      encoder->putSymbol(modelFor(classification_models[last[p10::kClassification]]),
+                         item[p10::kClassification]);
     }
     if (changed & kChangedScanAngleRank) {
-      scan_angle_rank_coder.encode(last[kOffsetScanAngleRank], item[kOffsetScanAngleRank],
+      scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
                                    s < 6 ? 1 : 0);
     }
     if (changed & kChangedUserData) {
-      encoder->putSymbol(modelFor(user_data_models[last[kOffsetUserData]]),
-                         item[kOffsetUserData]);
+      encoder->putSymbol(modelFor(user_data_models[last[p10::kUserData]]),
+                         item[p10::kUserData]);
     }
     if (changed & kChangedPointSource) point_source_coder.encode(last_point_source, point_source, 0);
   }
@@ -211,7 +166,7 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   last_x_diffs[last_diff_index] = dx;
   last_y_diffs[last_diff_index] = dy;
   last_diff_index = last_diff_index == 2 ? 0 : last_diff_index + 1;
-  std::memcpy(last_item, item, kPointSize);
+  std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }
 
@@ -249,7 +204,7 @@ bool LASwriteItemCompressed_GPSTIME11_v1::writeItem(const uint8_t* item, uint32_
       encoder->putSymbol(gps_zero_diff_model, kGpsZeroSame);
       return true;
     }
-    if (fits32(d)) {
+    if (fitsI32(d)) {
       encoder->putSymbol(gps_zero_diff_model, kGpsZeroStep);
       gps_coder.encode(0, d32, 0);
       gps_diff = d32;
@@ -265,7 +220,7 @@ bool LASwriteItemCompressed_GPSTIME11_v1::writeItem(const uint8_t* item, uint32_
     encoder->putSymbol(gps_multiplier_model, kGpsMultiplierSame);
     return true;
   }
-  if (!fits32(d)) {
+  if (!fitsI32(d)) {
     encoder->putSymbol(gps_multiplier_model, kGpsMultiplierRaw);
     encoder->putRawU64(t);
     last_gps_time = static_cast<int64_t>(t);
@@ -291,7 +246,7 @@ bool LASwriteItemCompressed_GPSTIME11_v1::writeItem(const uint8_t* item, uint32_
     gps_extreme_counter = 0;
   } else {
     const uint32_t context = m < 10 ? 3 : m < 50 ? 4 : 5;
-    gps_coder.encode(wrappingProduct(m, gps_diff), d32, context);
+    gps_coder.encode(wrappingProduct(static_cast<int32_t>(m), gps_diff), d32, context);
     extreme = m == kGpsMultiplierMax;
   }
   if (extreme) {
@@ -321,20 +276,20 @@ LASwriteItemCompressed_RGB12_v1::~LASwriteItemCompressed_RGB12_v1() {
 bool LASwriteItemCompressed_RGB12_v1::startChunk(const uint8_t* item, uint32_t&) {
   encoder->resetSymbolModel(byte_used, nullptr);
   rgb_coder.startEncoding();
-  std::memcpy(last_item, item, kColourSize);
+  std::memcpy(last_item, item, qf::kSizeRgb12);
   return true;
 }
 
 bool LASwriteItemCompressed_RGB12_v1::writeItem(const uint8_t* item, uint32_t&) {
   uint32_t used = 0;
-  for (uint32_t i = 0; i < kColourSize; ++i) {
+  for (uint32_t i = 0; i < qf::kSizeRgb12; ++i) {
     if (item[i] != last_item[i]) used |= 1u << i;
   }
   encoder->putSymbol(byte_used, used);
-  for (uint32_t i = 0; i < kColourSize; ++i) {
+  for (uint32_t i = 0; i < qf::kSizeRgb12; ++i) {
     if (used & (1u << i)) rgb_coder.encode(last_item[i], item[i], i);
   }
-  std::memcpy(last_item, item, kColourSize);
+  std::memcpy(last_item, item, qf::kSizeRgb12);
   return true;
 }
 
@@ -366,14 +321,14 @@ bool LASwriteItemCompressed_WAVEPACKET13_v1::startChunk(const uint8_t* item, uin
   ic_xyz.startEncoding();
   last_offset_diff = 0;
   last_offset_symbol = 0;
-  std::memcpy(last_item, item + 1, kWavePacketSize - 1);
+  std::memcpy(last_item, item + 1, qf::kSizeWavePacket13 - 1);
   return true;
 }
 
 bool LASwriteItemCompressed_WAVEPACKET13_v1::writeItem(const uint8_t* item, uint32_t&) {
   codeWavePacket(*encoder, item, last_item, packet_index, offset_symbol, ic_offset_diff,
                  ic_packet_size, ic_return_point, ic_xyz, last_offset_diff, last_offset_symbol);
-  std::memcpy(last_item, item + 1, kWavePacketSize - 1);
+  std::memcpy(last_item, item + 1, qf::kSizeWavePacket13 - 1);
   return true;
 }
 

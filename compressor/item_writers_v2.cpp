@@ -12,40 +12,15 @@
 
 #include <cstring>
 
+#include "compressor/byte_order.h"
+#include "compressor/exact_arithmetic.h"
+#include "compressor/quodax_format.h"
 #include "compressor/rgb_difference_coding.h"
 
 namespace {
 
-inline uint16_t getU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-inline uint32_t getU32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline uint64_t getU64LE(const uint8_t* p) {
-  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
-}
-
-// Wrapping 32-bit difference a - b, read as I32.
-inline int32_t wrappingDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
-
-// Wrapping 32-bit product.
-inline int32_t wrappingProduct(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
-// F64 to I32 toward zero, saturating at the I32 bounds (NaN cannot occur here).
-inline int32_t saturatingToI32(double v) {
-  if (v >= 2147483648.0) return INT32_MAX;
-  if (v <= -2147483649.0) return INT32_MIN;
-  return static_cast<int32_t>(v);
-}
-
-// A 64-bit difference that a 32-bit residual can carry: -2^31 <= d < 2^31.
-inline bool fits32(uint64_t d) {
-  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(d))) == d;
-}
+namespace qf = quodax_format;
+namespace p10 = quodax_format::point10;
 
 // Return class by number of returns (row) and return number (column).
 constexpr uint8_t kReturnClass[8][8] = {
@@ -54,18 +29,6 @@ constexpr uint8_t kReturnClass[8][8] = {
     {11, 6, 7, 8, 9, 13, 13, 12},    {10, 10, 11, 12, 13, 14, 14, 13},
     {9, 10, 11, 12, 13, 14, 15, 14}, {8, 9, 10, 11, 12, 13, 14, 15},
 };
-
-// Byte offsets in the 20-byte point.
-constexpr int kOffsetX = 0;
-constexpr int kOffsetY = 4;
-constexpr int kOffsetZ = 8;
-constexpr int kOffsetIntensity = 12;
-constexpr int kOffsetReturnByte = 14;
-constexpr int kOffsetClassification = 15;
-constexpr int kOffsetScanAngleRank = 16;
-constexpr int kOffsetUserData = 17;
-constexpr int kOffsetPointSource = 18;
-constexpr size_t kPointSize = 20;
 
 // Multiplier symbols of the GPS time coder.
 constexpr uint32_t kGpsMultiplierMax = 500;       // m >= 500
@@ -141,7 +104,7 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
   dy_coder->startEncoding();
   z_coder->startEncoding();
 
-  std::memcpy(last_item, item, kPointSize);
+  std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }
 
@@ -157,44 +120,44 @@ AdaptiveSymbolModel* LASwriteItemCompressed_POINT10_v2::modelFor(AdaptiveSymbolM
 
 bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
   const uint8_t* const last = last_item;
-  const uint32_t return_byte = item[kOffsetReturnByte];
+  const uint32_t return_byte = item[p10::kReturnByte];
   const uint32_t r = return_byte & 7;
   const uint32_t n = (return_byte >> 3) & 7;
   const uint32_t m = kReturnClass[n][r];
   const uint32_t l = n > r ? n - r : r - n;
   const uint32_t e = n == 1 ? 1 : 0;
-  const uint16_t intensity = getU16LE(item + kOffsetIntensity);
-  const uint16_t point_source = getU16LE(item + kOffsetPointSource);
-  const uint16_t last_point_source = getU16LE(last + kOffsetPointSource);
+  const uint16_t intensity = getU16LE(item + p10::kIntensity);
+  const uint16_t point_source = getU16LE(item + p10::kPointSource);
+  const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
 
   // The changed-values symbol; intensity is compared with the last one of the
   // point's return class, every other field with the previous point.
-  const uint32_t changed = (return_byte != last[kOffsetReturnByte] ? 32u : 0u) |
+  const uint32_t changed = (return_byte != last[p10::kReturnByte] ? 32u : 0u) |
                            (intensity != last_intensity[m] ? 16u : 0u) |
-                           (item[kOffsetClassification] != last[kOffsetClassification] ? 8u : 0u) |
-                           (item[kOffsetScanAngleRank] != last[kOffsetScanAngleRank] ? 4u : 0u) |
-                           (item[kOffsetUserData] != last[kOffsetUserData] ? 2u : 0u) |
+                           (item[p10::kClassification] != last[p10::kClassification] ? 8u : 0u) |
+                           (item[p10::kScanAngleRank] != last[p10::kScanAngleRank] ? 4u : 0u) |
+                           (item[p10::kUserData] != last[p10::kUserData] ? 2u : 0u) |
                            (point_source != last_point_source ? 1u : 0u);
   encoder->putSymbol(changed_values_model, changed);
 
   if (changed & 32) {
-    encoder->putSymbol(modelFor(bit_byte_models[last[kOffsetReturnByte]]), return_byte);
+    encoder->putSymbol(modelFor(bit_byte_models[last[p10::kReturnByte]]), return_byte);
   }
   if (changed & 16) {
     intensity_coder->encode(last_intensity[m], intensity, m < 3 ? m : 3);
     last_intensity[m] = intensity;
   }
   if (changed & 8) {
-    encoder->putSymbol(modelFor(classification_models[last[kOffsetClassification]]),
-                       item[kOffsetClassification]);
+    encoder->putSymbol(modelFor(classification_models[last[p10::kClassification]]),
+                       item[p10::kClassification]);
   }
   if (changed & 4) {
     const uint32_t difference =
-        (static_cast<uint32_t>(item[kOffsetScanAngleRank]) - last[kOffsetScanAngleRank]) & 0xFFu;
+        (static_cast<uint32_t>(item[p10::kScanAngleRank]) - last[p10::kScanAngleRank]) & 0xFFu;
     encoder->putSymbol(scan_angle_rank_models[(return_byte >> 6) & 1], difference);
   }
   if (changed & 2) {
-    encoder->putSymbol(modelFor(user_data_models[last[kOffsetUserData]]), item[kOffsetUserData]);
+    encoder->putSymbol(modelFor(user_data_models[last[p10::kUserData]]), item[p10::kUserData]);
   }
   if (changed & 1) {
     point_source_coder->encode(last_point_source, point_source, 0);
@@ -202,22 +165,22 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
 
   // X and Y steps against the class's running medians; the classes of their
   // residuals choose the contexts of Y and Z.
-  const int32_t dx = wrappingDifference(getU32LE(item + kOffsetX), getU32LE(last + kOffsetX));
+  const int32_t dx = wrappingDifference(getU32LE(item + p10::kX), getU32LE(last + p10::kX));
   dx_coder->encode(x_medians[m].get(), dx, e);
   x_medians[m].add(dx);
   const uint32_t kx = dx_coder->lastClass();
 
-  const int32_t dy = wrappingDifference(getU32LE(item + kOffsetY), getU32LE(last + kOffsetY));
+  const int32_t dy = wrappingDifference(getU32LE(item + p10::kY), getU32LE(last + p10::kY));
   dy_coder->encode(y_medians[m].get(), dy, e | (kx < 20 ? (kx & ~1u) : 20u));
   y_medians[m].add(dy);
   const uint32_t ky = dy_coder->lastClass();
 
   const uint32_t s = kx + ky;
-  const int32_t z = static_cast<int32_t>(getU32LE(item + kOffsetZ));
+  const int32_t z = getI32LE(item + p10::kZ);
   z_coder->encode(last_z[l], z, e | (s < 36 ? ((s / 2) & ~1u) : 18u));
   last_z[l] = z;
 
-  std::memcpy(last_item, item, kPointSize);
+  std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }
 
@@ -282,7 +245,7 @@ bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_
       encoder->putSymbol(model, D == 0 ? kGpsZeroSame : kGpsMultiplierSame);
       return true;
     }
-    if (fits32(d64)) {
+    if (fitsI32(d64)) {
       const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(d64));
       if (D == 0) {
         encoder->putSymbol(gps_zero_diff_model, kGpsZeroStep);
@@ -293,8 +256,7 @@ bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_
         // Multiplier: the single-precision quotient rounded half away from zero
         // in double precision, saturated to I32.
         const float q = static_cast<float>(d) / static_cast<float>(D);
-        const double rounded = q < 0 ? static_cast<double>(q) - 0.5 : static_cast<double>(q) + 0.5;
-        const int32_t multiplier = saturatingToI32(rounded);
+        const int32_t multiplier = roundHalfAwayToI32(static_cast<double>(q));
         bool extreme = false;
         if (multiplier == 1) {
           encoder->putSymbol(gps_multiplier_model, 1);
@@ -336,7 +298,7 @@ bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_
 
     // Too far for this sequence: switch to the first other one it fits.
     uint32_t i = 1;
-    while (i < 4 && !fits32(t - static_cast<uint64_t>(gps_times[(L + i) & 3]))) ++i;
+    while (i < 4 && !fitsI32(t - static_cast<uint64_t>(gps_times[(L + i) & 3]))) ++i;
     if (i < 4) {
       encoder->putSymbol(model, (D == 0 ? kGpsZeroNewSequence : kGpsMultiplierNewSequence) + i);
       gps_last = (L + i) & 3;

@@ -2,8 +2,7 @@
 // the chunk-table pointer and the coded chunk table.
 #include "compressor/las_write_record.h"
 
-#include <cstring>
-
+#include "compressor/byte_stream_values.h"
 #include "compressor/entropy_encoder.h"
 #include "compressor/integer_residual_coder.h"
 #include "compressor/item_writers_raw.h"
@@ -11,18 +10,6 @@
 #include "compressor/item_writers_v2.h"
 
 namespace {
-
-bool writeU32(ByteStreamOut* stream, uint32_t value) {
-  uint8_t bytes[4];
-  std::memcpy(bytes, &value, sizeof bytes);
-  return stream->writeU32LE(bytes);
-}
-
-bool writeI64(ByteStreamOut* stream, int64_t value) {
-  uint8_t bytes[8];
-  std::memcpy(bytes, &value, sizeof bytes);
-  return stream->writeU64LE(bytes);
-}
 
 // Coder versions 1 and 2 code into the shared stream; 3 and 4 code into layers.
 constexpr uint16_t kFirstLayeredVersion = 3;
@@ -153,7 +140,7 @@ bool LASwriteRecord::attach(ByteStreamOut* s) {
   if (number_chunks == kPointerDue) {
     number_chunks = 0;
     chunk_table_pointer_position = s->canSeek() ? s->position() : -1;
-    writeI64(s, chunk_table_pointer_position);  // the placeholder; patched by finish
+    writeI64LE(s, chunk_table_pointer_position);  // the placeholder; patched by finish
     chunk_start = s->position();
   }
   for (auto& w : raw_writers) w->attachStream(s);
@@ -199,7 +186,7 @@ void LASwriteRecord::openChunk(const uint8_t* const* item_pointers, uint32_t& co
 
 void LASwriteRecord::endChunk() {
   if (layered) {
-    writeU32(stream, chunk_count);
+    writeU32LE(stream, chunk_count);
     for (auto& w : compressed_writers) w->writeLayerSizes();
     for (auto& w : compressed_writers) w->writeLayerBytes();
   } else {
@@ -258,11 +245,11 @@ bool LASwriteRecord::emitChunkTable() {
   const int64_t pos = stream->position();
   if (chunk_table_pointer_position != -1) {
     if (!stream->seekTo(chunk_table_pointer_position)) return false;
-    if (!writeI64(stream, pos)) return false;
+    if (!writeI64LE(stream, pos)) return false;
     if (!stream->seekTo(pos)) return false;
   }
-  if (!writeU32(stream, 0)) return false;  // table version
-  if (!writeU32(stream, number_chunks)) return false;
+  if (!writeU32LE(stream, 0)) return false;  // table version
+  if (!writeU32LE(stream, number_chunks)) return false;
   if (number_chunks > 0) {
     encoder->start(stream);
     {
@@ -282,6 +269,6 @@ bool LASwriteRecord::emitChunkTable() {
     }  // the coder deletes its models through the encoder here
     encoder->finish();
   }
-  if (chunk_table_pointer_position == -1 && !writeI64(stream, pos)) return false;
+  if (chunk_table_pointer_position == -1 && !writeI64LE(stream, pos)) return false;
   return true;
 }

@@ -9,31 +9,11 @@
 #include <cstring>
 #include <vector>
 
+#include "compressor/byte_order.h"
+
 namespace {
 
 namespace qf = quodax_format;
-
-void putU16LE(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void putU32LE(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void putU64LE(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t getU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t getU32LE(const uint8_t* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; i--) v = (v << 8) | p[i];
-  return v;
-}
-uint64_t getU64LE(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; i--) v = (v << 8) | p[i];
-  return v;
-}
 
 }  // namespace
 
@@ -207,8 +187,8 @@ bool Quodax::pack(uint8_t*& out, int32_t& num) {
   putU16LE(payload + 6, version_revision);
   putU32LE(payload + 8, options);
   putU32LE(payload + 12, chunk_size);
-  putU64LE(payload + 16, static_cast<uint64_t>(number_of_special_evlrs));
-  putU64LE(payload + 24, static_cast<uint64_t>(offset_to_special_evlrs));
+  putI64LE(payload + 16, number_of_special_evlrs);
+  putI64LE(payload + 24, offset_to_special_evlrs);
   putU16LE(payload + 32, num_items);
   for (uint16_t i = 0; i < num_items; i++) {
     uint8_t* p = payload + qf::kRecordFixedSize + qf::kRecordItemSize * i;
@@ -246,8 +226,8 @@ bool Quodax::unpack(const uint8_t* payload, int32_t num) {
   version_revision = getU16LE(payload + 6);
   options = getU32LE(payload + 8);
   chunk_size = getU32LE(payload + 12);
-  number_of_special_evlrs = static_cast<int64_t>(getU64LE(payload + 16));
-  offset_to_special_evlrs = static_cast<int64_t>(getU64LE(payload + 24));
+  number_of_special_evlrs = getI64LE(payload + 16);
+  offset_to_special_evlrs = getI64LE(payload + 24);
   num_items = field;
   for (uint16_t i = 0; i < num_items; i++) {
     const uint8_t* p = payload + fixed + per_item * i;

@@ -32,6 +32,21 @@ constexpr uint16_t kSizeRgb14 = 6;
 constexpr uint16_t kSizeRgbNir14 = 8;
 constexpr uint16_t kSizeWavePacket14 = 29;
 
+// Byte offsets of the fields of the 20-byte POINT10 item, which are also the first
+// 20 bytes of every in-memory point: X, Y, Z (I32), intensity (U16), return byte,
+// classification byte, scan angle rank, user data, point source ID (U16).
+namespace point10 {
+constexpr uint32_t kX = 0;
+constexpr uint32_t kY = 4;
+constexpr uint32_t kZ = 8;
+constexpr uint32_t kIntensity = 12;
+constexpr uint32_t kReturnByte = 14;
+constexpr uint32_t kClassification = 15;
+constexpr uint32_t kScanAngleRank = 16;
+constexpr uint32_t kUserData = 17;
+constexpr uint32_t kPointSource = 18;
+}  // namespace point10
+
 // Point data formats 0 to 10 and the 127 that matchPointType leaves on no match.
 constexpr uint8_t kMaxPointType = 10;
 constexpr uint8_t kNoPointType = 127;

@@ -3,21 +3,12 @@
 // residuals against the reference's fields. Offset differences wrap in 64 bits.
 #include "compressor/wave_packet_coding.h"
 
+#include "compressor/byte_order.h"
 #include "compressor/entropy_encoder.h"
+#include "compressor/exact_arithmetic.h"
 #include "compressor/integer_residual_coder.h"
 
 namespace {
-
-inline uint32_t getU32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline uint64_t getU64LE(const uint8_t* p) {
-  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
-}
-
-inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(getU32LE(p)); }
 
 // Field offsets in the reference; the item has the same fields one byte later.
 constexpr int kOffset = 0;
@@ -41,10 +32,9 @@ void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t*
   const uint64_t offset = getU64LE(fields + kOffset);
   const uint32_t reference_size = getU32LE(reference + kSize);
   const uint64_t d = offset - getU64LE(reference + kOffset);
-  // d fits a 32-bit residual when it equals its own low 32 bits sign-extended.
   const int32_t d32 = static_cast<int32_t>(static_cast<uint32_t>(d));
   uint32_t symbol;
-  if (static_cast<uint64_t>(static_cast<int64_t>(d32)) == d) {
+  if (fitsI32(d)) {
     if (d == 0) {
       symbol = kWaveOffsetSame;
     } else if (d == static_cast<uint64_t>(reference_size)) {

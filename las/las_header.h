@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "compressor/byte_order.h"
 #include "las/las_format.h"
 
 class Quodax;
@@ -105,30 +106,19 @@ class LASwavePacketDescriptor final {
 
   uint8_t getBitsPerSample() const { return bytes[0]; }
   uint8_t getCompressionType() const { return bytes[1]; }
-  uint32_t getNumberOfSamples() const { return get<uint32_t>(2); }
-  uint32_t getTemporalSampleSpacing() const { return get<uint32_t>(6); }
-  double getDigitizerGain() const { return get<double>(10); }
-  double getDigitizerOffset() const { return get<double>(18); }
+  uint32_t getNumberOfSamples() const { return getU32LE(bytes + 2); }
+  uint32_t getTemporalSampleSpacing() const { return getU32LE(bytes + 6); }
+  double getDigitizerGain() const { return getF64LE(bytes + 10); }
+  double getDigitizerOffset() const { return getF64LE(bytes + 18); }
 
   void setBitsPerSample(uint8_t v) { bytes[0] = v; }
   void setCompressionType(uint8_t v) { bytes[1] = v; }
-  void setNumberOfSamples(uint32_t v) { set(2, v); }
-  void setTemporalSampleSpacing(uint32_t v) { set(6, v); }
-  void setDigitizerGain(double v) { set(10, v); }
-  void setDigitizerOffset(double v) { set(18, v); }
+  void setNumberOfSamples(uint32_t v) { putU32LE(bytes + 2, v); }
+  void setTemporalSampleSpacing(uint32_t v) { putU32LE(bytes + 6, v); }
+  void setDigitizerGain(double v) { putF64LE(bytes + 10, v); }
+  void setDigitizerOffset(double v) { putF64LE(bytes + 18, v); }
 
  private:
-  template <typename T>
-  T get(size_t at) const {
-    T v;
-    std::memcpy(&v, bytes + at, sizeof(T));
-    return v;
-  }
-  template <typename T>
-  void set(size_t at, T v) {
-    std::memcpy(bytes + at, &v, sizeof(T));
-  }
-
   uint8_t bytes[las_format::kWavePacketDescriptorSize];
 };
 static_assert(sizeof(LASwavePacketDescriptor) == 26, "a wave packet descriptor is 26 bytes");

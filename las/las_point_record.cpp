@@ -5,14 +5,8 @@
 
 #include <cstdio>
 
+#include "compressor/exact_arithmetic.h"
 #include "compressor/quodax.h"
-
-namespace {
-
-// Nearest integer, halves away from zero. Requires: |v| fits an int32_t.
-int32_t roundHalfAway(double v) { return static_cast<int32_t>(v >= 0.0 ? v + 0.5 : v - 0.5); }
-
-}  // namespace
 
 LASpointRecord::LASpointRecord()
     : extra_bytes(nullptr),
@@ -170,8 +164,8 @@ LASpointRecord& LASpointRecord::operator=(const LASpointRecord& other) {
     setExtendedClassificationFlags((src[15] >> 5) & 0x07);  // synthetic, keypoint, withheld
     setExtendedReturnNumber(other.getReturnNumber());
     setExtendedNumberOfReturns(other.getNumberOfReturns());
-    setExtendedScanAngle(
-        static_cast<int16_t>(roundHalfAway(static_cast<double>(other.getScanAngleRank()) / 0.006)));
+    setExtendedScanAngle(static_cast<int16_t>(
+        roundHalfAwayToI32(static_cast<double>(other.getScanAngleRank()) / 0.006)));
     setScannerChannel(other.getScannerChannel());
   }
   return *this;

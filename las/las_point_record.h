@@ -16,14 +16,14 @@
 //   48 the 29-byte wave packet
 // Item views: POINT10 0-19, POINT14 0-39, GPSTIME11 32-39, RGB12/RGB14 40-45,
 // RGBNIR14 40-47, WAVEPACKET13/14 48-76, BYTE/BYTE14 the extra_bytes buffer.
-// Fields are read and written through memcpy accessors, never through casts.
+// Fields are read and written through the little-endian helpers, never through casts.
 #ifndef MORROWTIDE_LAS_LAS_POINT_RECORD_H
 #define MORROWTIDE_LAS_LAS_POINT_RECORD_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "compressor/byte_order.h"
 #include "compressor/las_item.h"
 #include "las/las_format.h"
 #include "las/las_header.h"
@@ -37,34 +37,22 @@ class LASwavepacket final {
   const uint8_t* data() const { return bytes; }
 
   uint8_t getIndex() const { return bytes[0]; }  // descriptor index; 0 = no packet
-  uint64_t getOffset() const { return get<uint64_t>(1); }
-  uint32_t getSize() const { return get<uint32_t>(9); }
-  float getLocation() const { return get<float>(13); }
-  float getXt() const { return get<float>(17); }
-  float getYt() const { return get<float>(21); }
-  float getZt() const { return get<float>(25); }
+  uint64_t getOffset() const { return getU64LE(bytes + 1); }
+  uint32_t getSize() const { return getU32LE(bytes + 9); }
+  float getLocation() const { return getF32LE(bytes + 13); }
+  float getXt() const { return getF32LE(bytes + 17); }
+  float getYt() const { return getF32LE(bytes + 21); }
+  float getZt() const { return getF32LE(bytes + 25); }
 
   void setIndex(uint8_t v) { bytes[0] = v; }
-  void setOffset(uint64_t v) { set(1, v); }
-  void setSize(uint32_t v) { set(9, v); }
-  void setLocation(float v) { set(13, v); }
-  void setXt(float v) { set(17, v); }
-  void setYt(float v) { set(21, v); }
-  void setZt(float v) { set(25, v); }
+  void setOffset(uint64_t v) { putU64LE(bytes + 1, v); }
+  void setSize(uint32_t v) { putU32LE(bytes + 9, v); }
+  void setLocation(float v) { putF32LE(bytes + 13, v); }
+  void setXt(float v) { putF32LE(bytes + 17, v); }
+  void setYt(float v) { putF32LE(bytes + 21, v); }
+  void setZt(float v) { putF32LE(bytes + 25, v); }
 
   uint8_t bytes[las_format::kWavePacketSize];
-
- private:
-  template <typename T>
-  T get(size_t at) const {
-    T v;
-    std::memcpy(&v, bytes + at, sizeof(T));
-    return v;
-  }
-  template <typename T>
-  void set(size_t at, T v) {
-    std::memcpy(bytes + at, &v, sizeof(T));
-  }
 };
 static_assert(sizeof(LASwavepacket) == 29 && alignof(LASwavepacket) == 1,
               "a wave packet is 29 packed bytes");
@@ -93,10 +81,10 @@ class LASpointRecord final {
   // layout of this point (items, pointers, flags, sizes) stays as it is.
   LASpointRecord& operator=(const LASpointRecord& other);
 
-  int32_t getX() const { return get<int32_t>(0); }
-  int32_t getY() const { return get<int32_t>(4); }
-  int32_t getZ() const { return get<int32_t>(8); }
-  uint16_t getIntensity() const { return get<uint16_t>(12); }
+  int32_t getX() const { return getI32LE(fixed_bytes + 0); }
+  int32_t getY() const { return getI32LE(fixed_bytes + 4); }
+  int32_t getZ() const { return getI32LE(fixed_bytes + 8); }
+  uint16_t getIntensity() const { return getU16LE(fixed_bytes + 12); }
   uint8_t getReturnNumber() const { return fixed_bytes[14] & 0x07; }
   uint8_t getNumberOfReturns() const { return (fixed_bytes[14] >> 3) & 0x07; }
   uint8_t getScanDirectionFlag() const { return (fixed_bytes[14] >> 6) & 0x01; }
@@ -105,10 +93,10 @@ class LASpointRecord final {
   uint8_t getSyntheticFlag() const { return (fixed_bytes[15] >> 5) & 0x01; }
   uint8_t getKeypointFlag() const { return (fixed_bytes[15] >> 6) & 0x01; }
   uint8_t getWithheldFlag() const { return fixed_bytes[15] >> 7; }
-  int8_t getScanAngleRank() const { return get<int8_t>(16); }
+  int8_t getScanAngleRank() const { return static_cast<int8_t>(fixed_bytes[16]); }
   uint8_t getUserData() const { return fixed_bytes[17]; }
-  uint16_t getPointSourceID() const { return get<uint16_t>(18); }
-  int16_t getExtendedScanAngle() const { return get<int16_t>(20); }
+  uint16_t getPointSourceID() const { return getU16LE(fixed_bytes + 18); }
+  int16_t getExtendedScanAngle() const { return getI16LE(fixed_bytes + 20); }
   uint8_t getExtendedPointType() const { return fixed_bytes[22] & 0x03; }
   uint8_t getScannerChannel() const { return (fixed_bytes[22] >> 2) & 0x03; }
   uint8_t getExtendedClassificationFlags() const { return fixed_bytes[22] >> 4; }
@@ -116,15 +104,15 @@ class LASpointRecord final {
   uint8_t getExtendedReturnNumber() const { return fixed_bytes[24] & 0x0F; }
   uint8_t getExtendedNumberOfReturns() const { return fixed_bytes[24] >> 4; }
   uint8_t getSpareByte() const { return fixed_bytes[25]; }
-  double getGpsTime() const { return get<double>(32); }
+  double getGpsTime() const { return getF64LE(fixed_bytes + 32); }
   // Colour channel i: 0 red, 1 green, 2 blue, 3 near infrared. Requires: i < 4.
-  uint16_t getRgb(uint32_t i) const { return get<uint16_t>(40 + 2 * i); }
+  uint16_t getRgb(uint32_t i) const { return getU16LE(fixed_bytes + 40 + 2 * i); }
 
   // Setters keep the other bits of a shared byte and store the low bits of `v`.
-  void setX(int32_t v) { set(0, v); }
-  void setY(int32_t v) { set(4, v); }
-  void setZ(int32_t v) { set(8, v); }
-  void setIntensity(uint16_t v) { set(12, v); }
+  void setX(int32_t v) { putI32LE(fixed_bytes + 0, v); }
+  void setY(int32_t v) { putI32LE(fixed_bytes + 4, v); }
+  void setZ(int32_t v) { putI32LE(fixed_bytes + 8, v); }
+  void setIntensity(uint16_t v) { putU16LE(fixed_bytes + 12, v); }
   void setReturnNumber(uint8_t v) { setBits(14, 0, 0x07, v); }
   void setNumberOfReturns(uint8_t v) { setBits(14, 3, 0x07, v); }
   void setScanDirectionFlag(uint8_t v) { setBits(14, 6, 0x01, v); }
@@ -133,10 +121,10 @@ class LASpointRecord final {
   void setSyntheticFlag(uint8_t v) { setBits(15, 5, 0x01, v); }
   void setKeypointFlag(uint8_t v) { setBits(15, 6, 0x01, v); }
   void setWithheldFlag(uint8_t v) { setBits(15, 7, 0x01, v); }
-  void setScanAngleRank(int8_t v) { set(16, v); }
+  void setScanAngleRank(int8_t v) { fixed_bytes[16] = static_cast<uint8_t>(v); }
   void setUserData(uint8_t v) { fixed_bytes[17] = v; }
-  void setPointSourceID(uint16_t v) { set(18, v); }
-  void setExtendedScanAngle(int16_t v) { set(20, v); }
+  void setPointSourceID(uint16_t v) { putU16LE(fixed_bytes + 18, v); }
+  void setExtendedScanAngle(int16_t v) { putI16LE(fixed_bytes + 20, v); }
   void setExtendedPointType(uint8_t v) { setBits(22, 0, 0x03, v); }
   void setScannerChannel(uint8_t v) { setBits(22, 2, 0x03, v); }
   void setExtendedClassificationFlags(uint8_t v) { setBits(22, 4, 0x0F, v); }
@@ -144,8 +132,8 @@ class LASpointRecord final {
   void setExtendedReturnNumber(uint8_t v) { setBits(24, 0, 0x0F, v); }
   void setExtendedNumberOfReturns(uint8_t v) { setBits(24, 4, 0x0F, v); }
   void setSpareByte(uint8_t v) { fixed_bytes[25] = v; }
-  void setGpsTime(double v) { set(32, v); }
-  void setRgb(uint32_t i, uint16_t v) { set(40 + 2 * i, v); }
+  void setGpsTime(double v) { putF64LE(fixed_bytes + 32, v); }
+  void setRgb(uint32_t i, uint16_t v) { putU16LE(fixed_bytes + 40 + 2 * i, v); }
 
   // Bytes 0-47 of the fixed prefix; the wave packet follows at byte 48.
   uint8_t fixed_bytes[las_format::kPointOffsetWavePacket];
@@ -172,16 +160,6 @@ class LASpointRecord final {
   // Steps 3 to 5 of both layout operations on the items already in `items`.
   bool layOut(const LASscaleOffset* scale_offset, const LASextraAttributes* extra_attributes);
 
-  template <typename T>
-  T get(size_t at) const {
-    T v;
-    std::memcpy(&v, fixed_bytes + at, sizeof(T));
-    return v;
-  }
-  template <typename T>
-  void set(size_t at, T v) {
-    std::memcpy(fixed_bytes + at, &v, sizeof(T));
-  }
   void setBits(size_t at, uint32_t shift, uint32_t mask, uint8_t v) {
     const uint32_t keep = fixed_bytes[at] & ~(mask << shift);
     fixed_bytes[at] = static_cast<uint8_t>(keep | ((v & mask) << shift));

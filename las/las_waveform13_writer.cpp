@@ -17,18 +17,19 @@
 
 #include <cstring>
 
+#include "compressor/byte_order.h"
+#include "compressor/byte_stream_values.h"
+#include "las/las_format.h"
+
 namespace {
 
+namespace lf = las_format;
+
 constexpr uint16_t kReserved = 0xAABB;
-constexpr char kUserId[] = "LASF_Spec";
-constexpr uint32_t kUserIdSize = 16;
 constexpr uint16_t kRecordId = 65535;
-constexpr uint32_t kDescriptionSize = 32;
 constexpr uint32_t kCrossCheckSize = 24;
 constexpr int kVersionDate = 210720;
-constexpr int64_t kRecordHeaderSize = 60;
 constexpr int64_t kRecordLengthOffset = 20;
-constexpr uint32_t kDescriptorSlots = 256;
 
 // Coders for compressed samples: 1 context, 8 direct bits, the full value range.
 constexpr uint32_t kCoderContexts = 1;
@@ -56,9 +57,7 @@ bool sameExistingFile(const char* a, const char* b) {
 // Sample i of a packet, as an unsigned value.
 inline uint32_t sampleAt(const uint8_t* samples, uint32_t i, uint32_t bits) {
   if (bits == 8) return samples[i];
-  uint16_t v;
-  std::memcpy(&v, samples + 2 * static_cast<size_t>(i), sizeof(v));
-  return v;
+  return getU16LE(samples + 2 * static_cast<size_t>(i));
 }
 
 }  // namespace
@@ -66,7 +65,7 @@ inline uint32_t sampleAt(const uint8_t* samples, uint32_t i, uint32_t bits) {
 LASwaveform13writer::~LASwaveform13writer() {
   close();
   if (descriptors != nullptr) {
-    for (uint32_t i = 1; i < kDescriptorSlots; i++) delete descriptors[i];
+    for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) delete descriptors[i];
     delete[] descriptors;
   }
   // The coders release their models through the encoder, so they go first.
@@ -97,11 +96,11 @@ bool LASwaveform13writer::open(const char* file_name,
 
   // Take a compact copy of the given descriptors.
   if (descriptors == nullptr) {
-    descriptors = new LASwaveformDescriptorEntry*[kDescriptorSlots]();
+    descriptors = new LASwaveformDescriptorEntry*[lf::kWavePacketDescriptorSlots]();
   }
   uint32_t count = 0;
   bool compressed = false;
-  for (uint32_t i = 1; i < kDescriptorSlots; i++) {
+  for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
     if (given[i] == nullptr) {
       delete descriptors[i];
       descriptors[i] = nullptr;
@@ -146,28 +145,23 @@ bool LASwaveform13writer::open(const char* file_name,
 }
 
 bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
-  uint8_t u16[2];
-  uint8_t u64[8];
-
   // The reserved value goes to the FILE itself, ahead of the stream.
-  std::memcpy(u16, &kReserved, sizeof(u16));
-  if (fwrite(u16, 1, sizeof(u16), file) != sizeof(u16)) {
+  uint8_t reserved[2];
+  putU16LE(reserved, kReserved);
+  if (fwrite(reserved, 1, sizeof(reserved), file) != sizeof(reserved)) {
     return fail("ERROR: writing EVLR reserved\n");
   }
-  uint8_t user_id[kUserIdSize] = {};
-  std::memcpy(user_id, kUserId, sizeof(kUserId) - 1);
-  if (!stream->writeBytes(user_id, kUserIdSize)) return fail("ERROR: writing EVLR user_id\n");
-  std::memcpy(u16, &kRecordId, sizeof(u16));
-  if (!stream->writeU16LE(u16)) return fail("ERROR: writing EVLR record_id\n");
-  const uint64_t length = 0;  // patched by close()
-  std::memcpy(u64, &length, sizeof(u64));
-  if (!stream->writeU64LE(u64)) {
+  uint8_t user_id[lf::kUserIdSize] = {};
+  std::memcpy(user_id, lf::kUserIdLasfSpec, sizeof(lf::kUserIdLasfSpec) - 1);
+  if (!stream->writeBytes(user_id, lf::kUserIdSize)) return fail("ERROR: writing EVLR user_id\n");
+  if (!writeU16LE(stream, kRecordId)) return fail("ERROR: writing EVLR record_id\n");
+  if (!writeU64LE(stream, 0)) {  // patched by close()
     return fail("ERROR: writing EVLR record_length_after_header\n");
   }
-  char description[kDescriptionSize] = {};
+  char description[lf::kDescriptionSize] = {};
   snprintf(description, sizeof(description), "%s by Vektrion (%d)",
            compressed ? "compressed" : "created", kVersionDate);
-  if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(description), kDescriptionSize)) {
+  if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(description), lf::kDescriptionSize)) {
     return fail("ERROR: writing EVLR description\n");
   }
 
@@ -176,15 +170,13 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
   if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(cross_check), kCrossCheckSize)) {
     return fail("ERROR: writing waveform descriptor cross-check\n");
   }
-  const uint16_t n = static_cast<uint16_t>(count);
-  std::memcpy(u16, &n, sizeof(u16));
-  if (!stream->writeU16LE(u16)) return fail("ERROR: writing number of waveform descriptors\n");
-  for (uint32_t i = 1; i < kDescriptorSlots; i++) {
+  if (!writeU16LE(stream, static_cast<uint16_t>(count))) {
+    return fail("ERROR: writing number of waveform descriptors\n");
+  }
+  for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
     const LASwaveformDescriptorEntry* entry = descriptors[i];
     if (entry == nullptr) continue;
-    const uint16_t index = static_cast<uint16_t>(i);
-    std::memcpy(u16, &index, sizeof(u16));
-    if (!stream->writeU16LE(u16)) {
+    if (!writeU16LE(stream, static_cast<uint16_t>(i))) {
       return failIndex("ERROR: writing index of waveform descriptor %d\n", i);
     }
     if (!stream->writeBytes(&entry->compression_type, 1)) {
@@ -193,8 +185,7 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
     if (!stream->writeBytes(&entry->bits_per_sample, 1)) {
       return failIndex("ERROR: writing nbits of waveform descriptor %d\n", i);
     }
-    std::memcpy(u16, &entry->number_of_samples, sizeof(u16));
-    if (!stream->writeU16LE(u16)) {
+    if (!writeU16LE(stream, entry->number_of_samples)) {
       return failIndex("ERROR: writing nsamples of waveform descriptor %d\n", i);
     }
   }
@@ -258,11 +249,8 @@ void LASwaveform13writer::close() {
   if (stream->canSeek()) {
     const int64_t end = stream->position();
     bool patched = false;
-    if (end >= kRecordHeaderSize && stream->seekTo(kRecordLengthOffset)) {
-      const uint64_t length = static_cast<uint64_t>(end - kRecordHeaderSize);
-      uint8_t u64[8];
-      std::memcpy(u64, &length, sizeof(u64));
-      patched = stream->writeU64LE(u64);
+    if (end >= lf::kEvlrHeaderSize && stream->seekTo(kRecordLengthOffset)) {
+      patched = writeU64LE(stream, static_cast<uint64_t>(end - lf::kEvlrHeaderSize));
     }
     if (!patched) fail("ERROR: updating EVLR record_length_after_header\n");
     stream->seekToEnd();

@@ -7,19 +7,9 @@
 namespace readers_v1 {
 namespace {
 
-uint32_t getLE(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-void putLE(uint8_t* p, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint64_t getU64(const uint8_t* p) {
-  return getLE(p, 4) | (static_cast<uint64_t>(getLE(p + 4, 4)) << 32);
-}
+using item_readers::getLE;
+using item_readers::getLE64;
+using item_readers::putLE;
 
 int32_t middleOf(const int32_t v[3]) {
   int32_t s[3] = {v[0], v[1], v[2]};
@@ -34,15 +24,6 @@ void resetAll(EntropyDecoder* dec, AdaptiveSymbolModel* const (&table)[256]) {
 }
 
 }  // namespace
-
-ModelSet::~ModelSet() {
-  for (AdaptiveSymbolModel* m : models) dec->deleteSymbolModel(m);
-}
-
-AdaptiveSymbolModel* ModelSet::make(uint32_t symbols) {
-  models.push_back(dec->newSymbolModel(symbols));
-  return models.back();
-}
 
 // ---------------------------------------------------------------------------
 
@@ -117,7 +98,7 @@ void GpsTime11Reader::startChunk(const uint8_t* item) {
   dec->resetSymbolModel(multiplier, nullptr);
   dec->resetSymbolModel(zero_diff, nullptr);
   coder.startDecoding();
-  last_time = getU64(item);
+  last_time = getLE64(item);
   step = 0;
   extremes = 0;
 }
@@ -207,7 +188,7 @@ void WavePacket13Reader::startChunk(const uint8_t* item) {
 
 void WavePacket13Reader::readItem(uint8_t* item) {
   item[0] = static_cast<uint8_t>(dec->getSymbol(index));
-  const uint64_t last_offset = getU64(last + 1);
+  const uint64_t last_offset = getLE64(last + 1);
   const uint32_t last_size = getLE(last + 9, 4);
   const uint32_t sym = dec->getSymbol(offset_symbols[last_symbol]);
   last_symbol = sym;

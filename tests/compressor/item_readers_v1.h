@@ -12,8 +12,11 @@
 
 #include "compressor/entropy_decoder.h"
 #include "compressor/integer_residual_coder.h"
+#include "tests/compressor/item_reader_support.h"
 
 namespace readers_v1 {
+
+using item_readers::ModelSet;
 
 // A version 1 item decoder over a decoder that the caller starts and owns.
 class ItemReader {
@@ -23,20 +26,6 @@ class ItemReader {
   virtual void startChunk(const uint8_t* item) = 0;
   // Decodes the next item into `item`.
   virtual void readItem(uint8_t* item) = 0;
-};
-
-// Owns decoding-side symbol models and deletes them through the decoder.
-class ModelSet {
- public:
-  explicit ModelSet(EntropyDecoder* dec) : dec(dec) {}
-  ~ModelSet();
-  ModelSet(const ModelSet&) = delete;
-  ModelSet& operator=(const ModelSet&) = delete;
-  AdaptiveSymbolModel* make(uint32_t symbols);
-
- private:
-  EntropyDecoder* dec;
-  std::vector<AdaptiveSymbolModel*> models;
 };
 
 class Point10Reader final : public ItemReader {

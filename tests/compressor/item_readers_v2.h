@@ -15,38 +15,13 @@
 #include "compressor/entropy_decoder.h"
 #include "compressor/integer_residual_coder.h"
 #include "compressor/rolling_median5.h"
+#include "tests/compressor/item_reader_support.h"
 
 namespace readers_v2 {
 
-inline uint32_t getLE(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-inline void putLE(uint8_t* p, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Owns decoding-side symbol models and deletes them through the decoder.
-class ModelSet {
- public:
-  explicit ModelSet(EntropyDecoder* dec) : dec(dec) {}
-  ~ModelSet() {
-    for (AdaptiveSymbolModel* m : models) dec->deleteSymbolModel(m);
-  }
-  ModelSet(const ModelSet&) = delete;
-  ModelSet& operator=(const ModelSet&) = delete;
-
-  AdaptiveSymbolModel* make(uint32_t symbols) {
-    models.push_back(dec->newSymbolModel(symbols));
-    return models.back();
-  }
-
- private:
-  EntropyDecoder* dec;
-  std::vector<AdaptiveSymbolModel*> models;
-};
+using item_readers::getLE;
+using item_readers::ModelSet;
+using item_readers::putLE;
 
 // The 20-byte point.
 class Point10Reader {

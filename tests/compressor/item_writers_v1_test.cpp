@@ -32,9 +32,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 
-void putLE(uint8_t* p, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using item_readers::putLE;
 
 uint32_t bitsOf(float f) {
   uint32_t u;

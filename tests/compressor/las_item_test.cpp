@@ -9,26 +9,15 @@
 #include <vector>
 
 #include "compressor/quodax.h"
+#include "tests/compressor/quodax_test_support.h"
 
 namespace {
 
-using Items = std::vector<std::tuple<uint32_t, uint16_t, uint16_t>>;  // type, size, version
-
-Items toItems(uint16_t num, const LASitem* list) {
-  Items out;
-  for (uint16_t i = 0; i < num; i++) out.emplace_back(list[i].type, list[i].size, list[i].version);
-  return out;
-}
-
-std::vector<LASitem> toList(const Items& items) {
-  std::vector<LASitem> list;
-  for (const auto& [type, size, version] : items) list.push_back(LASitem{type, size, version});
-  return list;
-}
-
-std::string errorOf(const Quodax& d) { return d.errorText() ? d.errorText() : "(none)"; }
-
-std::string quodaxError(const std::string& message) { return message + " (Quodax v3.4r3)"; }
+using quodax_test::errorOf;
+using quodax_test::Items;
+using quodax_test::quodaxError;
+using quodax_test::toItems;
+using quodax_test::toList;
 
 TEST(LASitem, TypeNamesAndFixedSizes) {
   struct Case {

@@ -8,26 +8,16 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/compressor/quodax_test_support.h"
+
 namespace {
 
-using Items = std::vector<std::tuple<uint32_t, uint16_t, uint16_t>>;  // type, size, version
+using quodax_test::errorOf;
+using quodax_test::Items;
+using quodax_test::quodaxError;
+using quodax_test::toList;
 
-Items itemsOf(const Quodax& d) {
-  Items out;
-  for (uint16_t i = 0; i < d.num_items; i++)
-    out.emplace_back(d.items[i].type, d.items[i].size, d.items[i].version);
-  return out;
-}
-
-std::vector<LASitem> toList(const Items& items) {
-  std::vector<LASitem> list;
-  for (const auto& [type, size, version] : items) list.push_back(LASitem{type, size, version});
-  return list;
-}
-
-std::string errorOf(const Quodax& d) { return d.errorText() ? d.errorText() : "(none)"; }
-
-std::string quodaxError(const std::string& message) { return message + " (Quodax v3.4r3)"; }
+Items itemsOf(const Quodax& d) { return quodax_test::toItems(d.num_items, d.items); }
 
 std::vector<uint8_t> packed(Quodax& d) {
   uint8_t* bytes = nullptr;
