@@ -34,4 +34,17 @@ inline bool writeI64LE(ByteStreamOut* stream, int64_t value) {
   return writeU64LE(stream, static_cast<uint64_t>(value));
 }
 
+// IEEE 754 values as their bit patterns.
+inline bool writeF32LE(ByteStreamOut* stream, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return writeU32LE(stream, bits);
+}
+
+inline bool writeF64LE(ByteStreamOut* stream, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return writeU64LE(stream, bits);
+}
+
 #endif  // MORROWTIDE_COMPRESSOR_BYTE_STREAM_VALUES_H

@@ -25,6 +25,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "compressor/byte_stream_values.h"
 #include "compressor/quodax.h"
 #include "las/las_format.h"
 
@@ -54,32 +55,6 @@ bool fail(const char* format, ...) {
   return false;
 }
 
-// Typed writes: the value's host-order bytes through the stream's LE writes.
-bool putU16(ByteStreamOut* s, uint16_t v) {
-  uint8_t b[2];
-  std::memcpy(b, &v, sizeof(b));
-  return s->writeU16LE(b);
-}
-bool putU32(ByteStreamOut* s, uint32_t v) {
-  uint8_t b[4];
-  std::memcpy(b, &v, sizeof(b));
-  return s->writeU32LE(b);
-}
-bool putU64(ByteStreamOut* s, uint64_t v) {
-  uint8_t b[8];
-  std::memcpy(b, &v, sizeof(b));
-  return s->writeU64LE(b);
-}
-bool putF32(ByteStreamOut* s, float v) {
-  uint32_t bits;
-  std::memcpy(&bits, &v, sizeof(bits));
-  return putU32(s, bits);
-}
-bool putF64(ByteStreamOut* s, double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof(bits));
-  return putU64(s, bits);
-}
 bool putChars(ByteStreamOut* s, const char* chars, uint32_t num) {
   return s->writeBytes(reinterpret_cast<const uint8_t*>(chars), num);
 }
@@ -268,11 +243,11 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
                                     const Quodax* descriptor) {
   ByteStreamOut* s = stream;
   if (!field(putChars(s, h->file_signature, 4), "file_signature")) return false;
-  if (!field(putU16(s, h->file_source_ID), "file_source_ID")) return false;
-  if (!field(putU16(s, h->global_encoding), "global_encoding")) return false;
-  if (!field(putU32(s, h->project_ID_GUID_data_1), "project_ID_GUID_data_1")) return false;
-  if (!field(putU16(s, h->project_ID_GUID_data_2), "project_ID_GUID_data_2")) return false;
-  if (!field(putU16(s, h->project_ID_GUID_data_3), "project_ID_GUID_data_3")) return false;
+  if (!field(writeU16LE(s, h->file_source_ID), "file_source_ID")) return false;
+  if (!field(writeU16LE(s, h->global_encoding), "global_encoding")) return false;
+  if (!field(writeU32LE(s, h->project_ID_GUID_data_1), "project_ID_GUID_data_1")) return false;
+  if (!field(writeU16LE(s, h->project_ID_GUID_data_2), "project_ID_GUID_data_2")) return false;
+  if (!field(writeU16LE(s, h->project_ID_GUID_data_3), "project_ID_GUID_data_3")) return false;
   if (!field(s->writeBytes(h->project_ID_GUID_data_4, 8), "project_ID_GUID_data_4")) return false;
 
   if (h->version_major != las_format::kVersionMajor) {
@@ -289,9 +264,9 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
 
   if (!field(putChars(s, h->system_identifier, 32), "system_identifier")) return false;
   if (!field(putChars(s, h->generating_software, 32), "generating_software")) return false;
-  if (!field(putU16(s, h->file_creation_day), "file_creation_day")) return false;
-  if (!field(putU16(s, h->file_creation_year), "file_creation_year")) return false;
-  if (!field(putU16(s, h->header_size), "header_size")) return false;
+  if (!field(writeU16LE(s, h->file_creation_day), "file_creation_day")) return false;
+  if (!field(writeU16LE(s, h->file_creation_year), "file_creation_year")) return false;
+  if (!field(writeU16LE(s, h->header_size), "header_size")) return false;
 
   // The writer's own records come after the header's and are counted here.
   uint32_t offset = h->offset_to_point_data;
@@ -309,29 +284,29 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
     offset += kOriginalRecordTotal;
     records++;
   }
-  if (!field(putU32(s, offset), "offset_to_point_data")) return false;
-  if (!field(putU32(s, records), "number_of_variable_length_records")) return false;
+  if (!field(writeU32LE(s, offset), "offset_to_point_data")) return false;
+  if (!field(writeU32LE(s, records), "number_of_variable_length_records")) return false;
   const uint32_t format_byte = compressor != 0 ? (point_type | 128u) : point_type;
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
-  if (!field(putU16(s, h->point_data_record_length), "point_data_record_length")) return false;
-  if (!field(putU32(s, h->number_of_point_records), "number_of_point_records")) return false;
+  if (!field(writeU16LE(s, h->point_data_record_length), "point_data_record_length")) return false;
+  if (!field(writeU32LE(s, h->number_of_point_records), "number_of_point_records")) return false;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
-    if (!putU32(s, h->number_of_points_by_return[i])) {
+    if (!writeU32LE(s, h->number_of_points_by_return[i])) {
       return fail("ERROR: writing header->number_of_points_by_return[%u]\n", i);
     }
   }
-  if (!field(putF64(s, h->x_scale_factor), "x_scale_factor")) return false;
-  if (!field(putF64(s, h->y_scale_factor), "y_scale_factor")) return false;
-  if (!field(putF64(s, h->z_scale_factor), "z_scale_factor")) return false;
-  if (!field(putF64(s, h->x_offset), "x_offset")) return false;
-  if (!field(putF64(s, h->y_offset), "y_offset")) return false;
-  if (!field(putF64(s, h->z_offset), "z_offset")) return false;
-  if (!field(putF64(s, h->max_x), "max_x")) return false;
-  if (!field(putF64(s, h->min_x), "min_x")) return false;
-  if (!field(putF64(s, h->max_y), "max_y")) return false;
-  if (!field(putF64(s, h->min_y), "min_y")) return false;
-  if (!field(putF64(s, h->max_z), "max_z")) return false;
-  if (!field(putF64(s, h->min_z), "min_z")) return false;
+  if (!field(writeF64LE(s, h->x_scale_factor), "x_scale_factor")) return false;
+  if (!field(writeF64LE(s, h->y_scale_factor), "y_scale_factor")) return false;
+  if (!field(writeF64LE(s, h->z_scale_factor), "z_scale_factor")) return false;
+  if (!field(writeF64LE(s, h->x_offset), "x_offset")) return false;
+  if (!field(writeF64LE(s, h->y_offset), "y_offset")) return false;
+  if (!field(writeF64LE(s, h->z_offset), "z_offset")) return false;
+  if (!field(writeF64LE(s, h->max_x), "max_x")) return false;
+  if (!field(writeF64LE(s, h->min_x), "min_x")) return false;
+  if (!field(writeF64LE(s, h->max_y), "max_y")) return false;
+  if (!field(writeF64LE(s, h->min_y), "min_y")) return false;
+  if (!field(writeF64LE(s, h->max_z), "max_z")) return false;
+  if (!field(writeF64LE(s, h->min_z), "min_z")) return false;
 
   if (minor >= 3) {
     if (h->start_of_waveform_data_packet_record != 0) {
@@ -340,7 +315,7 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
                    "instead.\n",
                    static_cast<long long>(h->start_of_waveform_data_packet_record));
     }
-    if (!putU64(s, 0)) return fail("ERROR: writing start_of_waveform_data_packet_record\n");
+    if (!writeU64LE(s, 0)) return fail("ERROR: writing start_of_waveform_data_packet_record\n");
   }
 
   writing_las14 = (minor >= 4);
@@ -351,24 +326,24 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
       static_cast<int64_t>(h->start_of_first_extended_variable_length_record);
   number_of_extended_variable_length_records = h->number_of_extended_variable_length_records;
   evlrs = h->evlrs;
-  if (!field(putU64(s, static_cast<uint64_t>(start_of_first_extended_variable_length_record)),
+  if (!field(writeU64LE(s, static_cast<uint64_t>(start_of_first_extended_variable_length_record)),
              "start_of_first_extended_variable_length_record")) {
     return false;
   }
-  if (!field(putU32(s, number_of_extended_variable_length_records),
+  if (!field(writeU32LE(s, number_of_extended_variable_length_records),
              "number_of_extended_variable_length_records")) {
     return false;
   }
   const uint64_t extended_count = h->number_of_point_records != 0
                                       ? h->number_of_point_records
                                       : h->extended_number_of_point_records;
-  if (!field(putU64(s, extended_count), "extended_number_of_point_records")) return false;
+  if (!field(writeU64LE(s, extended_count), "extended_number_of_point_records")) return false;
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     uint64_t v = h->extended_number_of_points_by_return[i];
     if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
       v = h->number_of_points_by_return[i];
     }
-    if (!putU64(s, v)) {
+    if (!writeU64LE(s, v)) {
       return fail("ERROR: writing header->extended_number_of_points_by_return[%u]\n", i);
     }
   }
@@ -382,10 +357,10 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
-    if (!putU16(s, r.reserved)) return fail("ERROR: writing header->vlrs[%u].reserved\n", i);
+    if (!writeU16LE(s, r.reserved)) return fail("ERROR: writing header->vlrs[%u].reserved\n", i);
     if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing header->vlrs[%u].user_id\n", i);
-    if (!putU16(s, r.record_id)) return fail("ERROR: writing header->vlrs[%u].record_id\n", i);
-    if (!putU16(s, r.record_length_after_header)) {
+    if (!writeU16LE(s, r.record_id)) return fail("ERROR: writing header->vlrs[%u].record_id\n", i);
+    if (!writeU16LE(s, r.record_length_after_header)) {
       return fail("ERROR: writing header->vlrs[%u].record_length_after_header\n", i);
     }
     if (!putChars(s, r.description, 32)) {
@@ -411,12 +386,12 @@ bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id,
   copyText(user_id_field, sizeof(user_id_field), user_id);
   char description_field[las_format::kDescriptionSize] = {};
   copyText(description_field, sizeof(description_field), description);
-  if (!putU16(s, las_format::kOwnRecordReserved)) {
+  if (!writeU16LE(s, las_format::kOwnRecordReserved)) {
     return fail("ERROR: writing reserved %d\n", las_format::kOwnRecordReserved);
   }
   if (!putChars(s, user_id_field, 16)) return fail("ERROR: writing user_id %s\n", user_id);
-  if (!putU16(s, record_id)) return fail("ERROR: writing record_id %d\n", record_id);
-  if (!putU16(s, length)) return fail("ERROR: writing record_length_after_header %d\n", length);
+  if (!writeU16LE(s, record_id)) return fail("ERROR: writing record_id %d\n", record_id);
+  if (!writeU16LE(s, length)) return fail("ERROR: writing record_length_after_header %d\n", length);
   if (!putChars(s, description_field, 32)) {
     return fail("ERROR: writing description %s\n", description);
   }
@@ -434,38 +409,38 @@ bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
                             description)) {
     return false;
   }
-  if (!putU16(s, d->compressor)) return fail("ERROR: writing compressor %d\n", compressor);
-  if (!putU16(s, d->coder)) return fail("ERROR: writing coder %d\n", d->coder);
+  if (!writeU16LE(s, d->compressor)) return fail("ERROR: writing compressor %d\n", compressor);
+  if (!writeU16LE(s, d->coder)) return fail("ERROR: writing coder %d\n", d->coder);
   if (!s->writeByte(d->version_major)) {
     return fail("ERROR: writing version_major %d\n", d->version_major);
   }
   if (!s->writeByte(d->version_minor)) {
     return fail("ERROR: writing version_minor %d\n", d->version_minor);
   }
-  if (!putU16(s, d->version_revision)) {
+  if (!writeU16LE(s, d->version_revision)) {
     return fail("ERROR: writing version_revision %d\n", d->version_revision);
   }
-  if (!putU32(s, d->options))
+  if (!writeU32LE(s, d->options))
     return fail("ERROR: writing options %d\n", static_cast<int>(d->options));
-  if (!putU32(s, d->chunk_size)) {
+  if (!writeU32LE(s, d->chunk_size)) {
     return fail("ERROR: writing chunk_size %d\n", static_cast<int>(d->chunk_size));
   }
-  if (!putU64(s, static_cast<uint64_t>(d->number_of_special_evlrs))) {
+  if (!writeU64LE(s, static_cast<uint64_t>(d->number_of_special_evlrs))) {
     return fail("ERROR: writing number_of_special_evlrs %d\n",
                 static_cast<int>(static_cast<uint32_t>(d->number_of_special_evlrs)));
   }
-  if (!putU64(s, static_cast<uint64_t>(d->offset_to_special_evlrs))) {
+  if (!writeU64LE(s, static_cast<uint64_t>(d->offset_to_special_evlrs))) {
     return fail("ERROR: writing offset_to_special_evlrs %d\n",
                 static_cast<int>(static_cast<uint32_t>(d->offset_to_special_evlrs)));
   }
-  if (!putU16(s, d->num_items)) return fail("ERROR: writing num_items %d\n", d->num_items);
+  if (!writeU16LE(s, d->num_items)) return fail("ERROR: writing num_items %d\n", d->num_items);
   for (uint32_t i = 0; i < d->num_items; i++) {
     const uint16_t type = static_cast<uint16_t>(d->items[i].type);
-    if (!putU16(s, type)) return fail("ERROR: writing type %d of item %u\n", type, i);
-    if (!putU16(s, d->items[i].size)) {
+    if (!writeU16LE(s, type)) return fail("ERROR: writing type %d of item %u\n", type, i);
+    if (!writeU16LE(s, d->items[i].size)) {
       return fail("ERROR: writing size %d of item %u\n", d->items[i].size, i);
     }
-    if (!putU16(s, d->items[i].version)) {
+    if (!writeU16LE(s, d->items[i].version)) {
       return fail("ERROR: writing version %d of item %u\n", d->items[i].version, i);
     }
   }
@@ -484,22 +459,22 @@ bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
                             las_format::kTilingRecordSize, description)) {
     return false;
   }
-  if (!putU32(s, t->level))
+  if (!writeU32LE(s, t->level))
     return fail("ERROR: writing header->vlr_lastiling->level %u\n", t->level);
-  if (!putU32(s, t->level_index)) {
+  if (!writeU32LE(s, t->level_index)) {
     return fail("ERROR: writing header->vlr_lastiling->level_index %u\n", t->level_index);
   }
-  if (!putU32(s, t->implicit_levels)) {
+  if (!writeU32LE(s, t->implicit_levels)) {
     return fail("ERROR: writing header->vlr_lastiling->implicit_levels %u\n",
                 t->implicit_levels & kTilingLevelsMask);
   }
-  if (!putF32(s, t->min_x))
+  if (!writeF32LE(s, t->min_x))
     return fail("ERROR: writing header->vlr_lastiling->min_x %g\n", t->min_x);
-  if (!putF32(s, t->max_x))
+  if (!writeF32LE(s, t->max_x))
     return fail("ERROR: writing header->vlr_lastiling->max_x %g\n", t->max_x);
-  if (!putF32(s, t->min_y))
+  if (!writeF32LE(s, t->min_y))
     return fail("ERROR: writing header->vlr_lastiling->min_y %g\n", t->min_y);
-  if (!putF32(s, t->max_y))
+  if (!writeF32LE(s, t->max_y))
     return fail("ERROR: writing header->vlr_lastiling->max_y %g\n", t->max_y);
   return true;
 }
@@ -511,28 +486,28 @@ bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
     return false;
   }
   o->payload_position = s->position();
-  if (!putU64(s, o->number_of_point_records)) {
+  if (!writeU64LE(s, o->number_of_point_records)) {
     return fail("ERROR: writing header->vlr_lasoriginal->number_of_point_records %u\n",
                 static_cast<uint32_t>(o->number_of_point_records));
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
-    if (!putU64(s, o->number_of_points_by_return[i])) {
+    if (!writeU64LE(s, o->number_of_points_by_return[i])) {
       return fail("ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
                   static_cast<uint32_t>(o->number_of_points_by_return[i]));
     }
   }
   // On every axis the minimum before the maximum.
-  if (!putF64(s, o->min_x))
+  if (!writeF64LE(s, o->min_x))
     return fail("ERROR: writing header->vlr_lasoriginal->min_x %g\n", o->min_x);
-  if (!putF64(s, o->max_x))
+  if (!writeF64LE(s, o->max_x))
     return fail("ERROR: writing header->vlr_lasoriginal->max_x %g\n", o->max_x);
-  if (!putF64(s, o->min_y))
+  if (!writeF64LE(s, o->min_y))
     return fail("ERROR: writing header->vlr_lasoriginal->min_y %g\n", o->min_y);
-  if (!putF64(s, o->max_y))
+  if (!writeF64LE(s, o->max_y))
     return fail("ERROR: writing header->vlr_lasoriginal->max_y %g\n", o->max_y);
-  if (!putF64(s, o->min_z))
+  if (!writeF64LE(s, o->min_z))
     return fail("ERROR: writing header->vlr_lasoriginal->min_z %g\n", o->min_z);
-  if (!putF64(s, o->max_z))
+  if (!writeF64LE(s, o->max_z))
     return fail("ERROR: writing header->vlr_lasoriginal->max_z %g\n", o->max_z);
   return true;
 }
@@ -593,11 +568,11 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
                    header->version_major, header->version_minor, 4294967295u);
     }
   }
-  if (!putU32(s, legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
+  if (!writeU32LE(s, legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
   expected_points = inventory.number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     const uint64_t n = static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]);
-    if (!putU32(s, zero_legacy ? 0u : legacyCount(n, las14))) {
+    if (!writeU32LE(s, zero_legacy ? 0u : legacyCount(n, las14))) {
       return fail("ERROR: updating inventory.number_of_points_by_return[%u]\n", i);
     }
   }
@@ -611,18 +586,18 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
   const double min_y = so.y_scale_factor * inventory.min_Y + so.y_offset;
   const double max_z = so.z_scale_factor * inventory.max_Z + so.z_offset;
   const double min_z = so.z_scale_factor * inventory.min_Z + so.z_offset;
-  if (!putF64(s, max_x)) return fail("ERROR: updating inventory.max_X\n");
-  if (!putF64(s, min_x)) return fail("ERROR: updating inventory.min_X\n");
-  if (!putF64(s, max_y)) return fail("ERROR: updating inventory.max_Y\n");
-  if (!putF64(s, min_y)) return fail("ERROR: updating inventory.min_Y\n");
-  if (!putF64(s, max_z)) return fail("ERROR: updating inventory.max_Z\n");
-  if (!putF64(s, min_z)) return fail("ERROR: updating inventory.min_Z\n");
+  if (!writeF64LE(s, max_x)) return fail("ERROR: updating inventory.max_X\n");
+  if (!writeF64LE(s, min_x)) return fail("ERROR: updating inventory.min_X\n");
+  if (!writeF64LE(s, max_y)) return fail("ERROR: updating inventory.max_Y\n");
+  if (!writeF64LE(s, min_y)) return fail("ERROR: updating inventory.min_Y\n");
+  if (!writeF64LE(s, max_z)) return fail("ERROR: updating inventory.max_Z\n");
+  if (!writeF64LE(s, min_z)) return fail("ERROR: updating inventory.min_Z\n");
 
   if (!las14) return true;
   s->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
-  if (!putU64(s, count)) return fail("ERROR: updating header->extended_number_of_point_records\n");
+  if (!writeU64LE(s, count)) return fail("ERROR: updating header->extended_number_of_point_records\n");
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
-    if (!putU64(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
+    if (!writeU64LE(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
       return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
     }
   }
@@ -633,23 +608,23 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   ByteStreamOut* s = stream;
   const bool zero_legacy =
       h->version_minor >= 4 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
-  if (!putU32(s, zero_legacy ? 0u : h->number_of_point_records)) {
+  if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_point_records)) {
     return fail("ERROR: updating header->number_of_point_records\n");
   }
   expected_points = h->number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
-    if (!putU32(s, zero_legacy ? 0u : h->number_of_points_by_return[i])) {
+    if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_points_by_return[i])) {
       return fail("ERROR: updating header->number_of_points_by_return[%u]\n", i);
     }
   }
 
   s->seekTo(header_start + las_format::kOffsetMaxX);
-  if (!putF64(s, h->max_x)) return fail("ERROR: updating header->max_x\n");
-  if (!putF64(s, h->min_x)) return fail("ERROR: updating header->min_x\n");
-  if (!putF64(s, h->max_y)) return fail("ERROR: updating header->max_y\n");
-  if (!putF64(s, h->min_y)) return fail("ERROR: updating header->min_y\n");
-  if (!putF64(s, h->max_z)) return fail("ERROR: updating header->max_z\n");
-  if (!putF64(s, h->min_z)) return fail("ERROR: updating header->min_z\n");
+  if (!writeF64LE(s, h->max_x)) return fail("ERROR: updating header->max_x\n");
+  if (!writeF64LE(s, h->min_x)) return fail("ERROR: updating header->min_x\n");
+  if (!writeF64LE(s, h->max_y)) return fail("ERROR: updating header->max_y\n");
+  if (!writeF64LE(s, h->min_y)) return fail("ERROR: updating header->min_y\n");
+  if (!writeF64LE(s, h->max_z)) return fail("ERROR: updating header->max_z\n");
+  if (!writeF64LE(s, h->min_z)) return fail("ERROR: updating header->min_z\n");
 
   if (h->version_minor < 3) return true;
   if (h->start_of_waveform_data_packet_record != 0) {
@@ -657,23 +632,23 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
                  "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
                  "instead.\n",
                  static_cast<long long>(h->start_of_waveform_data_packet_record));
-    if (!putU64(s, 0)) return fail("ERROR: updating start_of_waveform_data_packet_record\n");
-  } else if (!putU64(s, 0)) {
+    if (!writeU64LE(s, 0)) return fail("ERROR: updating start_of_waveform_data_packet_record\n");
+  } else if (!writeU64LE(s, 0)) {
     return fail("ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
   if (h->version_minor < 4) return true;
   s->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
-  if (!putU64(s, h->start_of_first_extended_variable_length_record)) {
+  if (!writeU64LE(s, h->start_of_first_extended_variable_length_record)) {
     return fail("ERROR: updating header->start_of_first_extended_variable_length_record\n");
   }
-  if (!putU32(s, h->number_of_extended_variable_length_records)) {
+  if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
     return fail("ERROR: updating header->number_of_extended_variable_length_records\n");
   }
   const uint64_t extended_count = h->number_of_point_records != 0
                                       ? h->number_of_point_records
                                       : h->extended_number_of_point_records;
-  if (!putU64(s, extended_count)) {
+  if (!writeU64LE(s, extended_count)) {
     return fail("ERROR: updating header->extended_number_of_point_records\n");
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
@@ -681,7 +656,7 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
     if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
       v = h->number_of_points_by_return[i];
     }
-    if (!putU64(s, v)) {
+    if (!writeU64LE(s, v)) {
       return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
     }
   }
@@ -720,10 +695,10 @@ bool LASwriterLAS::writeExtendedRecords() {
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
     const LASevlrRecord& r = evlrs[i];
-    if (!putU16(s, r.reserved)) return fail("ERROR: writing evlrs[%u].reserved\n", i);
+    if (!writeU16LE(s, r.reserved)) return fail("ERROR: writing evlrs[%u].reserved\n", i);
     if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing evlrs[%u].user_id\n", i);
-    if (!putU16(s, r.record_id)) return fail("ERROR: writing evlrs[%u].record_id\n", i);
-    if (!putU64(s, r.record_length_after_header)) {
+    if (!writeU16LE(s, r.record_id)) return fail("ERROR: writing evlrs[%u].record_id\n", i);
+    if (!writeU64LE(s, r.record_length_after_header)) {
       return fail("ERROR: writing evlrs[%u].record_length_after_header\n", i);
     }
     if (!putChars(s, r.description, 32)) return fail("ERROR: writing evlrs[%u].description\n", i);
@@ -781,7 +756,7 @@ int64_t LASwriterLAS::close(bool update_point_count) {
     }
     if (p != start_of_first_extended_variable_length_record && stream->canSeek()) {
       stream->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
-      putU64(stream, static_cast<uint64_t>(p));
+      writeU64LE(stream, static_cast<uint64_t>(p));
       stream->seekToEnd();
     }
   }
@@ -795,10 +770,10 @@ int64_t LASwriterLAS::close(bool update_point_count) {
       const uint64_t written = static_cast<uint64_t>(points_written);
       const uint32_t legacy = writing_new_point_type ? 0u : legacyCount(written, writing_las14);
       stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
-      putU32(stream, legacy);
+      writeU32LE(stream, legacy);
       if (writing_las14) {
         stream->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
-        putU64(stream, written);
+        writeU64LE(stream, written);
       }
       stream->seekToEnd();
     }
