@@ -18,6 +18,7 @@
 #include "las/las_header.h"
 #include "las/las_waveform13_writer.h"
 #include "las/las_writer_las.h"
+#include "tests/las/opener_usage_text.h"
 
 namespace {
 
@@ -75,19 +76,6 @@ std::string takeBase(const LASoutputOpener& opener) {
   return text;
 }
 
-const std::string kUsage =
-    "Supported LAS Outputs\n"
-    "  -o lidar.las\n"
-    "  -o lidar.qdx\n"
-    "  -o xyzta.txt -oparse xyzta (on-the-fly to ASCII)\n"
-    "  -o terrasolid.bin\n"
-    "  -o nasa.qi\n"
-    "  -odir C:/data/ground (specify output directory)\n"
-    "  -odix _classified (specify file name appendix)\n"
-    "  -ocut 2 (cut the last two characters from name)\n"
-    "  -olas -oqdx -otxt -obin -oqfit (specify format)\n"
-    "  -stdout (pipe to stdout)\n"
-    "  -nil    (pipe to NULL)\n";
 
 TEST(LASoutputOpener, Defaults) {
   LASoutputOpener opener;
@@ -222,7 +210,7 @@ TEST(LASoutputOpenerParse, HelpPrintsUsageAndStopsExamining) {
   Args args({"-nil", "-h", "-o"});
   const ParseRun run = runParse(opener, args);
   EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.err, kUsage);
+  EXPECT_EQ(run.err, kOpenerUsage);
   EXPECT_EQ(args.remaining(), (std::vector<size_t>{2, 3}));
   EXPECT_TRUE(opener.getUseNil());
 }
@@ -231,7 +219,7 @@ TEST(LASoutputOpenerParse, UsageText) {
   LASoutputOpener opener;
   testing::internal::CaptureStderr();
   opener.usage();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), kUsage);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), kOpenerUsage);
 }
 
 TEST(LASoutputOpenerParse, SettingsAndWhatStaysForTheCaller) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/las/opener_usage_text.h"
+
 #ifndef MORROWTIDE_BINARY
 #error "MORROWTIDE_BINARY must name the morrowtide executable"
 #endif
@@ -191,19 +193,6 @@ const std::string kProgramUsage =
     "morrowtide > out.las\n"
     "morrowtide -h\n";
 
-const std::string kOpenerUsage =
-    "Supported LAS Outputs\n"
-    "  -o lidar.las\n"
-    "  -o lidar.qdx\n"
-    "  -o xyzta.txt -oparse xyzta (on-the-fly to ASCII)\n"
-    "  -o terrasolid.bin\n"
-    "  -o nasa.qi\n"
-    "  -odir C:/data/ground (specify output directory)\n"
-    "  -odix _classified (specify file name appendix)\n"
-    "  -ocut 2 (cut the last two characters from name)\n"
-    "  -olas -oqdx -otxt -obin -oqfit (specify format)\n"
-    "  -stdout (pipe to stdout)\n"
-    "  -nil    (pipe to NULL)\n";
 
 struct Outcome {
   int status;  // exit status, or -1 when the process did not exit normally
