@@ -51,6 +51,15 @@ class EntropyEncoder final {
     return m->reset(initial_counts);
   }
   void deleteSymbolModel(AdaptiveSymbolModel* m) { delete m; }
+  // The model in `slot`, made and reset with every count 1 the first time the
+  // slot is used (for model arrays indexed by a previous value). The slot owns it.
+  AdaptiveSymbolModel* symbolModelAtFirstUse(AdaptiveSymbolModel*& slot, uint32_t symbols) {
+    if (slot == nullptr) {
+      slot = newSymbolModel(symbols);
+      resetSymbolModel(slot, nullptr);
+    }
+    return slot;
+  }
 
   // Coding operations. Requires: start() was called and finish() not since.
   // Codes one bit; any non-zero `bit` counts as 1.

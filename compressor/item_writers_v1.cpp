@@ -80,14 +80,6 @@ LASwriteItemCompressed_POINT10_v1::~LASwriteItemCompressed_POINT10_v1() {
   }
 }
 
-AdaptiveSymbolModel* LASwriteItemCompressed_POINT10_v1::modelFor(AdaptiveSymbolModel*& slot) {
-  if (slot == nullptr) {
-    slot = encoder->newSymbolModel(256);
-    encoder->resetSymbolModel(slot, nullptr);
-  }
-  return slot;
-}
-
 bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t&) {
   std::fill(std::begin(last_x_diffs), std::end(last_x_diffs), 0);
   std::fill(std::begin(last_y_diffs), std::end(last_y_diffs), 0);
@@ -145,22 +137,26 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   if (changed != 0) {
     if (changed & kChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
     if (changed & kChangedReturnByte) {
-      encoder->putSymbol(modelFor(bit_byte_models[last[p10::kReturnByte]]),
-                         item[p10::kReturnByte]);
+      encoder->putSymbol(
+          encoder->symbolModelAtFirstUse(bit_byte_models[last[p10::kReturnByte]], 256),
+          item[p10::kReturnByte]);
     }
     if (changed & kChangedClassification) {
-      encoder->putSymbol(modelFor(classification_models[last[p10::kClassification]]),
-                         item[p10::kClassification]);
+      encoder->putSymbol(
+          encoder->symbolModelAtFirstUse(classification_models[last[p10::kClassification]], 256),
+          item[p10::kClassification]);
     }
     if (changed & kChangedScanAngleRank) {
       scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
                                    s < 6 ? 1 : 0);
     }
     if (changed & kChangedUserData) {
-      encoder->putSymbol(modelFor(user_data_models[last[p10::kUserData]]),
-                         item[p10::kUserData]);
+      encoder->putSymbol(
+          encoder->symbolModelAtFirstUse(user_data_models[last[p10::kUserData]], 256),
+          item[p10::kUserData]);
     }
-    if (changed & kChangedPointSource) point_source_coder.encode(last_point_source, point_source, 0);
+    if (changed & kChangedPointSource)
+      point_source_coder.encode(last_point_source, point_source, 0);
   }
 
   last_x_diffs[last_diff_index] = dx;

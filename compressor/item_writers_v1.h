@@ -42,9 +42,6 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
-  // The model in `slot`, created and reset at its first use.
-  AdaptiveSymbolModel* modelFor(AdaptiveSymbolModel*& slot);
-
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[20] = {};
   int32_t last_x_diffs[3] = {};

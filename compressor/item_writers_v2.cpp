@@ -108,16 +108,6 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
   return true;
 }
 
-// The model of a slot of the per-previous-byte arrays, made and reset the first
-// time that previous byte is met (rare: at most 768 times in the writer's life).
-AdaptiveSymbolModel* LASwriteItemCompressed_POINT10_v2::modelFor(AdaptiveSymbolModel*& slot) {
-  if (!slot) {
-    slot = encoder->newSymbolModel(256);
-    encoder->resetSymbolModel(slot, nullptr);
-  }
-  return slot;
-}
-
 bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
   const uint8_t* const last = last_item;
   const uint32_t return_byte = item[p10::kReturnByte];
@@ -141,15 +131,17 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
   encoder->putSymbol(changed_values_model, changed);
 
   if (changed & 32) {
-    encoder->putSymbol(modelFor(bit_byte_models[last[p10::kReturnByte]]), return_byte);
+    encoder->putSymbol(encoder->symbolModelAtFirstUse(bit_byte_models[last[p10::kReturnByte]], 256),
+                       return_byte);
   }
   if (changed & 16) {
     intensity_coder->encode(last_intensity[m], intensity, m < 3 ? m : 3);
     last_intensity[m] = intensity;
   }
   if (changed & 8) {
-    encoder->putSymbol(modelFor(classification_models[last[p10::kClassification]]),
-                       item[p10::kClassification]);
+    encoder->putSymbol(
+        encoder->symbolModelAtFirstUse(classification_models[last[p10::kClassification]], 256),
+        item[p10::kClassification]);
   }
   if (changed & 4) {
     const uint32_t difference =
@@ -157,7 +149,8 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
     encoder->putSymbol(scan_angle_rank_models[(return_byte >> 6) & 1], difference);
   }
   if (changed & 2) {
-    encoder->putSymbol(modelFor(user_data_models[last[p10::kUserData]]), item[p10::kUserData]);
+    encoder->putSymbol(encoder->symbolModelAtFirstUse(user_data_models[last[p10::kUserData]], 256),
+                       item[p10::kUserData]);
   }
   if (changed & 1) {
     point_source_coder->encode(last_point_source, point_source, 0);

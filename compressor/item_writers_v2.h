@@ -41,8 +41,6 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
-  AdaptiveSymbolModel* modelFor(AdaptiveSymbolModel*& slot);
-
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[20] = {};
   uint16_t last_intensity[16] = {};
