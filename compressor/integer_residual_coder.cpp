@@ -18,12 +18,10 @@ IntegerResidualCoder::IntegerResidualCoder(EntropyDecoder* dec, uint32_t bits, u
   init(bits, contexts, direct_bits, range);
 }
 
-void IntegerResidualCoder::init(uint32_t bits_asked, uint32_t contexts_asked,
-                                uint32_t direct_bits_asked, uint32_t range_asked) {
-  bits = bits_asked;
+void IntegerResidualCoder::init(uint32_t bits, uint32_t contexts_asked, uint32_t direct_bits_asked,
+                                uint32_t range) {
   contexts = contexts_asked;
   direct_bits = direct_bits_asked;
-  range = range_asked;
   if (range != 0) {
     residual_range = range;
     residual_bits = 0;  // ceil(log2 range)

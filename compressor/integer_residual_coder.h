@@ -60,8 +60,6 @@ class IntegerResidualCoder final {
   uint32_t last_class = 0;
   uint32_t contexts = 0;
   uint32_t direct_bits = 0;
-  uint32_t bits = 0;
-  uint32_t range = 0;
   uint32_t residual_bits = 0;
   uint32_t residual_range = 0;  // 0 stands for 2^32
   int32_t residual_min = 0;

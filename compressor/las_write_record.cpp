@@ -207,20 +207,13 @@ bool LASwriteRecord::closeChunk() {
   return true;
 }
 
-bool LASwriteRecord::recordChunk() {
-  // The tables grow by doubling from 1024 entries.
-  if (chunk_byte_counts.size() == chunk_byte_counts.capacity()) {
-    const size_t capacity = chunk_byte_counts.empty() ? kFirstChunkAlloc : 2 * chunk_byte_counts.capacity();
-    chunk_byte_counts.reserve(capacity);
-    if (chunk_size == kNoChunkSize) chunk_record_counts.reserve(capacity);
-  }
+void LASwriteRecord::recordChunk() {
   const int64_t p = stream->position();
   if (chunk_size == kNoChunkSize) chunk_record_counts.push_back(chunk_count);
   chunk_byte_counts.push_back(
       static_cast<uint32_t>(static_cast<uint64_t>(p) - static_cast<uint64_t>(chunk_start)));
   chunk_start = p;
   number_chunks++;
-  return true;
 }
 
 bool LASwriteRecord::finish() {

@@ -71,14 +71,13 @@ class LASwriteRecord {
 
   static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;    // variable or no chunks
   static constexpr uint32_t kPointerDue = 0xFFFFFFFF;     // number_chunks before attach
-  static constexpr uint32_t kFirstChunkAlloc = 1024;      // chunk table entries
 
   static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
 
   void openChunk(const uint8_t* const* item_pointers, uint32_t& context);
   void endChunk();
   void rearm();
-  bool recordChunk();
+  void recordChunk();
   bool emitChunkTable();
 
   ByteStreamOut* stream = nullptr;  // not owned; null until attach, after finish

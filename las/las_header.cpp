@@ -124,10 +124,12 @@ void LASheader::clean() {
     }
     std::free(vlrs);
     vlrs = nullptr;
-    delete[] vlr_wave_packet_descr;
-    vlr_wave_packet_descr = nullptr;
     number_of_variable_length_records = 0;
   }
+  // The slot array goes too, also when it holds descriptors that were never
+  // registered as records.
+  delete[] vlr_wave_packet_descr;
+  vlr_wave_packet_descr = nullptr;
 
   // 3. extended records
   if (evlrs != nullptr) {
@@ -158,9 +160,8 @@ void LASheader::clean() {
   // 6. the extra-bytes description
   clearAttributes();
 
-  // 7. every field after the scale factors becomes 0. A slot array left without
-  // records (its descriptors were never registered) is released here too.
-  delete[] vlr_wave_packet_descr;
+  // 7. every other field after the scale factors becomes 0 (the owned arrays
+  // are null already).
   x_offset = y_offset = z_offset = 0.0;
   owns_attributes = 0;
   attribute_count = 0;
@@ -193,16 +194,6 @@ void LASheader::clean() {
   number_of_extended_variable_length_records = 0;
   extended_number_of_point_records = 0;
   std::memset(extended_number_of_points_by_return, 0, sizeof(extended_number_of_points_by_return));
-  user_data_in_header_size = 0;
-  user_data_in_header = nullptr;
-  vlrs = nullptr;
-  evlrs = nullptr;
-  vlr_wave_packet_descr = nullptr;
-  compressor_descriptor = nullptr;
-  vlr_lastiling = nullptr;
-  vlr_lasoriginal = nullptr;
-  user_data_after_header_size = 0;
-  user_data_after_header = nullptr;
 
   // 8. defaults
   std::memcpy(file_signature, las_format::kFileSignature, las_format::kFileSignatureSize);

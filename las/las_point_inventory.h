@@ -19,8 +19,8 @@ class LASpointInventory final {
   // point, else return_number) and extends the box. Always true.
   // Requires: `point` is not null.
   bool add(const LASpointRecord* point) {
-    const uint8_t* b = point->fixed_bytes;
-    const uint32_t r = (b[22] & 0x03) != 0 ? (b[24] & 0x0Fu) : (b[14] & 0x07u);
+    const uint32_t r = point->getExtendedPointType() != 0 ? point->getExtendedReturnNumber()
+                                                          : point->getReturnNumber();
     number_of_point_records++;
     number_of_points_by_return[r]++;
     const int32_t x = point->getX();

@@ -18,6 +18,7 @@
 #include <new>
 #include <vector>
 
+#include "compressor/exact_arithmetic.h"
 #include "las/las_header.h"
 #include "las/las_output_opener.h"
 #include "las/las_point_record.h"
@@ -72,21 +73,11 @@ constexpr uint32_t kPeakShape[9] = {16, 32, 32, 64, 64, 64, 32, 32, 16};
   std::exit(1);
 }
 
-// `value` truncated toward zero, saturated to the I32 range (NaN gives INT32_MIN).
-int32_t truncateToI32(double value) {
-  if (!(value > -2147483649.0)) return INT32_MIN;
-  if (value >= 2147483648.0) return INT32_MAX;
-  return static_cast<int32_t>(value);
-}
-
-// The nearest integer to `value`, halves away from zero.
-int32_t roundToI32(double value) { return truncateToI32(value >= 0.0 ? value + 0.5 : value - 0.5); }
-
 // The stored integer of coordinate `value`; the half's direction follows whether
 // the value lies at or above the offset.
 int32_t toStoredCoordinate(double value, double offset, double scale_factor) {
   const double steps = (value - offset) / scale_factor;
-  return truncateToI32(value >= offset ? steps + 0.5 : steps - 0.5);
+  return saturatingToI32(value >= offset ? steps + 0.5 : steps - 0.5);
 }
 
 // Reads the value of the count option at argv[i] ("-num_points", "-num_returns")
@@ -156,7 +147,7 @@ void synthesiseWaveform(std::vector<uint8_t>& samples, const LASwavePacketDescri
   const float spacing = static_cast<float>(descriptor.getTemporalSampleSpacing());
   for (int32_t r = 0; r < returns; r++) {
     const float location_in_samples = kReturnLocations[r] / spacing;
-    const int32_t centre = roundToI32(static_cast<double>(location_in_samples));
+    const int32_t centre = roundHalfAwayToI32(static_cast<double>(location_in_samples));
     const uint32_t strength = static_cast<uint32_t>(returns - r);
     for (int32_t k = 0; k < 9; k++) {
       const int64_t at = static_cast<int64_t>(centre) - 4 + k;
