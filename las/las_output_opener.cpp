@@ -59,13 +59,27 @@ size_t lastMark(const std::string& name) { return findLast(name, "./\\:"); }
 
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
-// The format that a text names by substring, tested in this order; text otherwise.
-uint32_t formatByText(const char* text) {
-  if (contains(text, "qdx") || contains(text, "QDX")) return LASoutputOpener::FormatCompressedLAS;
-  if (contains(text, "las") || contains(text, "LAS")) return LASoutputOpener::FormatLAS;
-  if (contains(text, "bin") || contains(text, "BIN")) return LASoutputOpener::FormatBIN;
-  if (contains(text, "qi") || contains(text, "QI")) return LASoutputOpener::FormatQFIT;
-  if (contains(text, "wrl") || contains(text, "WRL")) return LASoutputOpener::FormatWRL;
+// The format that a text names by substring (its extension, optionally after a
+// `prefix` such as "."), in either case, tested in this order; text otherwise.
+uint32_t formatByText(const char* text, const char* prefix = "") {
+  struct Name {
+    const char* lower;
+    const char* upper;
+    uint32_t format;
+  };
+  static constexpr Name kNames[] = {
+      {"qdx", "QDX", LASoutputOpener::FormatCompressedLAS},
+      {"las", "LAS", LASoutputOpener::FormatLAS},
+      {"bin", "BIN", LASoutputOpener::FormatBIN},
+      {"qi", "QI", LASoutputOpener::FormatQFIT},
+      {"wrl", "WRL", LASoutputOpener::FormatWRL},
+  };
+  for (const Name& n : kNames) {
+    if (contains(text, (std::string(prefix) + n.lower).c_str()) ||
+        contains(text, (std::string(prefix) + n.upper).c_str())) {
+      return n.format;
+    }
+  }
   return LASoutputOpener::FormatTXT;
 }
 
@@ -327,12 +341,7 @@ bool LASoutputOpener::setFormatByName(const char* name) {
 
 uint32_t LASoutputOpener::getFormat() const {
   if (format_specified || file_name == nullptr) return format;
-  if (contains(file_name, ".qdx") || contains(file_name, ".QDX")) return FormatCompressedLAS;
-  if (contains(file_name, ".las") || contains(file_name, ".LAS")) return FormatLAS;
-  if (contains(file_name, ".bin") || contains(file_name, ".BIN")) return FormatBIN;
-  if (contains(file_name, ".qi") || contains(file_name, ".QI")) return FormatQFIT;
-  if (contains(file_name, ".wrl") || contains(file_name, ".WRL")) return FormatWRL;
-  return FormatTXT;
+  return formatByText(file_name, ".");
 }
 
 void LASoutputOpener::setParseString(const char* parse_string) {
