@@ -4,9 +4,9 @@
 // three returns a pulse) and built before the timed loop; items/s is points/s.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <vector>
 
+#include "compressor/byte_order.h"
 #include "compressor/byte_stream_out.h"
 #include "compressor/las_write_record.h"
 #include "compressor/quodax.h"
@@ -14,8 +14,6 @@
 namespace {
 
 constexpr uint32_t kPoints = 200000;
-
-void putU32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
 
 // Points of format 4 layout in memory: POINT10 at 0, GPS time at 20, wave packet
 // at 28 (57 bytes); format 1 uses the first 28 bytes.
@@ -31,9 +29,9 @@ std::vector<uint8_t> scanPoints(uint32_t n) {
     for (uint32_t r = 1; r <= returns && i < n; r++, i++) {
       uint8_t* p = &bytes[i * kStride];
       const uint32_t along = pulse % 1000;
-      putU32(p + 0, 4000000 + 35 * along + 3 * r);
-      putU32(p + 4, 7000000 + 20 * (pulse / 1000) + 2 * r);
-      putU32(p + 8, 120000 + (along * along) % 97 - 150 * r);
+      putU32LE(p + 0, 4000000 + 35 * along + 3 * r);
+      putU32LE(p + 4, 7000000 + 20 * (pulse / 1000) + 2 * r);
+      putU32LE(p + 8, 120000 + (along * along) % 97 - 150 * r);
       p[12] = static_cast<uint8_t>(40 + (pulse * 13 + r * 29) % 120);
       p[13] = 0;
       p[14] = static_cast<uint8_t>(r | (returns << 3) | ((pulse / 1000 % 2) << 6));
@@ -42,16 +40,16 @@ std::vector<uint8_t> scanPoints(uint32_t n) {
       p[17] = 0;
       p[18] = 3;
       p[19] = 0;
-      std::memcpy(p + 20, &time, 8);
-      p[28] = 1;                    // wave packet descriptor index
-      std::memcpy(p + 29, &offset, 8);
-      putU32(p + 37, 256);          // packet size
+      putF64LE(p + 20, time);
+      p[28] = 1;  // wave packet descriptor index
+      putU64LE(p + 29, offset);
+      putU32LE(p + 37, 256);  // packet size
       const float location = 1000.0f + 150.0f * static_cast<float>(r);
       const float xt = 0.0001f, yt = 0.0002f, zt = -0.15f;
-      std::memcpy(p + 41, &location, 4);
-      std::memcpy(p + 45, &xt, 4);
-      std::memcpy(p + 49, &yt, 4);
-      std::memcpy(p + 53, &zt, 4);
+      putF32LE(p + 41, location);
+      putF32LE(p + 45, xt);
+      putF32LE(p + 49, yt);
+      putF32LE(p + 53, zt);
     }
     offset += 256;
     pulse++;

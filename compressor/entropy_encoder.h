@@ -131,6 +131,23 @@ class EntropyEncoder final {
   uint64_t held_ffs = 0;  // 0xFF bytes held after held_byte
 };
 
+// 256 symbol models indexed by a previous byte, each made at its first use with
+// EntropyEncoder::symbolModelAtFirstUse(models[byte], symbols). The slots own
+// their models; the holder calls release() with the encoder that made them.
+struct PerByteModels final {
+  PerByteModels() = default;
+  PerByteModels(const PerByteModels&) = delete;
+  PerByteModels& operator=(const PerByteModels&) = delete;
+
+  AdaptiveSymbolModel*& operator[](uint32_t byte) { return slots[byte]; }
+  // Resets every model made so far with every count 1; unmade slots stay null.
+  void reset(EntropyEncoder* encoder);
+  // Deletes every model made through `encoder` and nulls the slots.
+  void release(EntropyEncoder* encoder);
+
+  AdaptiveSymbolModel* slots[256] = {};  // null until first use; each owned
+};
+
 inline void EntropyEncoder::putBit(AdaptiveBitModel* m, uint32_t bit) {
   const uint32_t x = m->bit_0_prob * (length >> 13);
   if (bit == 0) {

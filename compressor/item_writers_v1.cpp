@@ -65,19 +65,13 @@ LASwriteItemCompressed_POINT10_v1::LASwriteItemCompressed_POINT10_v1(EntropyEnco
       intensity_coder(encoder, 16, 1, kDirectBits, 0),
       scan_angle_rank_coder(encoder, 8, 2, kDirectBits, 0),
       point_source_coder(encoder, 16, 1, kDirectBits, 0),
-      changed_values_model(encoder->newSymbolModel(64)) {
-  std::fill(std::begin(bit_byte_models), std::end(bit_byte_models), nullptr);
-  std::fill(std::begin(classification_models), std::end(classification_models), nullptr);
-  std::fill(std::begin(user_data_models), std::end(user_data_models), nullptr);
-}
+      changed_values_model(encoder->newSymbolModel(64)) {}
 
 LASwriteItemCompressed_POINT10_v1::~LASwriteItemCompressed_POINT10_v1() {
   encoder->deleteSymbolModel(changed_values_model);
-  for (int i = 0; i < 256; ++i) {
-    encoder->deleteSymbolModel(bit_byte_models[i]);
-    encoder->deleteSymbolModel(classification_models[i]);
-    encoder->deleteSymbolModel(user_data_models[i]);
-  }
+  bit_byte_models.release(encoder);
+  classification_models.release(encoder);
+  user_data_models.release(encoder);
 }
 
 bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t&) {
@@ -91,13 +85,9 @@ bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t
   scan_angle_rank_coder.startEncoding();
   point_source_coder.startEncoding();
   encoder->resetSymbolModel(changed_values_model, nullptr);
-  for (int i = 0; i < 256; ++i) {
-    if (bit_byte_models[i] != nullptr) encoder->resetSymbolModel(bit_byte_models[i], nullptr);
-    if (classification_models[i] != nullptr) {
-      encoder->resetSymbolModel(classification_models[i], nullptr);
-    }
-    if (user_data_models[i] != nullptr) encoder->resetSymbolModel(user_data_models[i], nullptr);
-  }
+  bit_byte_models.reset(encoder);
+  classification_models.reset(encoder);
+  user_data_models.reset(encoder);
   std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }

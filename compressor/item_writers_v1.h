@@ -53,10 +53,10 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   IntegerResidualCoder intensity_coder;        // 16 bits, 1 context
   IntegerResidualCoder scan_angle_rank_coder;  // 8 bits, 2 contexts
   IntegerResidualCoder point_source_coder;     // 16 bits, 1 context
-  AdaptiveSymbolModel* changed_values_model;       // owned, 64 symbols
-  AdaptiveSymbolModel* bit_byte_models[256];       // owned, made at first use
-  AdaptiveSymbolModel* classification_models[256]; // owned, made at first use
-  AdaptiveSymbolModel* user_data_models[256];      // owned, made at first use
+  AdaptiveSymbolModel* changed_values_model;  // owned, 64 symbols
+  PerByteModels bit_byte_models;              // 256 symbols, by the last return byte
+  PerByteModels classification_models;        // 256 symbols, by the last classification
+  PerByteModels user_data_models;             // 256 symbols, by the last user data
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64), coded as a

@@ -48,38 +48,26 @@ constexpr uint32_t kGpsNewSequenceContext = 8;
 // POINT10
 
 LASwriteItemCompressed_POINT10_v2::LASwriteItemCompressed_POINT10_v2(EntropyEncoder* encoder)
-    : encoder(encoder) {
+    : encoder(encoder),
+      changed_values_model(encoder->newSymbolModel(64)),
+      intensity_coder(encoder, 16, 4, 8, 0),
+      scan_angle_rank_models{encoder->newSymbolModel(256), encoder->newSymbolModel(256)},
+      point_source_coder(encoder, 16, 1, 8, 0),
+      dx_coder(encoder, 32, 2, 8, 0),
+      dy_coder(encoder, 32, 22, 8, 0),
+      z_coder(encoder, 32, 20, 8, 0) {
   for (RollingMedian5& m : x_medians) m.reset();
   for (RollingMedian5& m : y_medians) m.reset();
-  changed_values_model = encoder->newSymbolModel(64);
-  intensity_coder = new IntegerResidualCoder(encoder, 16, 4, 8, 0);
-  scan_angle_rank_models[0] = encoder->newSymbolModel(256);
-  scan_angle_rank_models[1] = encoder->newSymbolModel(256);
-  point_source_coder = new IntegerResidualCoder(encoder, 16, 1, 8, 0);
-  for (int i = 0; i < 256; ++i) {
-    bit_byte_models[i] = nullptr;
-    classification_models[i] = nullptr;
-    user_data_models[i] = nullptr;
-  }
-  dx_coder = new IntegerResidualCoder(encoder, 32, 2, 8, 0);
-  dy_coder = new IntegerResidualCoder(encoder, 32, 22, 8, 0);
-  z_coder = new IntegerResidualCoder(encoder, 32, 20, 8, 0);
 }
 
+// The coders delete their own models afterwards, as members.
 LASwriteItemCompressed_POINT10_v2::~LASwriteItemCompressed_POINT10_v2() {
   encoder->deleteSymbolModel(changed_values_model);
-  delete intensity_coder;
   encoder->deleteSymbolModel(scan_angle_rank_models[0]);
   encoder->deleteSymbolModel(scan_angle_rank_models[1]);
-  delete point_source_coder;
-  for (int i = 0; i < 256; ++i) {
-    encoder->deleteSymbolModel(bit_byte_models[i]);
-    encoder->deleteSymbolModel(classification_models[i]);
-    encoder->deleteSymbolModel(user_data_models[i]);
-  }
-  delete dx_coder;
-  delete dy_coder;
-  delete z_coder;
+  bit_byte_models.release(encoder);
+  classification_models.release(encoder);
+  user_data_models.release(encoder);
 }
 
 bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
@@ -93,16 +81,14 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
   encoder->resetSymbolModel(changed_values_model, nullptr);
   encoder->resetSymbolModel(scan_angle_rank_models[0], nullptr);
   encoder->resetSymbolModel(scan_angle_rank_models[1], nullptr);
-  for (int i = 0; i < 256; ++i) {
-    if (bit_byte_models[i]) encoder->resetSymbolModel(bit_byte_models[i], nullptr);
-    if (classification_models[i]) encoder->resetSymbolModel(classification_models[i], nullptr);
-    if (user_data_models[i]) encoder->resetSymbolModel(user_data_models[i], nullptr);
-  }
-  intensity_coder->startEncoding();
-  point_source_coder->startEncoding();
-  dx_coder->startEncoding();
-  dy_coder->startEncoding();
-  z_coder->startEncoding();
+  bit_byte_models.reset(encoder);
+  classification_models.reset(encoder);
+  user_data_models.reset(encoder);
+  intensity_coder.startEncoding();
+  point_source_coder.startEncoding();
+  dx_coder.startEncoding();
+  dy_coder.startEncoding();
+  z_coder.startEncoding();
 
   std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
@@ -135,7 +121,7 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
                        return_byte);
   }
   if (changed & 16) {
-    intensity_coder->encode(last_intensity[m], intensity, m < 3 ? m : 3);
+    intensity_coder.encode(last_intensity[m], intensity, m < 3 ? m : 3);
     last_intensity[m] = intensity;
   }
   if (changed & 8) {
@@ -153,24 +139,24 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
                        item[p10::kUserData]);
   }
   if (changed & 1) {
-    point_source_coder->encode(last_point_source, point_source, 0);
+    point_source_coder.encode(last_point_source, point_source, 0);
   }
 
   // X and Y steps against the class's running medians; the classes of their
   // residuals choose the contexts of Y and Z.
   const int32_t dx = wrappingDifference(getU32LE(item + p10::kX), getU32LE(last + p10::kX));
-  dx_coder->encode(x_medians[m].get(), dx, e);
+  dx_coder.encode(x_medians[m].get(), dx, e);
   x_medians[m].add(dx);
-  const uint32_t kx = dx_coder->lastClass();
+  const uint32_t kx = dx_coder.lastClass();
 
   const int32_t dy = wrappingDifference(getU32LE(item + p10::kY), getU32LE(last + p10::kY));
-  dy_coder->encode(y_medians[m].get(), dy, e | (kx < 20 ? (kx & ~1u) : 20u));
+  dy_coder.encode(y_medians[m].get(), dy, e | (kx < 20 ? (kx & ~1u) : 20u));
   y_medians[m].add(dy);
-  const uint32_t ky = dy_coder->lastClass();
+  const uint32_t ky = dy_coder.lastClass();
 
   const uint32_t s = kx + ky;
   const int32_t z = getI32LE(item + p10::kZ);
-  z_coder->encode(last_z[l], z, e | (s < 36 ? ((s / 2) & ~1u) : 18u));
+  z_coder.encode(last_z[l], z, e | (s < 36 ? ((s / 2) & ~1u) : 18u));
   last_z[l] = z;
 
   std::memcpy(last_item, item, qf::kSizePoint10);
@@ -181,16 +167,14 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
 // GPSTIME11
 
 LASwriteItemCompressed_GPSTIME11_v2::LASwriteItemCompressed_GPSTIME11_v2(EntropyEncoder* encoder)
-    : encoder(encoder) {
-  gps_multiplier_model = encoder->newSymbolModel(516);
-  gps_zero_diff_model = encoder->newSymbolModel(6);
-  gps_coder = new IntegerResidualCoder(encoder, 32, 9, 8, 0);
-}
+    : encoder(encoder),
+      gps_multiplier_model(encoder->newSymbolModel(516)),
+      gps_zero_diff_model(encoder->newSymbolModel(6)),
+      gps_coder(encoder, 32, 9, 8, 0) {}
 
 LASwriteItemCompressed_GPSTIME11_v2::~LASwriteItemCompressed_GPSTIME11_v2() {
   encoder->deleteSymbolModel(gps_multiplier_model);
   encoder->deleteSymbolModel(gps_zero_diff_model);
-  delete gps_coder;
 }
 
 bool LASwriteItemCompressed_GPSTIME11_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
@@ -202,7 +186,7 @@ bool LASwriteItemCompressed_GPSTIME11_v2::startChunk(const uint8_t* item, uint32
   }
   encoder->resetSymbolModel(gps_multiplier_model, nullptr);
   encoder->resetSymbolModel(gps_zero_diff_model, nullptr);
-  gps_coder->startEncoding();
+  gps_coder.startEncoding();
   gps_times[0] = static_cast<int64_t>(getU64LE(item));
   gps_times[1] = gps_times[2] = gps_times[3] = 0;
   return true;
@@ -213,8 +197,8 @@ bool LASwriteItemCompressed_GPSTIME11_v2::startChunk(const uint8_t* item, uint32
 void LASwriteItemCompressed_GPSTIME11_v2::openSequence(int64_t time) {
   const uint64_t t = static_cast<uint64_t>(time);
   const uint64_t last = static_cast<uint64_t>(gps_times[gps_last]);
-  gps_coder->encode(static_cast<int32_t>(static_cast<uint32_t>(last >> 32)),
-                    static_cast<int32_t>(static_cast<uint32_t>(t >> 32)), kGpsNewSequenceContext);
+  gps_coder.encode(static_cast<int32_t>(static_cast<uint32_t>(last >> 32)),
+                   static_cast<int32_t>(static_cast<uint32_t>(t >> 32)), kGpsNewSequenceContext);
   encoder->putRawU32(static_cast<uint32_t>(t));
   gps_next = (gps_next + 1) & 3;
   gps_last = gps_next;
@@ -242,7 +226,7 @@ bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_
       const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(d64));
       if (D == 0) {
         encoder->putSymbol(gps_zero_diff_model, kGpsZeroStep);
-        gps_coder->encode(0, d, 0);
+        gps_coder.encode(0, d, 0);
         gps_diffs[L] = d;
         gps_extreme_counters[L] = 0;
       } else {
@@ -253,27 +237,27 @@ bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_
         bool extreme = false;
         if (multiplier == 1) {
           encoder->putSymbol(gps_multiplier_model, 1);
-          gps_coder->encode(D, d, 1);
+          gps_coder.encode(D, d, 1);
           gps_extreme_counters[L] = 0;
         } else if (multiplier >= 2 && multiplier < static_cast<int32_t>(kGpsMultiplierMax)) {
           encoder->putSymbol(gps_multiplier_model, static_cast<uint32_t>(multiplier));
-          gps_coder->encode(wrappingProduct(multiplier, D), d, multiplier > 9 ? 3 : 2);
+          gps_coder.encode(wrappingProduct(multiplier, D), d, multiplier > 9 ? 3 : 2);
         } else if (multiplier >= static_cast<int32_t>(kGpsMultiplierMax)) {
           encoder->putSymbol(gps_multiplier_model, kGpsMultiplierMax);
-          gps_coder->encode(wrappingProduct(500, D), d, 4);
+          gps_coder.encode(wrappingProduct(500, D), d, 4);
           extreme = true;
         } else if (multiplier == 0) {
           encoder->putSymbol(gps_multiplier_model, 0);
-          gps_coder->encode(0, d, 7);
+          gps_coder.encode(0, d, 7);
           extreme = true;
         } else if (multiplier >= -9) {
           encoder->putSymbol(
               gps_multiplier_model,
               static_cast<uint32_t>(static_cast<int32_t>(kGpsMultiplierMax) - multiplier));
-          gps_coder->encode(wrappingProduct(multiplier, D), d, 5);
+          gps_coder.encode(wrappingProduct(multiplier, D), d, 5);
         } else {
           encoder->putSymbol(gps_multiplier_model, kGpsMultiplierMinusTen);
-          gps_coder->encode(wrappingProduct(-10, D), d, 6);
+          gps_coder.encode(wrappingProduct(-10, D), d, 6);
           extreme = true;
         }
         if (extreme) {

@@ -47,16 +47,17 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   RollingMedian5 x_medians[16];
   RollingMedian5 y_medians[16];
   int32_t last_z[8] = {};
-  AdaptiveSymbolModel* changed_values_model;        // owned, 64 symbols
-  IntegerResidualCoder* intensity_coder;            // owned, 16 bits, 4 contexts
-  AdaptiveSymbolModel* scan_angle_rank_models[2];   // owned, 256 symbols
-  IntegerResidualCoder* point_source_coder;         // owned, 16 bits, 1 context
-  AdaptiveSymbolModel* bit_byte_models[256];        // owned, made at first use
-  AdaptiveSymbolModel* classification_models[256];  // owned, made at first use
-  AdaptiveSymbolModel* user_data_models[256];       // owned, made at first use
-  IntegerResidualCoder* dx_coder;                   // owned, 32 bits, 2 contexts
-  IntegerResidualCoder* dy_coder;                   // owned, 32 bits, 22 contexts
-  IntegerResidualCoder* z_coder;                    // owned, 32 bits, 20 contexts
+  // Made in this order (the order of declaration).
+  AdaptiveSymbolModel* changed_values_model;       // owned, 64 symbols
+  IntegerResidualCoder intensity_coder;            // 16 bits, 4 contexts
+  AdaptiveSymbolModel* scan_angle_rank_models[2];  // owned, 256 symbols
+  IntegerResidualCoder point_source_coder;         // 16 bits, 1 context
+  PerByteModels bit_byte_models;                   // 256 symbols, by the last return byte
+  PerByteModels classification_models;             // 256 symbols, by the last classification
+  PerByteModels user_data_models;                  // 256 symbols, by the last user data
+  IntegerResidualCoder dx_coder;                   // 32 bits, 2 contexts
+  IntegerResidualCoder dy_coder;                   // 32 bits, 22 contexts
+  IntegerResidualCoder z_coder;                    // 32 bits, 20 contexts
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64). Up to four time
@@ -86,7 +87,7 @@ class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed 
   int32_t gps_extreme_counters[4] = {};
   AdaptiveSymbolModel* gps_multiplier_model;  // owned, 516 symbols
   AdaptiveSymbolModel* gps_zero_diff_model;   // owned, 6 symbols
-  IntegerResidualCoder* gps_coder;            // owned, 32 bits, 9 contexts
+  IntegerResidualCoder gps_coder;             // 32 bits, 9 contexts
 };
 
 // The colour (red, green, blue, U16 each), coded byte by byte against the previous

@@ -33,6 +33,8 @@ constexpr uint32_t kOffsetExtendedNumberOfPointRecords = 247;
 // Counts by return: 5 legacy (U32), 15 extended (U64).
 constexpr uint32_t kLegacyReturnCount = 5;
 constexpr uint32_t kExtendedReturnCount = 15;
+// The largest count a legacy U32 count field holds (2^32 - 1).
+constexpr uint64_t kMaxLegacyCount = 0xFFFFFFFFu;
 
 // Record headers: variable-length record 54 bytes, extended record 60 bytes.
 constexpr uint32_t kVlrHeaderSize = 54;

@@ -180,6 +180,20 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
   // below the header size; warns (still true) on an unknown version, a zero scale
   // factor, or an inverted bounding box with points announced. Changes nothing.
   bool check() const;
+  // The point count a reader takes: number_of_point_records when it is not 0,
+  // else extended_number_of_point_records.
+  uint64_t pointCount() const {
+    return number_of_point_records != 0 ? number_of_point_records
+                                        : extended_number_of_point_records;
+  }
+  // The same for the points of return i + 1 (i 0 to 14; only 0 to 4 have a
+  // legacy count).
+  uint64_t pointsByReturn(uint32_t i) const {
+    if (i < las_format::kLegacyReturnCount && number_of_points_by_return[i] != 0) {
+      return number_of_points_by_return[i];
+    }
+    return extended_number_of_points_by_return[i];
+  }
 
   char file_signature[4] = {};
   uint16_t file_source_ID = 0;

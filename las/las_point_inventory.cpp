@@ -21,25 +21,14 @@ int32_t quantize(double v, double s, double o) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(t)));
 }
 
-constexpr uint64_t kLegacyLimit = uint64_t{1} << 32;
-
 }  // namespace
 
 bool LASpointInventory::initFromHeader(const LASheader* header) {
   if (header == nullptr) return false;
-  number_of_point_records = header->number_of_point_records != 0
-                                ? header->number_of_point_records
-                                : static_cast<int64_t>(header->extended_number_of_point_records);
+  number_of_point_records = static_cast<int64_t>(header->pointCount());
   number_of_points_by_return[0] = 0;
-  for (int r = 1; r <= 5; r++) {
-    const uint32_t legacy = header->number_of_points_by_return[r - 1];
-    number_of_points_by_return[r] =
-        legacy != 0 ? legacy
-                    : static_cast<int64_t>(header->extended_number_of_points_by_return[r - 1]);
-  }
-  for (int r = 6; r <= 15; r++) {
-    number_of_points_by_return[r] =
-        static_cast<int64_t>(header->extended_number_of_points_by_return[r - 1]);
+  for (uint32_t r = 1; r <= las_format::kExtendedReturnCount; r++) {
+    number_of_points_by_return[r] = static_cast<int64_t>(header->pointsByReturn(r - 1));
   }
   max_X = quantize(header->max_x, header->x_scale_factor, header->x_offset);
   min_X = quantize(header->min_x, header->x_scale_factor, header->x_offset);
@@ -57,7 +46,7 @@ bool LASpointInventory::updateHeader(LASheader* header) const {
   // A legacy count: the value below 2^32, else 0 for LAS 1.4, else no value.
   auto legacy = [las14](int64_t count, uint32_t& field) {
     const uint64_t c = static_cast<uint64_t>(count);
-    if (c < kLegacyLimit) {
+    if (c <= las_format::kMaxLegacyCount) {
       field = static_cast<uint32_t>(c);
     } else if (las14) {
       field = 0;
@@ -72,17 +61,29 @@ bool LASpointInventory::updateHeader(LASheader* header) const {
       return false;
     }
   }
-  // Product and sum as two separate operations (the build never fuses them).
-  header->max_x = header->x_scale_factor * max_X + header->x_offset;
-  header->min_x = header->x_scale_factor * min_X + header->x_offset;
-  header->max_y = header->y_scale_factor * max_Y + header->y_offset;
-  header->min_y = header->y_scale_factor * min_Y + header->y_offset;
-  header->max_z = header->z_scale_factor * max_Z + header->z_offset;
-  header->min_z = header->z_scale_factor * min_Z + header->z_offset;
+  const LASboundingBox box = boundingBox(*header);
+  header->max_x = box.max_x;
+  header->min_x = box.min_x;
+  header->max_y = box.max_y;
+  header->min_y = box.min_y;
+  header->max_z = box.max_z;
+  header->min_z = box.min_z;
   header->extended_number_of_point_records = static_cast<uint64_t>(number_of_point_records);
   for (int i = 0; i < 15; i++) {
     header->extended_number_of_points_by_return[i] =
         static_cast<uint64_t>(number_of_points_by_return[i + 1]);
   }
   return true;
+}
+
+LASboundingBox LASpointInventory::boundingBox(const LASscaleOffset& so) const {
+  // Product and sum as two separate operations (the build never fuses them).
+  LASboundingBox box;
+  box.max_x = so.x_scale_factor * max_X + so.x_offset;
+  box.min_x = so.x_scale_factor * min_X + so.x_offset;
+  box.max_y = so.y_scale_factor * max_Y + so.y_offset;
+  box.min_y = so.y_scale_factor * min_Y + so.y_offset;
+  box.max_z = so.z_scale_factor * max_Z + so.z_offset;
+  box.min_z = so.z_scale_factor * min_Z + so.z_offset;
+  return box;
 }

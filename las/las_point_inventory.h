@@ -10,6 +10,16 @@
 #include "las/las_header.h"
 #include "las/las_point_record.h"
 
+// A bounding box in real coordinates, in the order of the header fields.
+struct LASboundingBox {
+  double max_x = 0.0;
+  double min_x = 0.0;
+  double max_y = 0.0;
+  double min_y = 0.0;
+  double max_z = 0.0;
+  double min_z = 0.0;
+};
+
 class LASpointInventory final {
  public:
   // Every counter and extreme 0, first_point true.
@@ -46,6 +56,9 @@ class LASpointInventory final {
   // the first count of 2^32 or more on a header below LAS 1.4 (the counts stored
   // before stay stored); for LAS 1.4 such a legacy count becomes 0.
   bool updateHeader(LASheader* header) const;
+  // The box of the integer extremes in real coordinates: on each axis
+  // scale factor * integer + offset, the product and the sum two separate steps.
+  LASboundingBox boundingBox(const LASscaleOffset& scale_offset) const;
 
   int64_t number_of_point_records = 0;
   int64_t number_of_points_by_return[16] = {};  // index = return number 0-15

@@ -20,6 +20,7 @@
 #include "compressor/byte_order.h"
 #include "compressor/byte_stream_values.h"
 #include "las/las_format.h"
+#include "las/las_messages.h"
 
 namespace {
 
@@ -35,15 +36,7 @@ constexpr int64_t kRecordLengthOffset = 20;
 constexpr uint32_t kCoderContexts = 1;
 constexpr uint32_t kCoderDirectBits = 8;
 
-bool fail(const char* message) {
-  fputs(message, stderr);
-  return false;
-}
-
-bool failIndex(const char* format, uint32_t index) {
-  fprintf(stderr, format, static_cast<int>(index));
-  return false;
-}
+using las_messages::fail;
 
 // True when `a` and `b` name the same existing file (hard links, or names that
 // differ only in case on a case-insensitive file system).
@@ -117,14 +110,10 @@ bool LASwaveform13writer::open(const char* file_name,
   // Never open the output file itself a second time: "wb" would truncate it.
   const std::string name = deriveFileName(file_name, compressed);
   if (name == file_name || sameExistingFile(file_name, name.c_str())) {
-    fprintf(stderr, "ERROR: cannot open waveform file '%s'\n", name.c_str());
-    return false;
+    return fail("ERROR: cannot open waveform file '%s'\n", name.c_str());
   }
   file = fopen(name.c_str(), "wb");
-  if (file == nullptr) {
-    fprintf(stderr, "ERROR: cannot open waveform file '%s'\n", name.c_str());
-    return false;
-  }
+  if (file == nullptr) return fail("ERROR: cannot open waveform file '%s'\n", name.c_str());
   stream = new ByteStreamOutFileLE(file);
 
   if (!writeHeader(count, compressed)) {
@@ -177,16 +166,16 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
     const LASwaveformDescriptorEntry* entry = descriptors[i];
     if (entry == nullptr) continue;
     if (!writeU16LE(stream, static_cast<uint16_t>(i))) {
-      return failIndex("ERROR: writing index of waveform descriptor %d\n", i);
+      return fail("ERROR: writing index of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!stream->writeBytes(&entry->compression_type, 1)) {
-      return failIndex("ERROR: writing compression of waveform descriptor %d\n", i);
+      return fail("ERROR: writing compression of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!stream->writeBytes(&entry->bits_per_sample, 1)) {
-      return failIndex("ERROR: writing nbits of waveform descriptor %d\n", i);
+      return fail("ERROR: writing nbits of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!writeU16LE(stream, entry->number_of_samples)) {
-      return failIndex("ERROR: writing nsamples of waveform descriptor %d\n", i);
+      return fail("ERROR: writing nsamples of waveform descriptor %d\n", static_cast<int>(i));
     }
   }
   return true;
@@ -202,14 +191,13 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   if (stream == nullptr) return fail("ERROR: waveform file is not open\n");
   const LASwaveformDescriptorEntry* entry = descriptors[index];
   if (entry == nullptr) {
-    return failIndex("ERROR: no wave packet descriptor with index %d\n", index);
+    return fail("ERROR: no wave packet descriptor with index %d\n", static_cast<int>(index));
   }
   const uint32_t bits = entry->bits_per_sample;
   const uint32_t n = entry->number_of_samples;
   if (bits != 8 && bits != 16) {
-    fprintf(stderr, "ERROR: waveform with %d bits per samples not supported yet\n",
-            static_cast<int>(bits));
-    return false;
+    return fail("ERROR: waveform with %d bits per samples not supported yet\n",
+                static_cast<int>(bits));
   }
   if (n == 0) return fail("ERROR: waveform has no samples\n");
 
@@ -220,9 +208,8 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   if (entry->compression_type == 0) {
     const uint32_t num = sample_bytes * n;
     if (!stream->writeBytes(samples, num)) {
-      fprintf(stderr, "ERROR: cannot write %u bytes for waveform with %u samples of %u bits\n",
-              num, n, bits);
-      return false;
+      return fail("ERROR: cannot write %u bytes for waveform with %u samples of %u bits\n", num,
+                  n, bits);
     }
     packet.setSize(num);
     return true;

@@ -22,12 +22,12 @@
 #include "las/las_writer_las.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 
 #include "compressor/byte_stream_values.h"
 #include "compressor/quodax.h"
 #include "las/las_format.h"
+#include "las/las_messages.h"
 
 namespace {
 
@@ -43,17 +43,9 @@ constexpr uint32_t kOriginalRecordTotal =
 constexpr uint32_t kTilingBufferBit = 1u << 30;
 constexpr uint32_t kTilingReversibleBit = 1u << 31;
 constexpr uint32_t kTilingLevelsMask = kTilingBufferBit - 1;
-constexpr uint64_t kLegacyCountLimit = 0xFFFFFFFFu;  // the largest legacy U32 count
+constexpr uint64_t kMaxPieceBytes = 0xFFFFFFFFu;  // the most one writeBytes call takes
 
-// Prints one line to standard error and returns false.
-bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
-bool fail(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  return false;
-}
+using las_messages::fail;
 
 bool putChars(ByteStreamOut* s, const char* chars, uint32_t num) {
   return s->writeBytes(reinterpret_cast<const uint8_t*>(chars), num);
@@ -68,8 +60,21 @@ bool field(bool ok, const char* name) {
 // A count for a U32 field: the value below 2^32, else all 32 bits set below LAS
 // 1.4 and 0 from LAS 1.4 on.
 uint32_t legacyCount(uint64_t count, bool las14) {
-  if (count <= kLegacyCountLimit) return static_cast<uint32_t>(count);
+  if (count <= las_format::kMaxLegacyCount) return static_cast<uint32_t>(count);
   return las14 ? 0u : 0xFFFFFFFFu;
+}
+
+// Writes the U64 start_of_waveform_data_packet_record as 0, which it always is
+// here, with a "WARNING: " line when the header holds another `value`. True when
+// the 0 was written.
+bool writeZeroWaveformStart(ByteStreamOut* s, uint64_t value) {
+  if (value != 0) {
+    std::fprintf(stderr,
+                 "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
+                 "instead.\n",
+                 static_cast<long long>(value));
+  }
+  return writeU64LE(s, 0);
 }
 
 // Copies at most `size` characters of `text` into a zero-filled field; a text
@@ -232,9 +237,7 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   }
   if (!record_writer->attach(stream)) return false;
 
-  expected_points = header->number_of_point_records != 0
-                        ? static_cast<int64_t>(header->number_of_point_records)
-                        : static_cast<int64_t>(header->extended_number_of_point_records);
+  expected_points = static_cast<int64_t>(header->pointCount());
   points_written = 0;
   return true;
 }
@@ -308,14 +311,8 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(writeF64LE(s, h->max_z), "max_z")) return false;
   if (!field(writeF64LE(s, h->min_z), "min_z")) return false;
 
-  if (minor >= 3) {
-    if (h->start_of_waveform_data_packet_record != 0) {
-      std::fprintf(stderr,
-                   "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
-                   "instead.\n",
-                   static_cast<long long>(h->start_of_waveform_data_packet_record));
-    }
-    if (!writeU64LE(s, 0)) return fail("ERROR: writing start_of_waveform_data_packet_record\n");
+  if (minor >= 3 && !writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
+    return fail("ERROR: writing start_of_waveform_data_packet_record\n");
   }
 
   writing_las14 = (minor >= 4);
@@ -334,20 +331,7 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
              "number_of_extended_variable_length_records")) {
     return false;
   }
-  const uint64_t extended_count = h->number_of_point_records != 0
-                                      ? h->number_of_point_records
-                                      : h->extended_number_of_point_records;
-  if (!field(writeU64LE(s, extended_count), "extended_number_of_point_records")) return false;
-  for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
-    uint64_t v = h->extended_number_of_points_by_return[i];
-    if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
-      v = h->number_of_points_by_return[i];
-    }
-    if (!writeU64LE(s, v)) {
-      return fail("ERROR: writing header->extended_number_of_points_by_return[%u]\n", i);
-    }
-  }
-  return true;
+  return writeExtendedCounts(h, "writing");
 }
 
 bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
@@ -534,10 +518,7 @@ bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
                                 bool update_extra_bytes) {
   if (header == nullptr) return fail("ERROR: header pointer is zero\n");
   if (stream == nullptr) return fail("ERROR: stream pointer is zero\n");
-  if (!stream->canSeek()) {
-    std::fprintf(stderr, "WARNING: stream not seekable. cannot update header.\n");
-    return false;
-  }
+  if (!stream->canSeek()) return fail("WARNING: stream not seekable. cannot update header.\n");
   stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
   const bool patched = use_inventory ? patchFromInventory(header) : patchFromHeader(header);
   // Back to the end also after a failed patch, so that later points never land
@@ -563,9 +544,10 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
   uint32_t legacy = 0;
   if (!zero_legacy) {
     legacy = legacyCount(count, las14);
-    if (count > kLegacyCountLimit && !las14) {
+    if (count > las_format::kMaxLegacyCount && !las14) {
       std::fprintf(stderr, "WARNING: too many points in LAS %d.%d file. limit is %u.\n",
-                   header->version_major, header->version_minor, 4294967295u);
+                   header->version_major, header->version_minor,
+                   static_cast<uint32_t>(las_format::kMaxLegacyCount));
     }
   }
   if (!writeU32LE(s, legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
@@ -578,20 +560,14 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
   }
 
   s->seekTo(header_start + las_format::kOffsetMaxX);
-  // The product and the sum are two separate double operations.
-  const LASscaleOffset& so = scale_offset;
-  const double max_x = so.x_scale_factor * inventory.max_X + so.x_offset;
-  const double min_x = so.x_scale_factor * inventory.min_X + so.x_offset;
-  const double max_y = so.y_scale_factor * inventory.max_Y + so.y_offset;
-  const double min_y = so.y_scale_factor * inventory.min_Y + so.y_offset;
-  const double max_z = so.z_scale_factor * inventory.max_Z + so.z_offset;
-  const double min_z = so.z_scale_factor * inventory.min_Z + so.z_offset;
-  if (!writeF64LE(s, max_x)) return fail("ERROR: updating inventory.max_X\n");
-  if (!writeF64LE(s, min_x)) return fail("ERROR: updating inventory.min_X\n");
-  if (!writeF64LE(s, max_y)) return fail("ERROR: updating inventory.max_Y\n");
-  if (!writeF64LE(s, min_y)) return fail("ERROR: updating inventory.min_Y\n");
-  if (!writeF64LE(s, max_z)) return fail("ERROR: updating inventory.max_Z\n");
-  if (!writeF64LE(s, min_z)) return fail("ERROR: updating inventory.min_Z\n");
+  // Through the scale and offset the writer was opened with.
+  const LASboundingBox box = inventory.boundingBox(scale_offset);
+  if (!writeF64LE(s, box.max_x)) return fail("ERROR: updating inventory.max_X\n");
+  if (!writeF64LE(s, box.min_x)) return fail("ERROR: updating inventory.min_X\n");
+  if (!writeF64LE(s, box.max_y)) return fail("ERROR: updating inventory.max_Y\n");
+  if (!writeF64LE(s, box.min_y)) return fail("ERROR: updating inventory.min_Y\n");
+  if (!writeF64LE(s, box.max_z)) return fail("ERROR: updating inventory.max_Z\n");
+  if (!writeF64LE(s, box.min_z)) return fail("ERROR: updating inventory.min_Z\n");
 
   if (!las14) return true;
   s->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
@@ -627,14 +603,11 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (!writeF64LE(s, h->min_z)) return fail("ERROR: updating header->min_z\n");
 
   if (h->version_minor < 3) return true;
-  if (h->start_of_waveform_data_packet_record != 0) {
-    std::fprintf(stderr,
-                 "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
-                 "instead.\n",
-                 static_cast<long long>(h->start_of_waveform_data_packet_record));
-    if (!writeU64LE(s, 0)) return fail("ERROR: updating start_of_waveform_data_packet_record\n");
-  } else if (!writeU64LE(s, 0)) {
-    return fail("ERROR: updating header->start_of_waveform_data_packet_record\n");
+  if (!writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
+    // The two texts differ, as they always have, by whether a value was replaced.
+    return fail(h->start_of_waveform_data_packet_record != 0
+                    ? "ERROR: updating start_of_waveform_data_packet_record\n"
+                    : "ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
   if (h->version_minor < 4) return true;
@@ -645,19 +618,16 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
     return fail("ERROR: updating header->number_of_extended_variable_length_records\n");
   }
-  const uint64_t extended_count = h->number_of_point_records != 0
-                                      ? h->number_of_point_records
-                                      : h->extended_number_of_point_records;
-  if (!writeU64LE(s, extended_count)) {
-    return fail("ERROR: updating header->extended_number_of_point_records\n");
+  return writeExtendedCounts(h, "updating");
+}
+
+bool LASwriterLAS::writeExtendedCounts(const LASheader* h, const char* verb) {
+  if (!writeU64LE(stream, h->pointCount())) {
+    return fail("ERROR: %s header->extended_number_of_point_records\n", verb);
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
-    uint64_t v = h->extended_number_of_points_by_return[i];
-    if (i < las_format::kLegacyReturnCount && h->number_of_points_by_return[i] != 0) {
-      v = h->number_of_points_by_return[i];
-    }
-    if (!writeU64LE(s, v)) {
-      return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
+    if (!writeU64LE(stream, h->pointsByReturn(i))) {
+      return fail("ERROR: %s header->extended_number_of_points_by_return[%u]\n", verb, i);
     }
   }
   return true;
@@ -708,9 +678,10 @@ bool LASwriterLAS::writeExtendedRecords() {
       return fail("ERROR: there should be %u bytes of data in evlrs[%u].data\n", low, i);
     }
     // One piece of at most 2^32 - 1 bytes; a longer payload would be cut short.
-    if (r.record_length_after_header > kLegacyCountLimit) {
+    if (r.record_length_after_header > kMaxPieceBytes) {
       return fail("ERROR: evlrs[%u].data has %llu bytes, more than %u\n", i,
-                  static_cast<unsigned long long>(r.record_length_after_header), 4294967295u);
+                  static_cast<unsigned long long>(r.record_length_after_header),
+                  static_cast<uint32_t>(kMaxPieceBytes));
     }
     if (!s->writeBytes(r.data, low)) {
       return fail("ERROR: writing %u bytes of data from evlrs[%u].data\n", low, i);

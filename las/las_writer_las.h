@@ -96,6 +96,9 @@ class LASwriterLAS final : public LASwriter {
   bool patchFromInventory(const LASheader* header);
   bool patchFromHeader(const LASheader* header);
   bool patchExtraBytes(const LASheader* header);
+  // The extended point count and counts by return (LAS 1.4), at the stream's
+  // position; on failure "ERROR: <verb> header->extended_...\n".
+  bool writeExtendedCounts(const LASheader* header, const char* verb);
   // Writes the extended records of a LAS 1.4 file at the stream's position.
   bool writeExtendedRecords();
   // Deletes the stream and closes an owned file.
