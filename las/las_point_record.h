@@ -25,6 +25,7 @@
 
 #include "compressor/byte_order.h"
 #include "compressor/las_item.h"
+#include "compressor/point_fields.h"
 #include "las/las_format.h"
 #include "las/las_header.h"
 
@@ -107,6 +108,14 @@ class LASpointRecord final {
   double getGpsTime() const { return getF64LE(fixed_bytes + 32); }
   // Colour channel i: 0 red, 1 green, 2 blue, 3 near infrared. Requires: i < 4.
   uint16_t getRgb(uint32_t i) const { return getU16LE(fixed_bytes + 40 + 2 * i); }
+
+  // The class and returns of the point as a LAS 1.4 record stores them, for
+  // either kind of point: see compressor/point_fields.h. Statistics use these.
+  uint8_t getEffectiveClassification() const { return point_fields::classification(fixed_bytes); }
+  uint8_t getEffectiveReturnNumber() const { return point_fields::returnNumber(fixed_bytes); }
+  uint8_t getEffectiveNumberOfReturns() const {
+    return point_fields::numberOfReturns(fixed_bytes);
+  }
 
   // Setters keep the other bits of a shared byte and store the low bits of `v`.
   void setX(int32_t v) { putI32LE(fixed_bytes + 0, v); }

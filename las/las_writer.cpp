@@ -2,6 +2,9 @@
 // offsets 0, no points expected or written, an empty inventory).
 #include "las/las_writer.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 LASwriter::LASwriter() {
   scale_offset.x_scale_factor = las_format::kDefaultScaleFactor;
   scale_offset.y_scale_factor = las_format::kDefaultScaleFactor;
@@ -9,4 +12,14 @@ LASwriter::LASwriter() {
   scale_offset.x_offset = 0.0;
   scale_offset.y_offset = 0.0;
   scale_offset.z_offset = 0.0;
+}
+
+bool LASwriter::reportFailure(const char* format, ...) {
+  if (write_failed) return false;
+  write_failed = true;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  return false;
 }

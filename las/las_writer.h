@@ -37,6 +37,13 @@ class LASwriter {
   // with expected_points = points_written and points_written = 0.
   virtual int64_t close(bool update_point_count) = 0;
 
+  // True from the first failed write, seek, position query, flush or close of
+  // the output on, and for good. That failure printed one "ERROR: " line naming
+  // what failed; later failures print nothing. close() still returns its byte
+  // count, so a caller that must know whether every byte went out asks failed()
+  // after close(). An output that merely cannot seek (a pipe) is no failure.
+  bool failed() const { return write_failed; }
+
   LASscaleOffset scale_offset;  // 0.01 each and offsets 0 until a writer sets them
   int64_t expected_points = 0;
   int64_t points_written = 0;
@@ -44,6 +51,12 @@ class LASwriter {
 
  protected:
   LASwriter();
+  // Marks the writer failed and prints the printf-style `format` (a whole
+  // "ERROR: " line) unless an earlier failure was reported. Returns false.
+  bool reportFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+ private:
+  bool write_failed = false;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WRITER_H

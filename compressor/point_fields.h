@@ -1,0 +1,76 @@
+// How the fields of a LAS 1.4 point record are read from an in-memory point,
+// whatever kind of point it is. The 30-byte record of formats 6 to 10, its
+// coders and the point statistics all read a point's class, returns and flags
+// through these functions, so a compressed file decodes to the records an
+// uncompressed one holds and the statistics count what the file stores.
+//
+// The in-memory point: the 20 legacy bytes at 0 (see quodax_format::point10),
+// then the LAS 1.4 fields:
+//   20 I16 extended scan angle
+//   22 extended point type (bits 0-1), scanner channel (2-3), classification
+//      flags (4-7: synthetic, key-point, withheld, overlap)
+//   23 U8 extended classification
+//   24 extended return number (bits 0-3), extended number of returns (4-7)
+//   32 F64 GPS time
+// A point is a LAS 1.4 point when its extended point type is not 0.
+#ifndef MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
+#define MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
+
+#include <cstdint>
+
+#include "compressor/quodax_format.h"
+
+namespace point_fields {
+
+// Byte places of the LAS 1.4 fields and of the GPS time in the in-memory point.
+constexpr uint32_t kExtendedScanAngle = 20;
+constexpr uint32_t kExtendedTypeByte = 22;
+constexpr uint32_t kExtendedClass = 23;
+constexpr uint32_t kExtendedReturns = 24;
+constexpr uint32_t kGpsTime = 32;
+
+inline bool isExtended(const uint8_t* point) { return (point[kExtendedTypeByte] & 0x03) != 0; }
+
+// The class a LAS 1.4 record stores: the 5-bit legacy classification, or for a
+// LAS 1.4 point whose 5-bit classification is 0 its extended classification.
+inline uint8_t classification(const uint8_t* point) {
+  const uint8_t legacy = point[quodax_format::point10::kClassification] & 0x1F;
+  if (legacy == 0 && isExtended(point)) return point[kExtendedClass];
+  return legacy;
+}
+
+// Return number and number of returns: the 4-bit LAS 1.4 fields of a LAS 1.4
+// point, the 3-bit legacy fields of a legacy point.
+inline uint8_t returnNumber(const uint8_t* point) {
+  if (isExtended(point)) return point[kExtendedReturns] & 0x0F;
+  return point[quodax_format::point10::kReturnByte] & 0x07;
+}
+inline uint8_t numberOfReturns(const uint8_t* point) {
+  if (isExtended(point)) return point[kExtendedReturns] >> 4;
+  return (point[quodax_format::point10::kReturnByte] >> 3) & 0x07;
+}
+
+// Byte 14 of the LAS 1.4 record: return number (bits 0-3), number of returns (4-7).
+inline uint8_t returnsByte(const uint8_t* point) {
+  return static_cast<uint8_t>(returnNumber(point) | (numberOfReturns(point) << 4));
+}
+
+// Byte 15 of the LAS 1.4 record: synthetic, key-point and withheld (bits 0-2,
+// from bits 5-7 of the legacy classification byte), overlap (bit 3) and scanner
+// channel (bits 4-5, both 0 for a legacy point), scan direction (bit 6) and edge
+// of flight line (bit 7).
+inline uint8_t flagsByte(const uint8_t* point) {
+  const uint8_t returns = point[quodax_format::point10::kReturnByte];
+  const uint8_t class_byte = point[quodax_format::point10::kClassification];
+  uint8_t flags = static_cast<uint8_t>((returns & 0xC0) | (class_byte >> 5));
+  if (isExtended(point)) {
+    const uint8_t extended = point[kExtendedTypeByte];
+    flags |= static_cast<uint8_t>((extended & 0x80) >> 4);  // overlap to bit 3
+    flags |= static_cast<uint8_t>((extended & 0x0C) << 2);  // channel to bits 4-5
+  }
+  return flags;
+}
+
+}  // namespace point_fields
+
+#endif  // MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
