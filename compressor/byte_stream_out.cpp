@@ -2,6 +2,9 @@
 // growable memory.
 #include "compressor/byte_stream_out.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -48,7 +51,25 @@ inline size_t writeToFile(const uint8_t* bytes, size_t num, FILE* file) {
 
 }  // namespace
 
-ByteStreamOutFileLE::ByteStreamOutFileLE(FILE* file) : ByteStreamOutFile(file) {}
+ByteStreamOutFileLE::ByteStreamOutFileLE(FILE* file)
+    : ByteStreamOutFile(file), seekable(decideSeekable(file)) {}
+
+void ByteStreamOutFileLE::setFile(FILE* new_file) {
+  ByteStreamOutFile::setFile(new_file);
+  seekable = decideSeekable(new_file);
+  bytes_written = 0;
+}
+
+bool ByteStreamOutFileLE::decideSeekable(FILE* f) {
+  if (f == nullptr || f == stdout) return false;
+  if (ftello(f) < 0) return false;
+  const int fd = fileno(f);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && (flags & O_APPEND) == 0;
+}
 
 bool ByteStreamOutFileLE::writeByte(uint32_t byte) {
   const int c = static_cast<uint8_t>(byte);
@@ -63,20 +84,22 @@ bool ByteStreamOutFileLE::writeBytes(const uint8_t* bytes, uint32_t num) {
   return written == num;
 }
 
-// A FILE without a position (a pipe other than standard output) cannot seek
-// either; saying so lets callers write trailing data instead of patching.
-bool ByteStreamOutFileLE::canSeek() const { return file != stdout && ftello(file) >= 0; }
-
 int64_t ByteStreamOutFileLE::position() const {
+  if (!seekable) return bytes_written;
   const int64_t p = ftello(file);
-  return p >= 0 ? p : bytes_written;
+  return p >= 0 ? p : -1;
 }
 
 bool ByteStreamOutFileLE::seekTo(int64_t position) {
+  if (!seekable || position < 0) return false;
   return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
-bool ByteStreamOutFileLE::seekToEnd() { return fseeko(file, 0, SEEK_END) == 0; }
+bool ByteStreamOutFileLE::seekToEnd() {
+  return seekable && fseeko(file, 0, SEEK_END) == 0;
+}
+
+bool ByteStreamOutFileLE::flush() { return fflush(file) == 0; }
 
 // --- ByteStreamOutOstreamLE ---
 
@@ -104,6 +127,11 @@ bool ByteStreamOutOstreamLE::seekTo(int64_t position) {
 
 bool ByteStreamOutOstreamLE::seekToEnd() {
   stream->seekp(0, std::ios_base::end);
+  return stream->good();
+}
+
+bool ByteStreamOutOstreamLE::flush() {
+  stream->flush();
   return stream->good();
 }
 

@@ -3,7 +3,10 @@
 // layers of the layered coders.
 //
 // Read this first:
-// - a stream never owns, flushes or closes what it writes to;
+// - a stream never owns or closes what it writes to, and flushes it only when
+//   flush() is called;
+// - every result counts: a write, seek, flush or position query that fails says
+//   so (false, or -1 from position()); nothing falls back silently;
 // - every typed write goes through the kind's own writeBytes (one virtual call),
 //   so a subclass that overrides writeBytes sees every byte;
 // - the "LE" kinds are for a little-endian host: LE writes copy the value's bytes
@@ -36,11 +39,16 @@ class ByteStreamOut {
   virtual bool writeU64BE(const uint8_t* bytes) = 0;
   // Whether seekTo can be used.
   virtual bool canSeek() const = 0;
-  // Current write position, or -1 when the sink cannot tell.
+  // Current write position, or -1 when the sink cannot tell (a failure of the
+  // operation that asked).
   virtual int64_t position() const = 0;
   // Moves the write position to an absolute byte offset.
   virtual bool seekTo(int64_t position) = 0;
   virtual bool seekToEnd() = 0;
+  // Hands buffered bytes on to the sink (stdio's or the stream's buffer to the
+  // file). True when every byte so far reached it; the memory kinds have
+  // nothing to flush.
+  virtual bool flush() { return true; }
 };
 
 // Typed writes for a little-endian host, shared by every LE kind: LE writes hand
@@ -82,28 +90,39 @@ class ByteStreamOutFile : public ByteStreamOutLE {
  public:
   explicit ByteStreamOutFile(FILE* file) : file(file) {}
   // Later writes go to `file` (not owned); used when a writer switches files.
-  void setFile(FILE* file) { this->file = file; }
+  virtual void setFile(FILE* file) { this->file = file; }
+  FILE* getFile() const { return file; }
 
  protected:
   FILE* file;  // not owned
 };
 
-// On a FILE whose position the platform cannot report (a pipe), position()
-// falls back to the number of bytes this stream has written.
+// Whether the FILE can seek is decided once, when the stream is made (and again
+// by setFile): never on the process's standard output; otherwise exactly when
+// ftello succeeds then, the descriptor is a regular file and the FILE was not
+// opened for appending (where every write lands at the end, so a patch would
+// too). A FILE that cannot seek (a pipe, a device) gets position() from the
+// number of bytes this stream has written; on one that can, a failed ftello is
+// a failure (-1), never a fallback to that count.
 class ByteStreamOutFileLE final : public ByteStreamOutFile {
  public:
   explicit ByteStreamOutFileLE(FILE* file);
+  void setFile(FILE* file) override;
   bool writeByte(uint32_t byte) override;
   bool writeBytes(const uint8_t* bytes, uint32_t num) override;
-  // False on the process's standard output and on a FILE without a position
-  // (a pipe), true otherwise.
-  bool canSeek() const override;
+  bool canSeek() const override { return seekable; }
   int64_t position() const override;
+  // False, moving nothing, on a FILE that cannot seek.
   bool seekTo(int64_t position) override;
   bool seekToEnd() override;
+  // fflush of the FILE.
+  bool flush() override;
 
  private:
-  int64_t bytes_written = 0;  // counted for sinks without a file position
+  static bool decideSeekable(FILE* file);
+
+  bool seekable;
+  int64_t bytes_written = 0;  // position() of a FILE that cannot seek
 };
 
 // Writes to a standard output stream (not owned). Once the stream's bad or fail
@@ -125,6 +144,8 @@ class ByteStreamOutOstreamLE final : public ByteStreamOutOstream {
   int64_t position() const override;
   bool seekTo(int64_t position) override;
   bool seekToEnd() override;
+  // The ostream's flush; false once its bad or fail flag is set.
+  bool flush() override;
 };
 
 // A growable in-memory buffer. `size` is the high-water mark, `curr` the write

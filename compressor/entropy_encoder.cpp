@@ -3,20 +3,16 @@
 // pending bytes, and holding back 0xFF runs that a carry could still reach.
 #include "compressor/entropy_encoder.h"
 
-namespace {
-
 // Writes `count` copies of `value` in blocks.
-void writeRun(ByteStreamOut* stream, uint8_t value, uint64_t count) {
+void EntropyEncoder::writeRun(uint8_t value, uint64_t count) {
   uint8_t block[256];
   std::memset(block, value, sizeof(block));
   while (count > 0) {
     const uint32_t num = count < sizeof(block) ? static_cast<uint32_t>(count) : sizeof(block);
-    stream->writeBytes(block, num);
+    write(block, num);
     count -= num;
   }
 }
-
-}  // namespace
 
 EntropyEncoder::EntropyEncoder()
     : buffer(new uint8_t[kBufferSize]()),
@@ -33,6 +29,7 @@ bool EntropyEncoder::start(ByteStreamOut* out) {
   length = kMaxLength;
   out_pos = buffer;
   half_end = buffer_end;
+  write_failed = false;
   wrapped = false;
   holding = false;
   held_byte = 0;
@@ -40,8 +37,8 @@ bool EntropyEncoder::start(ByteStreamOut* out) {
   return true;
 }
 
-void EntropyEncoder::finish() {
-  if (stream == nullptr) return;
+bool EntropyEncoder::finish() {
+  if (stream == nullptr) return true;
   // Close the interval with one byte when it is wide, two otherwise.
   const bool wide = length > 2 * kMinLength;
   if (wide) {
@@ -54,12 +51,14 @@ void EntropyEncoder::finish() {
   renormalise();
   // No carry can follow: whatever is held is final and precedes the buffer.
   if (holding) flushHeld();
-  if (half_end != buffer_end) stream->writeBytes(buffer + kHalfSize, kHalfSize);
-  if (out_pos != buffer) stream->writeBytes(buffer, static_cast<uint32_t>(out_pos - buffer));
-  stream->writeByte(0);
-  stream->writeByte(0);
-  if (wide) stream->writeByte(0);
+  if (half_end != buffer_end) write(buffer + kHalfSize, kHalfSize);
+  if (out_pos != buffer) write(buffer, static_cast<uint32_t>(out_pos - buffer));
+  const uint32_t zeros = wide ? 3 : 2;
+  for (uint32_t i = 0; i < zeros && !write_failed; i++) {
+    if (!stream->writeByte(0)) write_failed = true;
+  }
   stream = nullptr;
+  return !write_failed;
 }
 
 uint32_t EntropyEncoder::pendingBytes() const {
@@ -86,7 +85,7 @@ void EntropyEncoder::handOverHalf() {
   }
   if (!newer_all_ff) {
     if (holding) flushHeld();
-    stream->writeBytes(older, kHalfSize);
+    write(older, kHalfSize);
     return;
   }
 
@@ -97,14 +96,14 @@ void EntropyEncoder::handOverHalf() {
       held_ffs += kHalfSize;
     } else {
       // Only 0xFF bytes since the start: no carry can reach past the first byte.
-      stream->writeBytes(older, kHalfSize);
+      write(older, kHalfSize);
     }
     return;
   }
   // The bytes before the last non-0xFF one are settled; that byte and the 0xFF
   // run after it wait for the carry question to be answered.
   if (holding) flushHeld();
-  if (last > 1) stream->writeBytes(older, last - 1);
+  if (last > 1) write(older, last - 1);
   holding = true;
   held_byte = older[last - 1];
   held_ffs = kHalfSize - last;
@@ -124,16 +123,16 @@ void EntropyEncoder::propagateCarry() {
   // Every pending byte was 0xFF: the carry settles the held bytes.
   if (holding) {
     ++held_byte;
-    stream->writeByte(held_byte);
-    writeRun(stream, 0x00, held_ffs);
+    write(&held_byte, 1);
+    writeRun(0x00, held_ffs);
     holding = false;
     held_ffs = 0;
   }
 }
 
 void EntropyEncoder::flushHeld() {
-  stream->writeByte(held_byte);
-  writeRun(stream, 0xFF, held_ffs);
+  write(&held_byte, 1);
+  writeRun(0xFF, held_ffs);
   holding = false;
   held_ffs = 0;
 }

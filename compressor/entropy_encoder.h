@@ -9,7 +9,9 @@
 //   non-0xFF byte and the 0xFF bytes after it are held back until a carry or a
 //   later byte settles them, so the output always equals an unbounded buffer's;
 // - coding operations never allocate and never call the stream except at a
-//   4096-byte handover; all interval arithmetic wraps in uint32_t.
+//   4096-byte handover; all interval arithmetic wraps in uint32_t;
+// - a handover the stream refuses is remembered (failed()) and reported by
+//   finish(); coding goes on, since the caller decides what a lost byte means.
 #ifndef MORROWTIDE_COMPRESSOR_ENTROPY_ENCODER_H
 #define MORROWTIDE_COMPRESSOR_ENTROPY_ENCODER_H
 
@@ -32,8 +34,12 @@ class EntropyEncoder final {
   // changing nothing, when `out` is null.
   bool start(ByteStreamOut* out);
   // Flushes the interval, every pending byte and two or three zero bytes to the
-  // stream, then detaches from it. Does nothing when no stream is attached.
-  void finish();
+  // stream, then detaches from it. False when this or any earlier handover since
+  // start() was refused by the stream. True, doing nothing, when no stream is
+  // attached.
+  bool finish();
+  // True once the stream refused a handover since start().
+  bool failed() const { return write_failed; }
   // The stream given to start(), or null after finish() and construction.
   ByteStreamOut* getByteStreamOut() const { return stream; }
 
@@ -125,6 +131,15 @@ class EntropyEncoder final {
   uint8_t* half_end;
   uint32_t base = 0;
   uint32_t length = 0;
+  // Every hand-over to the stream goes through these, so a refusal is kept;
+  // after one nothing more is written, so no byte lands where the refused ones
+  // belonged.
+  void write(const uint8_t* bytes, uint32_t num) {
+    if (write_failed || !stream->writeBytes(bytes, num)) write_failed = true;
+  }
+  void writeRun(uint8_t value, uint64_t count);
+
+  bool write_failed = false;  // the stream refused a write since start()
   bool wrapped = false;   // a half has been handed over since start()
   bool holding = false;   // held_byte and held_ffs are waiting for a carry
   uint8_t held_byte = 0;  // last byte before the held 0xFF run

@@ -2,6 +2,8 @@
 // the chunk-table pointer and the coded chunk table.
 #include "compressor/las_write_record.h"
 
+#include <cstdint>
+
 #include "compressor/byte_stream_values.h"
 #include "compressor/entropy_encoder.h"
 #include "compressor/integer_residual_coder.h"
@@ -134,14 +136,25 @@ bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quoda
   return true;
 }
 
+bool LASwriteRecord::fail(Failure what) {
+  if (first_failure == Failure::kNone) first_failure = what;
+  return false;
+}
+
 bool LASwriteRecord::attach(ByteStreamOut* s) {
   if (s == nullptr || !is_setup) return false;
   stream = s;
   if (number_chunks == kPointerDue) {
     number_chunks = 0;
-    chunk_table_pointer_position = s->canSeek() ? s->position() : -1;
-    writeI64LE(s, chunk_table_pointer_position);  // the placeholder; patched by finish
+    chunk_table_pointer_position = -1;
+    if (s->canSeek()) {
+      chunk_table_pointer_position = s->position();
+      if (chunk_table_pointer_position < 0) return fail(Failure::kChunkTablePointer);
+    }
+    // The placeholder; finish patches it, or repeats the position after the table.
+    if (!writeI64LE(s, chunk_table_pointer_position)) return fail(Failure::kChunkTablePointer);
     chunk_start = s->position();
+    if (chunk_start < 0) return fail(Failure::kChunkTablePointer);
   }
   for (auto& w : raw_writers) w->attachStream(s);
   writers = encoder ? Writers::kOpenChunk : Writers::kRaw;
@@ -149,49 +162,61 @@ bool LASwriteRecord::attach(ByteStreamOut* s) {
 }
 
 bool LASwriteRecord::writeRecord(const uint8_t* const* item_pointers) {
-  if (stream == nullptr) return false;
+  if (stream == nullptr || first_failure != Failure::kNone) return false;
   uint32_t context = 0;
   if (chunk_count == chunk_size) {
     if (chunked) {
-      endChunk();
-      recordChunk();
+      if (!endAndRecordChunk()) return false;
       rearm();
     }
     chunk_count = 0;
   }
   chunk_count++;
+  // The first item that fails ends the record: a later item's bytes would
+  // land where the failed ones belong.
   switch (writers) {
     case Writers::kCompressed:
-      for (uint32_t i = 0; i < num_writers; i++) compressed_writers[i]->writeItem(item_pointers[i], context);
+      for (uint32_t i = 0; i < num_writers; i++) {
+        if (!compressed_writers[i]->writeItem(item_pointers[i], context)) {
+          return fail(Failure::kRecord);
+        }
+      }
+      if (encoder->failed()) return fail(Failure::kRecord);
       break;
     case Writers::kRaw:
-      for (uint32_t i = 0; i < num_writers; i++) raw_writers[i]->writeItem(item_pointers[i], context);
+      for (uint32_t i = 0; i < num_writers; i++) {
+        if (!raw_writers[i]->writeItem(item_pointers[i], context)) return fail(Failure::kRecord);
+      }
       break;
     case Writers::kOpenChunk:
-      openChunk(item_pointers, context);
+      if (!openChunk(item_pointers, context)) return fail(Failure::kRecord);
       break;
   }
   return true;
 }
 
 // The chunk's first record goes out raw and seeds every compressed writer.
-void LASwriteRecord::openChunk(const uint8_t* const* item_pointers, uint32_t& context) {
+bool LASwriteRecord::openChunk(const uint8_t* const* item_pointers, uint32_t& context) {
   for (uint32_t i = 0; i < num_writers; i++) {
-    raw_writers[i]->writeItem(item_pointers[i], context);
-    compressed_writers[i]->startChunk(item_pointers[i], context);
+    if (!raw_writers[i]->writeItem(item_pointers[i], context)) return false;
+    if (!compressed_writers[i]->startChunk(item_pointers[i], context)) return false;
   }
   writers = Writers::kCompressed;
   encoder->start(stream);
+  return true;
 }
 
-void LASwriteRecord::endChunk() {
-  if (layered) {
-    writeU32LE(stream, chunk_count);
-    for (auto& w : compressed_writers) w->writeLayerSizes();
-    for (auto& w : compressed_writers) w->writeLayerBytes();
-  } else {
-    encoder->finish();
-  }
+bool LASwriteRecord::endAndRecordChunk() {
+  if (!endChunk() || !recordChunk()) return fail(Failure::kChunk);
+  return true;
+}
+
+bool LASwriteRecord::endChunk() {
+  if (!layered) return encoder->finish();
+  bool ok = writeU32LE(stream, chunk_count);
+  for (auto& w : compressed_writers) ok = ok && w->writeLayerSizes();
+  for (auto& w : compressed_writers) ok = ok && w->writeLayerBytes();
+  return ok;
 }
 
 // The next record opens a new chunk; the raw writers keep the stream.
@@ -200,49 +225,57 @@ void LASwriteRecord::rearm() { writers = Writers::kOpenChunk; }
 bool LASwriteRecord::closeChunk() {
   if (stream == nullptr || !chunked || chunk_size != kNoChunkSize) return false;
   if (writers != Writers::kCompressed) return false;  // no record in the chunk
-  endChunk();
-  recordChunk();
+  if (first_failure != Failure::kNone) return false;
+  if (!endAndRecordChunk()) return false;
   rearm();
   chunk_count = 0;
   return true;
 }
 
-void LASwriteRecord::recordChunk() {
+bool LASwriteRecord::recordChunk() {
   const int64_t p = stream->position();
+  // A chunk's byte count is a U32 of the table: a larger chunk cannot be told.
+  if (p < chunk_start || static_cast<uint64_t>(p - chunk_start) > UINT32_MAX) return false;
   if (chunk_size == kNoChunkSize) chunk_record_counts.push_back(chunk_count);
-  chunk_byte_counts.push_back(
-      static_cast<uint32_t>(static_cast<uint64_t>(p) - static_cast<uint64_t>(chunk_start)));
+  chunk_byte_counts.push_back(static_cast<uint32_t>(p - chunk_start));
   chunk_start = p;
   number_chunks++;
+  return true;
 }
 
 bool LASwriteRecord::finish() {
   if (stream == nullptr) return true;  // never attached, or finished already
-  bool result = true;
-  if (writers == Writers::kCompressed) {
-    endChunk();
-    if (chunked) {
-      if (chunk_count != 0) recordChunk();
-      result = emitChunkTable();
+  bool ok = first_failure == Failure::kNone;
+  if (ok && writers == Writers::kCompressed) {
+    if (!chunked) {
+      ok = encoder->finish() || fail(Failure::kStreamEnd);
+    } else if (chunk_count != 0) {
+      ok = endAndRecordChunk();
     }
-  } else if (writers == Writers::kOpenChunk && chunked) {
-    // The last chunk is already recorded, or there was no record at all.
-    result = emitChunkTable();
   }
+  // With no record at all, or the last chunk already ended, only the table is due.
+  if (ok && chunked) ok = emitChunkTable();
   writers = Writers::kOpenChunk;
   stream = nullptr;
-  return result;
+  return ok;
+}
+
+bool LASwriteRecord::writeChunkTablePointer(int64_t table_position) {
+  // A failed seek writes nothing; after a failed write the stream still goes
+  // back, so that nothing later lands on the points.
+  if (!stream->seekTo(chunk_table_pointer_position)) return false;
+  const bool written = writeI64LE(stream, table_position);
+  return stream->seekTo(table_position) && written;
 }
 
 bool LASwriteRecord::emitChunkTable() {
   const int64_t pos = stream->position();
-  if (chunk_table_pointer_position != -1) {
-    if (!stream->seekTo(chunk_table_pointer_position)) return false;
-    if (!writeI64LE(stream, pos)) return false;
-    if (!stream->seekTo(pos)) return false;
+  if (pos < 0) return fail(Failure::kChunkTable);
+  if (chunk_table_pointer_position != -1 && !writeChunkTablePointer(pos)) {
+    return fail(Failure::kChunkTablePointer);
   }
-  if (!writeU32LE(stream, 0)) return false;  // table version
-  if (!writeU32LE(stream, number_chunks)) return false;
+  if (!writeU32LE(stream, 0)) return fail(Failure::kChunkTable);  // table version
+  if (!writeU32LE(stream, number_chunks)) return fail(Failure::kChunkTable);
   if (number_chunks > 0) {
     encoder->start(stream);
     {
@@ -260,8 +293,10 @@ bool LASwriteRecord::emitChunkTable() {
         last_bytes = chunk_byte_counts[i];
       }
     }  // the coder deletes its models through the encoder here
-    encoder->finish();
+    if (!encoder->finish()) return fail(Failure::kChunkTable);
   }
-  if (chunk_table_pointer_position == -1 && !writeI64LE(stream, pos)) return false;
+  if (chunk_table_pointer_position == -1 && !writeI64LE(stream, pos)) {
+    return fail(Failure::kChunkTable);
+  }
   return true;
 }

@@ -44,19 +44,42 @@ class LASwriteRecord {
   bool setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor);
   // Binds the output stream (not owned; must outlive finish()). For chunked output
   // the first call writes the 8-byte chunk-table pointer placeholder. False for a
-  // null stream or before a successful setup.
+  // null stream or before a successful setup, and when the placeholder or the
+  // position query before it fails (failure() says kChunkTablePointer).
   bool attach(ByteStreamOut* stream);
   // Writes one point; item_pointers[i] is the address of item i in the point.
-  // False, writing nothing, before attach or after finish; else true (errors of
-  // the item writers and the stream are not looked at).
+  // False, writing nothing, before attach, after finish and after any failure.
+  // False when an item's bytes did not go out as far as the stream can tell now
+  // (kRecord: coded bytes reach the stream 4096 at a time, so a refusal shows at
+  // the record whose bytes completed a block) or the chunk that this record
+  // ended could not be written (kChunk).
   bool writeRecord(const uint8_t* const* item_pointers);
   // Ends the current chunk now. Only for chunked output with variable chunk size
   // and a chunk holding at least one record; else false, with nothing done.
+  // False also when the chunk could not be written (kChunk).
   bool closeChunk();
   // Ends the last chunk and writes the chunk table of chunked output, then
   // releases the stream. True when there is nothing to finish (never attached,
-  // already finished); false when a seek or write of the table fails.
+  // already finished). False when anything since attach failed: an earlier
+  // failure, the end of the coded stream (kStreamEnd), the last chunk (kChunk),
+  // or a seek, position query or write of the table or its pointer
+  // (kChunkTable, kChunkTablePointer).
   bool finish();
+
+  // What failed first, for the caller's message; kNone while every byte went
+  // out. The writer prints nothing itself.
+  // kStreamEnd: the end of the single coded stream (compressor 1).
+  enum class Failure : uint8_t {
+    kNone,
+    kChunkTablePointer,
+    kRecord,
+    kStreamEnd,
+    kChunk,
+    kChunkTable
+  };
+  Failure failure() const { return first_failure; }
+  // With kChunk: the number of the chunk that failed, counted from 0.
+  uint32_t failedChunk() const { return number_chunks; }
 
  protected:
   // Creates the compressed writer of one item, coding into `encoder` (not owned),
@@ -74,11 +97,17 @@ class LASwriteRecord {
 
   static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
 
-  void openChunk(const uint8_t* const* item_pointers, uint32_t& context);
-  void endChunk();
+  bool openChunk(const uint8_t* const* item_pointers, uint32_t& context);
+  // Ends the open chunk and notes it in the chunk table; false on a failed
+  // write, position query or a chunk of 2^32 bytes or more.
+  bool endAndRecordChunk();
+  bool endChunk();
+  bool recordChunk();
   void rearm();
-  void recordChunk();
   bool emitChunkTable();
+  bool writeChunkTablePointer(int64_t table_position);
+  // Keeps the first failure; returns false.
+  bool fail(Failure what);
 
   ByteStreamOut* stream = nullptr;  // not owned; null until attach, after finish
   uint32_t num_writers = 0;
@@ -98,6 +127,7 @@ class LASwriteRecord {
   std::vector<uint32_t> chunk_byte_counts;
   int64_t chunk_start = 0;
   int64_t chunk_table_pointer_position = 0;
+  Failure first_failure = Failure::kNone;
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H

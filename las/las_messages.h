@@ -20,6 +20,36 @@ inline bool fail(const char* format, ...) {
   return false;
 }
 
+// The first failure of an output, kept for good: report() prints its line only
+// the first time, so a writer that fails at every later call does not flood
+// standard error, and failed() tells the caller afterwards.
+class FirstFailure {
+ public:
+  bool failed() const { return has_failed; }
+  // Prints `format` with the arguments unless a failure was reported before;
+  // marks the failure. Returns false.
+  bool report(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  bool vreport(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+
+ private:
+  bool has_failed = false;
+};
+
+inline bool FirstFailure::vreport(const char* format, va_list args) {
+  if (has_failed) return false;
+  has_failed = true;
+  std::vfprintf(stderr, format, args);
+  return false;
+}
+
+inline bool FirstFailure::report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vreport(format, args);
+  va_end(args);
+  return false;
+}
+
 }  // namespace las_messages
 
 #endif  // MORROWTIDE_LAS_LAS_MESSAGES_H

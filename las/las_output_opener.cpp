@@ -292,7 +292,9 @@ void LASoutputOpener::setFileName(const char* name) {
 }
 
 bool LASoutputOpener::setDirectory(const char* dir) {
-  if (dir == nullptr) {
+  // Null or an empty text names no directory: the name stays where it is
+  // (joining it with "" would move it to the file system's root).
+  if (dir == nullptr || dir[0] == '\0') {
     replaceString(directory, nullptr);
     return true;
   }
@@ -303,13 +305,12 @@ bool LASoutputOpener::setDirectory(const char* dir) {
     std::fputs("         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n", stderr);
     std::fputs("         instead.\n", stderr);
   }
-  const bool empty = text.empty();
-  const bool drive = !empty && text.back() == ':';
-  if (!empty && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  const bool drive = text.back() == ':';
+  if (text.back() == '\\' || text.back() == '/') text.pop_back();
   replaceString(directory, text.c_str());
   if (file_name != nullptr) addDirectory();
 
-  if (empty || drive) return true;
+  if (drive) return true;
   struct stat info;
   return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
 }

@@ -58,8 +58,9 @@ class LASoutputOpener final {
   // The file name, null when none is set. Owned by the opener.
   const char* getFileName() const { return file_name; }
   // Sets the directory (one trailing '/' or '\\' dropped) and moves the file name
-  // into it. Returns true for null, for an empty text, for a text ending in ':'
-  // and for an existing directory; false otherwise (the directory is still used).
+  // into it. Null or an empty text sets no directory (the name stays as it is).
+  // Returns true for those, for a text ending in ':' and for an existing
+  // directory; false otherwise (the directory is still used).
   bool setDirectory(const char* dir);
   const char* getDirectory() const { return directory; }
   // Stores a copy of `appendix` (or null); inserts it into a set file name.

@@ -84,8 +84,10 @@ bool LASwaveform13writer::open(const char* file_name,
   if (given == nullptr) return fail("ERROR: wave packet descriptor pointer is zero\n");
   if (given[0] != nullptr) return fail("ERROR: wave_packet_descr[0] with index 0 must be zero\n");
 
-  // A second open finishes the file of the first rather than leaking it.
+  // A second open finishes the file of the first rather than leaking it; the
+  // new file starts with no failure.
   close();
+  first_failure = las_messages::FirstFailure();
 
   // Take a compact copy of the given descriptors.
   if (descriptors == nullptr) {
@@ -134,12 +136,9 @@ bool LASwaveform13writer::open(const char* file_name,
 }
 
 bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
-  // The reserved value goes to the FILE itself, ahead of the stream.
-  uint8_t reserved[2];
-  putU16LE(reserved, kReserved);
-  if (fwrite(reserved, 1, sizeof(reserved), file) != sizeof(reserved)) {
-    return fail("ERROR: writing EVLR reserved\n");
-  }
+  // Through the stream like every other byte, so that a file that cannot seek
+  // counts it in the packet offsets.
+  if (!writeU16LE(stream, kReserved)) return fail("ERROR: writing EVLR reserved\n");
   uint8_t user_id[lf::kUserIdSize] = {};
   std::memcpy(user_id, lf::kUserIdLasfSpec, sizeof(lf::kUserIdLasfSpec) - 1);
   if (!stream->writeBytes(user_id, lf::kUserIdSize)) return fail("ERROR: writing EVLR user_id\n");
@@ -189,6 +188,7 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   const uint32_t index = packet.getIndex();
   if (index == 0) return false;
   if (stream == nullptr) return fail("ERROR: waveform file is not open\n");
+  if (first_failure.failed()) return false;  // reported once; nothing more goes out
   const LASwaveformDescriptorEntry* entry = descriptors[index];
   if (entry == nullptr) {
     return fail("ERROR: no wave packet descriptor with index %d\n", static_cast<int>(index));
@@ -202,14 +202,15 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   if (n == 0) return fail("ERROR: waveform has no samples\n");
 
   const int64_t offset = stream->position();
+  if (offset < 0) return first_failure.report("ERROR: querying the waveform file position\n");
   packet.setOffset(static_cast<uint64_t>(offset));
   const uint32_t sample_bytes = bits / 8;
 
   if (entry->compression_type == 0) {
     const uint32_t num = sample_bytes * n;
     if (!stream->writeBytes(samples, num)) {
-      return fail("ERROR: cannot write %u bytes for waveform with %u samples of %u bits\n", num,
-                  n, bits);
+      return first_failure.report(
+          "ERROR: cannot write %u bytes for waveform with %u samples of %u bits\n", num, n, bits);
     }
     packet.setSize(num);
     return true;
@@ -217,7 +218,7 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
 
   // First sample plain, then every later one against its predecessor.
   IntegerResidualCoder* coder = bits == 8 ? coder8 : coder16;
-  stream->writeBytes(samples, sample_bytes);
+  const bool first_written = stream->writeBytes(samples, sample_bytes);
   encoder->start(stream);
   coder->startEncoding();
   uint32_t previous = sampleAt(samples, 0, bits);
@@ -226,23 +227,31 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
     coder->encode(static_cast<int32_t>(previous), static_cast<int32_t>(current), 0);
     previous = current;
   }
-  encoder->finish();
-  packet.setSize(static_cast<uint32_t>(stream->position() - offset));
+  const bool coded_written = encoder->finish();
+  const int64_t end = stream->position();
+  if (!first_written || !coded_written || end < offset) {
+    return first_failure.report("ERROR: cannot write compressed waveform with %u samples of %u bits\n",
+                                n, bits);
+  }
+  packet.setSize(static_cast<uint32_t>(end - offset));
   return true;
 }
 
-void LASwaveform13writer::close() {
-  if (stream == nullptr) return;
+bool LASwaveform13writer::close() {
+  if (stream == nullptr) return !first_failure.failed();
   if (stream->canSeek()) {
+    // A failed seek writes nothing; the patch is the record length only.
     const int64_t end = stream->position();
     bool patched = false;
     if (end >= lf::kEvlrHeaderSize && stream->seekTo(kRecordLengthOffset)) {
       patched = writeU64LE(stream, static_cast<uint64_t>(end - lf::kEvlrHeaderSize));
+      patched = stream->seekToEnd() && patched;
     }
-    if (!patched) fail("ERROR: updating EVLR record_length_after_header\n");
-    stream->seekToEnd();
+    if (!patched) first_failure.report("ERROR: updating EVLR record_length_after_header\n");
   }
-  if (!releaseFile()) fail("ERROR: cannot close waveform file\n");
+  if (!stream->flush()) first_failure.report("ERROR: flushing waveform file\n");
+  if (!releaseFile()) first_failure.report("ERROR: cannot close waveform file\n");
+  return !first_failure.failed();
 }
 
 bool LASwaveform13writer::releaseFile() {

@@ -19,6 +19,7 @@
 #include "compressor/entropy_encoder.h"
 #include "compressor/integer_residual_coder.h"
 #include "las/las_header.h"
+#include "las/las_messages.h"
 #include "las/las_point_record.h"
 
 // The writer's compact copy of one wave packet descriptor.
@@ -49,11 +50,17 @@ class LASwaveform13writer final {
   // each, little-endian) and stores the packet's offset and size in the point.
   // False without a message for index 0; false after one "ERROR: " line when
   // the writer is not open, the index was not given to open(), the descriptor
-  // is unsupported or the write fails.
+  // is unsupported or the write fails. After a failed write or position query
+  // (failed()) every later call returns false without a line.
   bool writeWaveform(LASpointRecord* point, const uint8_t* samples);
-  // Patches the record length (when the file can seek), then releases the
-  // stream and closes the file. Does nothing when no file is open.
-  void close();
+  // Patches the record length (when the file can seek), flushes, releases the
+  // stream and closes the file. False when that or any earlier write of this
+  // file failed; the first failure printed its line. True, doing nothing, when
+  // no file is open and nothing failed.
+  bool close();
+  // True from the first failed write, seek, position query, flush or close of
+  // the open file on (a new open() starts afresh).
+  bool failed() const { return first_failure.failed(); }
 
  private:
   // Builds the waveform file's name from `file_name`.
@@ -69,6 +76,7 @@ class LASwaveform13writer final {
   EntropyEncoder* encoder = nullptr;      // owned; made when a descriptor is compressed
   IntegerResidualCoder* coder8 = nullptr;   // owned; for 8-bit samples, over `encoder`
   IntegerResidualCoder* coder16 = nullptr;  // owned; for 16-bit samples, over `encoder`
+  las_messages::FirstFailure first_failure;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WAVEFORM13_WRITER_H

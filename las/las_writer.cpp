@@ -3,7 +3,6 @@
 #include "las/las_writer.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 LASwriter::LASwriter() {
   scale_offset.x_scale_factor = las_format::kDefaultScaleFactor;
@@ -15,11 +14,9 @@ LASwriter::LASwriter() {
 }
 
 bool LASwriter::reportFailure(const char* format, ...) {
-  if (write_failed) return false;
-  write_failed = true;
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  first_failure.vreport(format, args);
   va_end(args);
   return false;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "las/las_header.h"
+#include "las/las_messages.h"
 #include "las/las_point_inventory.h"
 #include "las/las_point_record.h"
 
@@ -42,7 +43,7 @@ class LASwriter {
   // what failed; later failures print nothing. close() still returns its byte
   // count, so a caller that must know whether every byte went out asks failed()
   // after close(). An output that merely cannot seek (a pipe) is no failure.
-  bool failed() const { return write_failed; }
+  bool failed() const { return first_failure.failed(); }
 
   LASscaleOffset scale_offset;  // 0.01 each and offsets 0 until a writer sets them
   int64_t expected_points = 0;
@@ -56,7 +57,7 @@ class LASwriter {
   bool reportFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
  private:
-  bool write_failed = false;
+  las_messages::FirstFailure first_failure;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WRITER_H

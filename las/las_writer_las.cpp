@@ -51,12 +51,6 @@ bool putChars(ByteStreamOut* s, const char* chars, uint32_t num) {
   return s->writeBytes(reinterpret_cast<const uint8_t*>(chars), num);
 }
 
-// A header field: on failure "ERROR: writing header-><name>\n".
-bool field(bool ok, const char* name) {
-  if (!ok) std::fprintf(stderr, "ERROR: writing header->%s\n", name);
-  return ok;
-}
-
 // A count for a U32 field: the value below 2^32, else all 32 bits set below LAS
 // 1.4 and 0 from LAS 1.4 on.
 uint32_t legacyCount(uint64_t count, bool las14) {
@@ -113,17 +107,20 @@ bool LASwriterLAS::openFile(const char* file_name, const LASheader* header, uint
   if (std::setvbuf(file, buffer, _IOFBF, buffer_size) != 0) {
     std::fprintf(stderr, "WARNING: setvbuf() failed with buffer size %d\n", io_buffer_size);
   }
+  output_name = file_name;
   return open(new ByteStreamOutFileLE(file), header, compressor, requested_version, chunk_size);
 }
 
 bool LASwriterLAS::openStdio(FILE* f, const LASheader* header, uint32_t compressor,
                              int32_t requested_version, int32_t chunk_size) {
   if (f == nullptr) return fail("ERROR: file pointer is zero\n");
+  output_name = f == stdout ? "stdout" : "FILE";
   return open(new ByteStreamOutFileLE(f), header, compressor, requested_version, chunk_size);
 }
 
 bool LASwriterLAS::openOstream(std::ostream& out, const LASheader* header, uint32_t compressor,
                                int32_t requested_version, int32_t chunk_size) {
+  output_name = "ostream";
   return open(new ByteStreamOutOstreamLE(out), header, compressor, requested_version, chunk_size);
 }
 
@@ -205,14 +202,21 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   }
 
   header_start = stream->position();
-  if (!writeHeaderBlock(header, point_type, compressor, descriptor.get())) return false;
+  if (header_start < 0) return reportFailure("ERROR: querying the output position for the header\n");
+  // Records are laid out at least at the format's size (the point warned when
+  // the header asked for less); the header says the size they really have.
+  const uint16_t record_length = static_cast<uint16_t>(
+      std::clamp<uint32_t>(point.record_size, header->point_data_record_length, 0xFFFF));
+  if (!writeHeaderBlock(header, point_type, record_length, compressor, descriptor.get())) {
+    return false;
+  }
   if (header->user_data_in_header_size != 0) {
     if (header->user_data_in_header == nullptr) {
       return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
                   static_cast<int>(header->user_data_in_header_size));
     }
     if (!stream->writeBytes(header->user_data_in_header, header->user_data_in_header_size)) {
-      return fail("ERROR: writing %d bytes of data from header->user_data_in_header\n",
+      return reportFailure("ERROR: writing %d bytes of data from header->user_data_in_header\n",
                   static_cast<int>(header->user_data_in_header_size));
     }
   }
@@ -231,20 +235,24 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
                   static_cast<int>(header->user_data_after_header_size));
     }
     if (!stream->writeBytes(header->user_data_after_header, header->user_data_after_header_size)) {
-      return fail("ERROR: writing %d bytes of data from header->user_data_after_header\n",
+      return reportFailure("ERROR: writing %d bytes of data from header->user_data_after_header\n",
                   static_cast<int>(header->user_data_after_header_size));
     }
   }
-  if (!record_writer->attach(stream)) return false;
+  if (!record_writer->attach(stream)) return reportRecordFailure();
 
   expected_points = static_cast<int64_t>(header->pointCount());
   points_written = 0;
   return true;
 }
 
-bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint32_t compressor,
-                                    const Quodax* descriptor) {
+bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint16_t record_length,
+                                    uint32_t compressor, const Quodax* descriptor) {
   ByteStreamOut* s = stream;
+  // A header field: on failure "ERROR: writing header-><name>\n".
+  const auto field = [this](bool ok, const char* name) {
+    return ok || reportFailure("ERROR: writing header->%s\n", name);
+  };
   if (!field(putChars(s, h->file_signature, 4), "file_signature")) return false;
   if (!field(writeU16LE(s, h->file_source_ID), "file_source_ID")) return false;
   if (!field(writeU16LE(s, h->global_encoding), "global_encoding")) return false;
@@ -291,11 +299,11 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(writeU32LE(s, records), "number_of_variable_length_records")) return false;
   const uint32_t format_byte = compressor != 0 ? (point_type | 128u) : point_type;
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
-  if (!field(writeU16LE(s, h->point_data_record_length), "point_data_record_length")) return false;
+  if (!field(writeU16LE(s, record_length), "point_data_record_length")) return false;
   if (!field(writeU32LE(s, h->number_of_point_records), "number_of_point_records")) return false;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     if (!writeU32LE(s, h->number_of_points_by_return[i])) {
-      return fail("ERROR: writing header->number_of_points_by_return[%u]\n", i);
+      return reportFailure("ERROR: writing header->number_of_points_by_return[%u]\n", i);
     }
   }
   if (!field(writeF64LE(s, h->x_scale_factor), "x_scale_factor")) return false;
@@ -312,7 +320,7 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(writeF64LE(s, h->min_z), "min_z")) return false;
 
   if (minor >= 3 && !writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
-    return fail("ERROR: writing start_of_waveform_data_packet_record\n");
+    return reportFailure("ERROR: writing start_of_waveform_data_packet_record\n");
   }
 
   writing_las14 = (minor >= 4);
@@ -341,14 +349,14 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
-    if (!writeU16LE(s, r.reserved)) return fail("ERROR: writing header->vlrs[%u].reserved\n", i);
-    if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing header->vlrs[%u].user_id\n", i);
-    if (!writeU16LE(s, r.record_id)) return fail("ERROR: writing header->vlrs[%u].record_id\n", i);
+    if (!writeU16LE(s, r.reserved)) return reportFailure("ERROR: writing header->vlrs[%u].reserved\n", i);
+    if (!putChars(s, r.user_id, 16)) return reportFailure("ERROR: writing header->vlrs[%u].user_id\n", i);
+    if (!writeU16LE(s, r.record_id)) return reportFailure("ERROR: writing header->vlrs[%u].record_id\n", i);
     if (!writeU16LE(s, r.record_length_after_header)) {
-      return fail("ERROR: writing header->vlrs[%u].record_length_after_header\n", i);
+      return reportFailure("ERROR: writing header->vlrs[%u].record_length_after_header\n", i);
     }
     if (!putChars(s, r.description, 32)) {
-      return fail("ERROR: writing header->vlrs[%u].description\n", i);
+      return reportFailure("ERROR: writing header->vlrs[%u].description\n", i);
     }
     if (r.record_length_after_header == 0) continue;
     if (r.data == nullptr) {
@@ -356,7 +364,7 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
                   r.record_length_after_header, i);
     }
     if (!s->writeBytes(r.data, r.record_length_after_header)) {
-      return fail("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
+      return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
                   r.record_length_after_header, i);
     }
   }
@@ -371,13 +379,13 @@ bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id,
   char description_field[las_format::kDescriptionSize] = {};
   copyText(description_field, sizeof(description_field), description);
   if (!writeU16LE(s, las_format::kOwnRecordReserved)) {
-    return fail("ERROR: writing reserved %d\n", las_format::kOwnRecordReserved);
+    return reportFailure("ERROR: writing reserved %d\n", las_format::kOwnRecordReserved);
   }
-  if (!putChars(s, user_id_field, 16)) return fail("ERROR: writing user_id %s\n", user_id);
-  if (!writeU16LE(s, record_id)) return fail("ERROR: writing record_id %d\n", record_id);
-  if (!writeU16LE(s, length)) return fail("ERROR: writing record_length_after_header %d\n", length);
+  if (!putChars(s, user_id_field, 16)) return reportFailure("ERROR: writing user_id %s\n", user_id);
+  if (!writeU16LE(s, record_id)) return reportFailure("ERROR: writing record_id %d\n", record_id);
+  if (!writeU16LE(s, length)) return reportFailure("ERROR: writing record_length_after_header %d\n", length);
   if (!putChars(s, description_field, 32)) {
-    return fail("ERROR: writing description %s\n", description);
+    return reportFailure("ERROR: writing description %s\n", description);
   }
   return true;
 }
@@ -393,39 +401,39 @@ bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
                             description)) {
     return false;
   }
-  if (!writeU16LE(s, d->compressor)) return fail("ERROR: writing compressor %d\n", compressor);
-  if (!writeU16LE(s, d->coder)) return fail("ERROR: writing coder %d\n", d->coder);
+  if (!writeU16LE(s, d->compressor)) return reportFailure("ERROR: writing compressor %d\n", compressor);
+  if (!writeU16LE(s, d->coder)) return reportFailure("ERROR: writing coder %d\n", d->coder);
   if (!s->writeByte(d->version_major)) {
-    return fail("ERROR: writing version_major %d\n", d->version_major);
+    return reportFailure("ERROR: writing version_major %d\n", d->version_major);
   }
   if (!s->writeByte(d->version_minor)) {
-    return fail("ERROR: writing version_minor %d\n", d->version_minor);
+    return reportFailure("ERROR: writing version_minor %d\n", d->version_minor);
   }
   if (!writeU16LE(s, d->version_revision)) {
-    return fail("ERROR: writing version_revision %d\n", d->version_revision);
+    return reportFailure("ERROR: writing version_revision %d\n", d->version_revision);
   }
   if (!writeU32LE(s, d->options))
-    return fail("ERROR: writing options %d\n", static_cast<int>(d->options));
+    return reportFailure("ERROR: writing options %d\n", static_cast<int>(d->options));
   if (!writeU32LE(s, d->chunk_size)) {
-    return fail("ERROR: writing chunk_size %d\n", static_cast<int>(d->chunk_size));
+    return reportFailure("ERROR: writing chunk_size %d\n", static_cast<int>(d->chunk_size));
   }
   if (!writeU64LE(s, static_cast<uint64_t>(d->number_of_special_evlrs))) {
-    return fail("ERROR: writing number_of_special_evlrs %d\n",
+    return reportFailure("ERROR: writing number_of_special_evlrs %d\n",
                 static_cast<int>(static_cast<uint32_t>(d->number_of_special_evlrs)));
   }
   if (!writeU64LE(s, static_cast<uint64_t>(d->offset_to_special_evlrs))) {
-    return fail("ERROR: writing offset_to_special_evlrs %d\n",
+    return reportFailure("ERROR: writing offset_to_special_evlrs %d\n",
                 static_cast<int>(static_cast<uint32_t>(d->offset_to_special_evlrs)));
   }
-  if (!writeU16LE(s, d->num_items)) return fail("ERROR: writing num_items %d\n", d->num_items);
+  if (!writeU16LE(s, d->num_items)) return reportFailure("ERROR: writing num_items %d\n", d->num_items);
   for (uint32_t i = 0; i < d->num_items; i++) {
     const uint16_t type = static_cast<uint16_t>(d->items[i].type);
-    if (!writeU16LE(s, type)) return fail("ERROR: writing type %d of item %u\n", type, i);
+    if (!writeU16LE(s, type)) return reportFailure("ERROR: writing type %d of item %u\n", type, i);
     if (!writeU16LE(s, d->items[i].size)) {
-      return fail("ERROR: writing size %d of item %u\n", d->items[i].size, i);
+      return reportFailure("ERROR: writing size %d of item %u\n", d->items[i].size, i);
     }
     if (!writeU16LE(s, d->items[i].version)) {
-      return fail("ERROR: writing version %d of item %u\n", d->items[i].version, i);
+      return reportFailure("ERROR: writing version %d of item %u\n", d->items[i].version, i);
     }
   }
   return true;
@@ -444,22 +452,22 @@ bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
     return false;
   }
   if (!writeU32LE(s, t->level))
-    return fail("ERROR: writing header->vlr_lastiling->level %u\n", t->level);
+    return reportFailure("ERROR: writing header->vlr_lastiling->level %u\n", t->level);
   if (!writeU32LE(s, t->level_index)) {
-    return fail("ERROR: writing header->vlr_lastiling->level_index %u\n", t->level_index);
+    return reportFailure("ERROR: writing header->vlr_lastiling->level_index %u\n", t->level_index);
   }
   if (!writeU32LE(s, t->implicit_levels)) {
-    return fail("ERROR: writing header->vlr_lastiling->implicit_levels %u\n",
+    return reportFailure("ERROR: writing header->vlr_lastiling->implicit_levels %u\n",
                 t->implicit_levels & kTilingLevelsMask);
   }
   if (!writeF32LE(s, t->min_x))
-    return fail("ERROR: writing header->vlr_lastiling->min_x %g\n", t->min_x);
+    return reportFailure("ERROR: writing header->vlr_lastiling->min_x %g\n", t->min_x);
   if (!writeF32LE(s, t->max_x))
-    return fail("ERROR: writing header->vlr_lastiling->max_x %g\n", t->max_x);
+    return reportFailure("ERROR: writing header->vlr_lastiling->max_x %g\n", t->max_x);
   if (!writeF32LE(s, t->min_y))
-    return fail("ERROR: writing header->vlr_lastiling->min_y %g\n", t->min_y);
+    return reportFailure("ERROR: writing header->vlr_lastiling->min_y %g\n", t->min_y);
   if (!writeF32LE(s, t->max_y))
-    return fail("ERROR: writing header->vlr_lastiling->max_y %g\n", t->max_y);
+    return reportFailure("ERROR: writing header->vlr_lastiling->max_y %g\n", t->max_y);
   return true;
 }
 
@@ -471,28 +479,28 @@ bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
   }
   o->payload_position = s->position();
   if (!writeU64LE(s, o->number_of_point_records)) {
-    return fail("ERROR: writing header->vlr_lasoriginal->number_of_point_records %u\n",
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->number_of_point_records %u\n",
                 static_cast<uint32_t>(o->number_of_point_records));
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(s, o->number_of_points_by_return[i])) {
-      return fail("ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
+      return reportFailure("ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
                   static_cast<uint32_t>(o->number_of_points_by_return[i]));
     }
   }
   // On every axis the minimum before the maximum.
   if (!writeF64LE(s, o->min_x))
-    return fail("ERROR: writing header->vlr_lasoriginal->min_x %g\n", o->min_x);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->min_x %g\n", o->min_x);
   if (!writeF64LE(s, o->max_x))
-    return fail("ERROR: writing header->vlr_lasoriginal->max_x %g\n", o->max_x);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->max_x %g\n", o->max_x);
   if (!writeF64LE(s, o->min_y))
-    return fail("ERROR: writing header->vlr_lasoriginal->min_y %g\n", o->min_y);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->min_y %g\n", o->min_y);
   if (!writeF64LE(s, o->max_y))
-    return fail("ERROR: writing header->vlr_lasoriginal->max_y %g\n", o->max_y);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->max_y %g\n", o->max_y);
   if (!writeF64LE(s, o->min_z))
-    return fail("ERROR: writing header->vlr_lasoriginal->min_z %g\n", o->min_z);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->min_z %g\n", o->min_z);
   if (!writeF64LE(s, o->max_z))
-    return fail("ERROR: writing header->vlr_lasoriginal->max_z %g\n", o->max_z);
+    return reportFailure("ERROR: writing header->vlr_lasoriginal->max_z %g\n", o->max_z);
   return true;
 }
 
@@ -505,9 +513,10 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   if (file != nullptr) {
     // Nothing but this writer can reach the file it opened: close it rather
     // than leave it open (and using a buffer the writer frees) forever.
-    std::fclose(file);
+    const bool closed = std::fclose(file) == 0;
     file_buffer.reset();
     file = new_file;
+    if (!closed) return reportFailure("ERROR: closing output '%s'\n", output_name.c_str());
   }
   return true;
 }
@@ -519,18 +528,45 @@ bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
   if (header == nullptr) return fail("ERROR: header pointer is zero\n");
   if (stream == nullptr) return fail("ERROR: stream pointer is zero\n");
   if (!stream->canSeek()) return fail("WARNING: stream not seekable. cannot update header.\n");
-  stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
-  const bool patched = use_inventory ? patchFromInventory(header) : patchFromHeader(header);
+  const bool patched =
+      seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records") &&
+      (use_inventory ? patchFromInventory(header) : patchFromHeader(header));
   // Back to the end also after a failed patch, so that later points never land
   // inside the header.
-  stream->seekToEnd();
-  if (!patched) return false;
+  if (!returnToEnd() || !patched) return false;
   if (update_extra_bytes && header->attribute_count != 0) {
     const bool rewritten = patchExtraBytes(header);
-    stream->seekToEnd();
-    if (!rewritten) return false;
+    if (!returnToEnd() || !rewritten) return false;
   }
   return true;
+}
+
+bool LASwriterLAS::seekInHeader(int64_t offset, const char* field) {
+  if (stream->seekTo(header_start + offset)) return true;
+  return reportFailure("ERROR: seeking to header->%s\n", field);
+}
+
+bool LASwriterLAS::returnToEnd() {
+  if (stream->seekToEnd()) return true;
+  return reportFailure("ERROR: seeking to the end of output '%s'\n", output_name.c_str());
+}
+
+bool LASwriterLAS::reportRecordFailure() {
+  switch (record_writer->failure()) {
+    case LASwriteRecord::Failure::kRecord:
+      return reportFailure("ERROR: writing point %lld\n", static_cast<long long>(points_written));
+    case LASwriteRecord::Failure::kStreamEnd:
+      return reportFailure("ERROR: writing the end of the compressed points\n");
+    case LASwriteRecord::Failure::kChunk:
+      return reportFailure("ERROR: writing chunk %u of the points\n", record_writer->failedChunk());
+    case LASwriteRecord::Failure::kChunkTable:
+      return reportFailure("ERROR: writing chunk table\n");
+    case LASwriteRecord::Failure::kChunkTablePointer:
+      return reportFailure("ERROR: writing chunk table pointer\n");
+    case LASwriteRecord::Failure::kNone:
+      break;
+  }
+  return false;  // a call out of order (after close): nothing was lost
 }
 
 bool LASwriterLAS::patchFromInventory(const LASheader* header) {
@@ -550,31 +586,34 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
                    static_cast<uint32_t>(las_format::kMaxLegacyCount));
     }
   }
-  if (!writeU32LE(s, legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
+  if (!writeU32LE(s, legacy)) return reportFailure("ERROR: updating inventory.number_of_point_records\n");
   expected_points = inventory.number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     const uint64_t n = static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]);
     if (!writeU32LE(s, zero_legacy ? 0u : legacyCount(n, las14))) {
-      return fail("ERROR: updating inventory.number_of_points_by_return[%u]\n", i);
+      return reportFailure("ERROR: updating inventory.number_of_points_by_return[%u]\n", i);
     }
   }
 
-  s->seekTo(header_start + las_format::kOffsetMaxX);
+  if (!seekInHeader(las_format::kOffsetMaxX, "max_x")) return false;
   // Through the scale and offset the writer was opened with.
   const LASboundingBox box = inventory.boundingBox(scale_offset);
-  if (!writeF64LE(s, box.max_x)) return fail("ERROR: updating inventory.max_X\n");
-  if (!writeF64LE(s, box.min_x)) return fail("ERROR: updating inventory.min_X\n");
-  if (!writeF64LE(s, box.max_y)) return fail("ERROR: updating inventory.max_Y\n");
-  if (!writeF64LE(s, box.min_y)) return fail("ERROR: updating inventory.min_Y\n");
-  if (!writeF64LE(s, box.max_z)) return fail("ERROR: updating inventory.max_Z\n");
-  if (!writeF64LE(s, box.min_z)) return fail("ERROR: updating inventory.min_Z\n");
+  if (!writeF64LE(s, box.max_x)) return reportFailure("ERROR: updating inventory.max_X\n");
+  if (!writeF64LE(s, box.min_x)) return reportFailure("ERROR: updating inventory.min_X\n");
+  if (!writeF64LE(s, box.max_y)) return reportFailure("ERROR: updating inventory.max_Y\n");
+  if (!writeF64LE(s, box.min_y)) return reportFailure("ERROR: updating inventory.min_Y\n");
+  if (!writeF64LE(s, box.max_z)) return reportFailure("ERROR: updating inventory.max_Z\n");
+  if (!writeF64LE(s, box.min_z)) return reportFailure("ERROR: updating inventory.min_Z\n");
 
   if (!las14) return true;
-  s->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
-  if (!writeU64LE(s, count)) return fail("ERROR: updating header->extended_number_of_point_records\n");
+  if (!seekInHeader(las_format::kOffsetExtendedNumberOfPointRecords,
+                    "extended_number_of_point_records")) {
+    return false;
+  }
+  if (!writeU64LE(s, count)) return reportFailure("ERROR: updating header->extended_number_of_point_records\n");
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
-      return fail("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
+      return reportFailure("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
     }
   }
   return true;
@@ -585,49 +624,52 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   const bool zero_legacy =
       h->version_minor >= 4 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
   if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_point_records)) {
-    return fail("ERROR: updating header->number_of_point_records\n");
+    return reportFailure("ERROR: updating header->number_of_point_records\n");
   }
   expected_points = h->number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_points_by_return[i])) {
-      return fail("ERROR: updating header->number_of_points_by_return[%u]\n", i);
+      return reportFailure("ERROR: updating header->number_of_points_by_return[%u]\n", i);
     }
   }
 
-  s->seekTo(header_start + las_format::kOffsetMaxX);
-  if (!writeF64LE(s, h->max_x)) return fail("ERROR: updating header->max_x\n");
-  if (!writeF64LE(s, h->min_x)) return fail("ERROR: updating header->min_x\n");
-  if (!writeF64LE(s, h->max_y)) return fail("ERROR: updating header->max_y\n");
-  if (!writeF64LE(s, h->min_y)) return fail("ERROR: updating header->min_y\n");
-  if (!writeF64LE(s, h->max_z)) return fail("ERROR: updating header->max_z\n");
-  if (!writeF64LE(s, h->min_z)) return fail("ERROR: updating header->min_z\n");
+  if (!seekInHeader(las_format::kOffsetMaxX, "max_x")) return false;
+  if (!writeF64LE(s, h->max_x)) return reportFailure("ERROR: updating header->max_x\n");
+  if (!writeF64LE(s, h->min_x)) return reportFailure("ERROR: updating header->min_x\n");
+  if (!writeF64LE(s, h->max_y)) return reportFailure("ERROR: updating header->max_y\n");
+  if (!writeF64LE(s, h->min_y)) return reportFailure("ERROR: updating header->min_y\n");
+  if (!writeF64LE(s, h->max_z)) return reportFailure("ERROR: updating header->max_z\n");
+  if (!writeF64LE(s, h->min_z)) return reportFailure("ERROR: updating header->min_z\n");
 
   if (h->version_minor < 3) return true;
   if (!writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
     // The two texts differ, as they always have, by whether a value was replaced.
-    return fail(h->start_of_waveform_data_packet_record != 0
-                    ? "ERROR: updating start_of_waveform_data_packet_record\n"
-                    : "ERROR: updating header->start_of_waveform_data_packet_record\n");
+    return reportFailure("%s", h->start_of_waveform_data_packet_record != 0
+                                   ? "ERROR: updating start_of_waveform_data_packet_record\n"
+                                   : "ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
   if (h->version_minor < 4) return true;
-  s->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
+  if (!seekInHeader(las_format::kOffsetStartOfFirstEvlr,
+                    "start_of_first_extended_variable_length_record")) {
+    return false;
+  }
   if (!writeU64LE(s, h->start_of_first_extended_variable_length_record)) {
-    return fail("ERROR: updating header->start_of_first_extended_variable_length_record\n");
+    return reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
   }
   if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
-    return fail("ERROR: updating header->number_of_extended_variable_length_records\n");
+    return reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
   }
   return writeExtendedCounts(h, "updating");
 }
 
 bool LASwriterLAS::writeExtendedCounts(const LASheader* h, const char* verb) {
   if (!writeU64LE(stream, h->pointCount())) {
-    return fail("ERROR: %s header->extended_number_of_point_records\n", verb);
+    return reportFailure("ERROR: %s header->extended_number_of_point_records\n", verb);
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(stream, h->pointsByReturn(i))) {
-      return fail("ERROR: %s header->extended_number_of_points_by_return[%u]\n", verb, i);
+      return reportFailure("ERROR: %s header->extended_number_of_points_by_return[%u]\n", verb, i);
     }
   }
   return true;
@@ -647,9 +689,9 @@ bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
         return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
                     r.record_length_after_header, i);
       }
-      stream->seekTo(p);
+      if (!stream->seekTo(p)) return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
       if (!stream->writeBytes(r.data, r.record_length_after_header)) {
-        return fail("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
+        return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
                     r.record_length_after_header, i);
       }
       return true;
@@ -665,13 +707,13 @@ bool LASwriterLAS::writeExtendedRecords() {
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
     const LASevlrRecord& r = evlrs[i];
-    if (!writeU16LE(s, r.reserved)) return fail("ERROR: writing evlrs[%u].reserved\n", i);
-    if (!putChars(s, r.user_id, 16)) return fail("ERROR: writing evlrs[%u].user_id\n", i);
-    if (!writeU16LE(s, r.record_id)) return fail("ERROR: writing evlrs[%u].record_id\n", i);
+    if (!writeU16LE(s, r.reserved)) return reportFailure("ERROR: writing evlrs[%u].reserved\n", i);
+    if (!putChars(s, r.user_id, 16)) return reportFailure("ERROR: writing evlrs[%u].user_id\n", i);
+    if (!writeU16LE(s, r.record_id)) return reportFailure("ERROR: writing evlrs[%u].record_id\n", i);
     if (!writeU64LE(s, r.record_length_after_header)) {
-      return fail("ERROR: writing evlrs[%u].record_length_after_header\n", i);
+      return reportFailure("ERROR: writing evlrs[%u].record_length_after_header\n", i);
     }
-    if (!putChars(s, r.description, 32)) return fail("ERROR: writing evlrs[%u].description\n", i);
+    if (!putChars(s, r.description, 32)) return reportFailure("ERROR: writing evlrs[%u].description\n", i);
     if (r.record_length_after_header == 0) continue;
     const uint32_t low = static_cast<uint32_t>(r.record_length_after_header);
     if (r.data == nullptr) {
@@ -684,18 +726,23 @@ bool LASwriterLAS::writeExtendedRecords() {
                   static_cast<uint32_t>(kMaxPieceBytes));
     }
     if (!s->writeBytes(r.data, low)) {
-      return fail("ERROR: writing %u bytes of data from evlrs[%u].data\n", low, i);
+      return reportFailure("ERROR: writing %u bytes of data from evlrs[%u].data\n", low, i);
     }
   }
   return true;
 }
 
-void LASwriterLAS::releaseOutput() {
+bool LASwriterLAS::releaseOutput() {
+  bool ok = stream == nullptr || stream->flush() ||
+            reportFailure("ERROR: flushing output '%s'\n", output_name.c_str());
   if (owns_stream) delete stream;
   stream = nullptr;
-  if (file != nullptr) std::fclose(file);
+  if (file != nullptr && std::fclose(file) != 0) {
+    ok = reportFailure("ERROR: closing output '%s'\n", output_name.c_str());
+  }
   file = nullptr;
   file_buffer.reset();  // only once the file that used it is closed
+  return ok;
 }
 
 int64_t LASwriterLAS::close(bool update_point_count) {
@@ -707,7 +754,8 @@ int64_t LASwriterLAS::close(bool update_point_count) {
                  static_cast<long long>(points_written), static_cast<long long>(expected_points));
   }
   if (record_writer) {
-    record_writer->finish();  // ends the last chunk, writes the chunk table
+    // Ends the last chunk and writes the chunk table.
+    if (!record_writer->finish()) reportRecordFailure();
     record_writer.reset();
   }
   if (stream == nullptr) {
@@ -719,16 +767,20 @@ int64_t LASwriterLAS::close(bool update_point_count) {
 
   if (writing_las14 && number_of_extended_variable_length_records != 0) {
     const int64_t p = stream->position();
+    if (p < 0) reportFailure("ERROR: querying the output position for the extended records\n");
     if (!writeExtendedRecords()) {
       // The output is incomplete either way; release it so that nothing is
       // leaked and a later close or the destructor does nothing more.
       releaseOutput();
       return 0;
     }
-    if (p != start_of_first_extended_variable_length_record && stream->canSeek()) {
-      stream->seekTo(header_start + las_format::kOffsetStartOfFirstEvlr);
-      writeU64LE(stream, static_cast<uint64_t>(p));
-      stream->seekToEnd();
+    if (p >= 0 && p != start_of_first_extended_variable_length_record && stream->canSeek()) {
+      if (seekInHeader(las_format::kOffsetStartOfFirstEvlr,
+                       "start_of_first_extended_variable_length_record") &&
+          !writeU64LE(stream, static_cast<uint64_t>(p))) {
+        reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
+      }
+      returnToEnd();
     }
   }
 
@@ -738,21 +790,33 @@ int64_t LASwriterLAS::close(bool update_point_count) {
                    "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
                    static_cast<long long>(expected_points), static_cast<long long>(points_written));
     } else {
-      const uint64_t written = static_cast<uint64_t>(points_written);
-      const uint32_t legacy = writing_new_point_type ? 0u : legacyCount(written, writing_las14);
-      stream->seekTo(header_start + las_format::kOffsetNumberOfPointRecords);
-      writeU32LE(stream, legacy);
-      if (writing_las14) {
-        stream->seekTo(header_start + las_format::kOffsetExtendedNumberOfPointRecords);
-        writeU64LE(stream, written);
-      }
-      stream->seekToEnd();
+      patchPointCount();
+      returnToEnd();
     }
   }
 
-  const int64_t bytes = stream->position() - header_start;
+  const int64_t end = stream->position();
+  if (end < 0) reportFailure("ERROR: querying the output position for the byte count\n");
   releaseOutput();
   expected_points = points_written;
   points_written = 0;
-  return bytes;
+  return end < 0 ? 0 : end - header_start;
+}
+
+void LASwriterLAS::patchPointCount() {
+  const uint64_t written = static_cast<uint64_t>(points_written);
+  const uint32_t legacy = writing_new_point_type ? 0u : legacyCount(written, writing_las14);
+  if (!seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records")) return;
+  if (!writeU32LE(stream, legacy)) {
+    reportFailure("ERROR: updating header->number_of_point_records\n");
+    return;
+  }
+  if (!writing_las14) return;
+  if (!seekInHeader(las_format::kOffsetExtendedNumberOfPointRecords,
+                    "extended_number_of_point_records")) {
+    return;
+  }
+  if (!writeU64LE(stream, written)) {
+    reportFailure("ERROR: updating header->extended_number_of_point_records\n");
+  }
 }

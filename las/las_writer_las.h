@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <ostream>
+#include <string>
 
 #include "compressor/byte_stream_out.h"
 #include "compressor/las_write_record.h"
@@ -61,10 +62,13 @@ class LASwriterLAS final : public LASwriter {
 
   // Counts the point and hands its items to the point-record writer.
   // Requires: a successful open, and `point` laid out for the header's format.
+  // False when the point's bytes did not go out, as far as the stream can tell
+  // now (coded bytes reach it in blocks): the first such failure prints its line
+  // and makes failed() true; later points are refused.
   bool writePoint(const LASpointRecord* point) override {
     assert(record_writer != nullptr);
     points_written++;
-    return record_writer->writeRecord(point->item_pointers);
+    return record_writer->writeRecord(point->item_pointers) || reportRecordFailure();
   }
   // Ends the current chunk; true only for chunks of variable size (chunk size 0)
   // when a chunk was ended, else false with nothing done.
@@ -76,16 +80,18 @@ class LASwriterLAS final : public LASwriter {
   // stream that cannot seek only a warning.
   bool updateHeader(const LASheader* header, bool use_inventory, bool update_extra_bytes) override;
   // Finishes the point data, writes the extended records of a LAS 1.4 file,
-  // patches the point count when it changed (and `update_point_count`), releases
-  // stream and file, and returns the bytes from the header's start to the end.
-  // Returns 0 when the writer holds nothing, or after a failed extended record.
+  // patches the point count when it changed (and `update_point_count`), flushes
+  // and releases stream and file, and returns the bytes from the header's start
+  // to the end. Returns 0 when the writer holds nothing, or after a failed
+  // extended record. Every failed seek, write, flush or close here prints its
+  // line (the first of the writer's life only) and shows in failed().
   int64_t close(bool update_point_count = true) override;
 
  private:
   // Steps of open() after the stream and header checks; `point` is the temporary
   // point that supplies the layout.
-  bool writeHeaderBlock(const LASheader* header, uint8_t point_type, uint32_t compressor,
-                        const Quodax* descriptor);
+  bool writeHeaderBlock(const LASheader* header, uint8_t point_type, uint16_t record_length,
+                        uint32_t compressor, const Quodax* descriptor);
   bool writeHeaderRecords(const LASheader* header);
   bool writeCompressorRecord(const Quodax* descriptor, uint32_t compressor);
   bool writeTilingRecord(const LAStilingRecord* tiling);
@@ -101,9 +107,21 @@ class LASwriterLAS final : public LASwriter {
   bool writeExtendedCounts(const LASheader* header, const char* verb);
   // Writes the extended records of a LAS 1.4 file at the stream's position.
   bool writeExtendedRecords();
-  // Deletes the stream and closes an owned file.
-  void releaseOutput();
+  // Seeks to `offset` from the header's start; on failure "ERROR: seeking to
+  // header-><field>" and nothing moved.
+  bool seekInHeader(int64_t offset, const char* field);
+  // Returns the stream to its end after a patch, so later bytes never land in
+  // the header.
+  bool returnToEnd();
+  // The patch of close() when the number of points written changed.
+  void patchPointCount();
+  // Reports what the point-record writer said failed; returns false.
+  bool reportRecordFailure();
+  // Flushes and deletes the stream and closes an owned file; false (with the
+  // line) when the flush or the close failed.
+  bool releaseOutput();
 
+  std::string output_name = "output";   // for messages: the file name, "stdout", ...
   FILE* file = nullptr;                 // owned when set: opened by openFile, closed by close
   std::unique_ptr<char[]> file_buffer;  // the stdio buffer of `file`; outlives it
   ByteStreamOut* stream = nullptr;      // owned when owns_stream (always); null when closed

@@ -6,8 +6,9 @@
 // in a waveform file beside the output. It reads no input data.
 //
 // Messages go to standard error. The exit status is 0 after a complete run and 1
-// after any failure: an argument error, no output, or an output that cannot be
-// opened.
+// after any failure: an argument error, no output, an output that cannot be
+// opened, or any byte that did not reach an output (the run stops writing at the
+// first such failure, closes both outputs and says what failed).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -161,6 +162,15 @@ void synthesiseWaveform(std::vector<uint8_t>& samples, const LASwavePacketDescri
   }
 }
 
+// Flushes standard output, which the writer never closes, and checks that
+// everything written there arrived. Prints a line unless an earlier failure of
+// the run (`report` false) has already been reported.
+bool flushStandardOutput(bool report) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
+  if (report) std::fputs("ERROR: cannot write to stdout\n", stderr);
+  return false;
+}
+
 // The whole run; returns the exit status.
 int run(int argc, char** argv) {
   int32_t num_points = 1;
@@ -292,6 +302,7 @@ int run(int argc, char** argv) {
                  name);
   }
 
+  bool all_written = true;
   const LASscaleOffset& grid = *point.scale_offset;
   const uint8_t number_of_returns = static_cast<uint8_t>(num_returns < 7 ? num_returns : 7);
   for (int32_t p = 0; p < num_points; p++) {
@@ -332,7 +343,10 @@ int run(int argc, char** argv) {
                        static_cast<int32_t>(point.getPointSourceID()));
         }
         // The first return carries the pulse's packet; the later ones share it.
-        if (r == 0) waveform_writer->writeWaveform(&point, samples.data());
+        if (r == 0 && !waveform_writer->writeWaveform(&point, samples.data())) {
+          all_written = false;
+          break;
+        }
       } else {
         point.setX(p);
         point.setY(p);
@@ -343,20 +357,28 @@ int run(int argc, char** argv) {
                      static_cast<uint32_t>(point.wavepacket.getOffset()),
                      static_cast<int32_t>(point.wavepacket.getSize()));
       }
-      writer->writePoint(&point);
+      if (!writer->writePoint(&point)) {
+        all_written = false;
+        break;
+      }
       writer->updateInventory(&point);
     }
+    if (!all_written) break;
   }
 
+  // On an output that cannot seek updateHeader only warns and returns false:
+  // whether the run lost anything is the writers' failure state, not that.
   writer->updateHeader(&header, true, false);
   const int64_t bytes = writer->close(true);
-  if (waveform_writer != nullptr) waveform_writer->close();
+  if (writer->failed()) all_written = false;
+  if (waveform_writer != nullptr && !waveform_writer->close()) all_written = false;
+  if (opener.pipesToStdout() && !flushStandardOutput(all_written)) all_written = false;
   if (verbose) {
     const double seconds = static_cast<double>(std::clock()) / 1000000.0 - start_time;
     std::fprintf(stderr, "total time: %g sec %lld bytes for %lld points\n", seconds,
                  static_cast<long long>(bytes), static_cast<long long>(writer->expected_points));
   }
-  return 0;
+  return all_written ? 0 : 1;
 }
 
 }  // namespace

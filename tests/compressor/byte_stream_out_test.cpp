@@ -1,8 +1,10 @@
 #include "compressor/byte_stream_out.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -156,3 +158,62 @@ TEST(ByteStreamOutOstreamLE, FailedStreamRefusesEverything) {
 }
 
 }  // namespace
+
+// Whether a FILE can seek is decided once, when the stream is made. A FILE opened
+// for appending used to count as seekable, so patches meant for the header were
+// written at the end of the file.
+TEST(ByteStreamOutFileLE, SeeksOnlyOnRegularFilesNotOpenedForAppending) {
+  char name[] = "/tmp/byte_stream_out_XXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  struct Case {
+    const char* what;
+    FILE* file;
+    bool seekable;
+  };
+  FILE* pipe = popen("cat > /dev/null", "w");
+  const std::vector<Case> cases = {
+      {"regular file", fopen(name, "wb"), true},
+      {"regular file for appending", fopen(name, "ab"), false},
+      {"device", fopen("/dev/null", "wb"), false},
+      {"pipe", pipe, false},
+      {"standard output", stdout, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NE(c.file, nullptr);
+    ByteStreamOutFileLE out(c.file);
+    EXPECT_EQ(out.canSeek(), c.seekable);
+    if (!c.seekable && c.file != stdout) {
+      // Counted positions, and seeks that move nothing.
+      const uint8_t bytes[5] = {1, 2, 3, 4, 5};
+      EXPECT_TRUE(out.writeBytes(bytes, 5));
+      EXPECT_EQ(out.position(), 5);
+      EXPECT_FALSE(out.seekTo(0));
+      EXPECT_FALSE(out.seekToEnd());
+      EXPECT_EQ(out.position(), 5);
+    }
+  }
+  pclose(pipe);
+  for (size_t i = 0; i < 3; i++) fclose(cases[i].file);
+  remove(name);
+}
+
+// A full device takes bytes into stdio's buffer and refuses them when they are
+// handed on: the flush says so.
+TEST(ByteStreamOutFileLE, FlushReportsBytesTheDeviceRefused) {
+  FILE* full = fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  ByteStreamOutFileLE out(full);
+  const uint8_t bytes[3] = {1, 2, 3};
+  EXPECT_TRUE(out.writeBytes(bytes, 3));  // still in the buffer
+  EXPECT_FALSE(out.flush());
+  fclose(full);
+
+  std::ostringstream os;
+  ByteStreamOutOstreamLE good(os);
+  EXPECT_TRUE(good.flush());
+  os.setstate(std::ios_base::badbit);
+  EXPECT_FALSE(good.flush());
+}

@@ -314,3 +314,61 @@ TEST(EntropyEncoder, LongZeroRunAfterACarryIsExact) {
 }
 
 }  // namespace
+
+// A sink that refuses every write once it holds `limit` bytes.
+class FullSink final : public ByteStreamOutLE {
+ public:
+  explicit FullSink(size_t limit) : limit(limit) {}
+  bool writeByte(uint32_t byte) override {
+    const uint8_t b = static_cast<uint8_t>(byte);
+    return writeBytes(&b, 1);
+  }
+  bool writeBytes(const uint8_t* data, uint32_t num) override {
+    if (bytes.size() + num > limit) return false;
+    bytes.insert(bytes.end(), data, data + num);
+    return true;
+  }
+  bool canSeek() const override { return false; }
+  int64_t position() const override { return static_cast<int64_t>(bytes.size()); }
+  bool seekTo(int64_t) override { return false; }
+  bool seekToEnd() override { return false; }
+
+  size_t limit;
+  std::vector<uint8_t> bytes;
+};
+
+// The encoder ignored the results of its stream writes, so coded bytes lost to a
+// full disk still ended in success. A refused hand-over is kept, finish() reports
+// it, and nothing is written after it (where the lost bytes belonged).
+TEST(EntropyEncoder, FinishReportsTheFirstRefusedHandOver) {
+  std::vector<uint8_t> full;
+  {
+    RecordingSink sink;
+    EntropyEncoder enc;
+    enc.start(&sink);
+    for (uint32_t i = 0; i < 6000; i++) enc.putRawU16(i * 2654435761u);
+    ASSERT_TRUE(enc.finish());
+    full = sink.bytes;
+  }
+  ASSERT_GT(full.size(), 12000u);
+  for (size_t limit : {size_t{0}, size_t{100}, size_t{4096}, size_t{8191}, full.size() - 1}) {
+    SCOPED_TRACE(limit);
+    FullSink sink(limit);
+    EntropyEncoder enc;
+    enc.start(&sink);
+    for (uint32_t i = 0; i < 6000; i++) enc.putRawU16(i * 2654435761u);
+    EXPECT_EQ(enc.failed(), limit < 4096);  // one half was handed over while coding
+    EXPECT_FALSE(enc.finish());
+    EXPECT_TRUE(enc.failed());
+    // What went out is the start of the full stream, and nothing after a gap.
+    ASSERT_LE(sink.bytes.size(), limit);
+    EXPECT_EQ(sink.bytes, std::vector<uint8_t>(full.begin(), full.begin() + sink.bytes.size()));
+
+    // A new start forgets the failure.
+    FullSink roomy(1 << 20);
+    enc.start(&roomy);
+    EXPECT_FALSE(enc.failed());
+    enc.putRawU16(7);
+    EXPECT_TRUE(enc.finish());
+  }
+}

@@ -20,6 +20,7 @@
 #include "compressor/item_writers_v1.h"
 #include "compressor/item_writers_v2.h"
 #include "compressor/quodax.h"
+#include "tests/las/failing_byte_stream.h"
 
 namespace {
 
@@ -693,3 +694,164 @@ TEST(LASwriteRecordContext, LaterWritersOfARecordSeeTheChangeAndEachRecordStarts
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ write failures
+
+// The point-record writer ignored the results of its raw writers and of the
+// encoder, so records lost to a full disk were written "successfully". For a
+// stream that refuses any write touching byte n, for every n of a run: the
+// writer says false (writeRecord or finish), names what failed, and nothing
+// reaches the stream after the refused write.
+TEST(LASwriteRecordFailure, EveryRefusedByteIsReportedAndNothingFollowsIt) {
+  using Failure = LASwriteRecord::Failure;
+  const std::vector<Point> points = scanPoints(600);
+  struct Case {
+    uint16_t compressor;
+    uint32_t chunk_size;
+    size_t step;  // every step-th byte of the good output is refused in turn
+  };
+  for (const Case c : {Case{0, 0, 7}, Case{1, 0, 1}, Case{2, 250, 1}}) {
+    SCOPED_TRACE(c.compressor);
+    const Bytes good = writeFormat1(c.compressor, c.chunk_size, points);
+    // The chunk-table pointer is patched only at the end.
+    const size_t compared_from = c.compressor == 2 ? 8 : 0;
+    for (size_t n = 0; n < good.size(); n += c.step) {
+      SCOPED_TRACE(n);
+      auto q = makeDescriptor(kFormat1V2, c.compressor, c.chunk_size);
+      LASwriteRecord w;
+      ASSERT_TRUE(w.setup(q->num_items, q->items, q.get()));
+      Bytes sink;
+      FailingByteStream out(&sink);
+      out.fail_at = static_cast<int64_t>(n);
+      bool ok = w.attach(&out);
+      for (size_t i = 0; ok && i < points.size(); i++) {
+        const uint8_t* items[2] = {points[i].data(), points[i].data() + 20};
+        ok = w.writeRecord(items);
+      }
+      const bool finished = w.finish();
+      EXPECT_FALSE(ok && finished);
+      EXPECT_NE(w.failure(), Failure::kNone);
+      ASSERT_LE(sink.size(), n);
+      if (sink.size() > compared_from) {
+        EXPECT_EQ(slice(sink, compared_from, sink.size() - compared_from),
+                  slice(good, compared_from, sink.size() - compared_from));
+      }
+    }
+  }
+}
+
+TEST(LASwriteRecordFailure, NamesWhatFailed) {
+  using Failure = LASwriteRecord::Failure;
+  const std::vector<Point> points = scanPoints(600);
+  const Bytes good = writeFormat1(2, 250, points);
+  const uint32_t table_at = static_cast<uint32_t>(getI64(good, 0));
+  struct Case {
+    const char* what;
+    uint16_t compressor;
+    int64_t fail_at;
+    Failure failure;
+  };
+  const std::vector<Case> cases = {
+      {"raw record", 0, 28 * 100 + 5, Failure::kRecord},
+      {"end of the single coded stream", 1, 100, Failure::kStreamEnd},
+      {"first record of the first chunk", 2, 30, Failure::kRecord},
+      {"coded bytes of the first chunk", 2, 40, Failure::kChunk},
+      {"chunk table", 2, table_at + 4, Failure::kChunkTable},
+      {"chunk table pointer", 2, 3, Failure::kChunkTablePointer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto q = makeDescriptor(kFormat1V2, c.compressor, c.compressor == 2 ? 250 : 0);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(q->num_items, q->items, q.get()));
+    Bytes sink;
+    FailingByteStream out(&sink);
+    ASSERT_TRUE(w.attach(&out));  // the pointer placeholder goes out first
+    out.fail_at = c.fail_at;
+    bool ok = true;
+    for (size_t i = 0; ok && i < points.size(); i++) {
+      const uint8_t* items[2] = {points[i].data(), points[i].data() + 20};
+      ok = w.writeRecord(items);
+    }
+    EXPECT_FALSE(w.finish());
+    EXPECT_EQ(w.failure(), c.failure);
+  }
+}
+
+// A position query that fails on a stream that can seek used to fall back to a
+// count that is wrong after any seek, so the chunk table no longer matched the
+// chunks. It is a failure of what asked for the position.
+TEST(LASwriteRecordFailure, FailedPositionQueryIsAFailure) {
+  using Failure = LASwriteRecord::Failure;
+  const std::vector<Point> points = scanPoints(10);
+  auto q = makeDescriptor(kFormat1V2, 2, 4);
+  {
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(q->num_items, q->items, q.get()));
+    Bytes sink;
+    FailingByteStream out(&sink);
+    out.refuse_position = true;
+    EXPECT_FALSE(w.attach(&out));
+    EXPECT_EQ(w.failure(), Failure::kChunkTablePointer);
+  }
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(q->num_items, q->items, q.get()));
+  Bytes sink;
+  FailingByteStream out(&sink);
+  ASSERT_TRUE(w.attach(&out));
+  out.refuse_position = true;
+  size_t written = 0;
+  for (const Point& p : points) {
+    const uint8_t* items[2] = {p.data(), p.data() + 20};
+    if (!w.writeRecord(items)) break;
+    written++;
+  }
+  EXPECT_EQ(written, 4u);  // the fifth record ends the first chunk
+  EXPECT_EQ(w.failure(), Failure::kChunk);
+  EXPECT_FALSE(w.finish());
+}
+
+// Reports positions `jump` bytes beyond what it holds, as a stream 4 GiB long would.
+class JumpingSink final : public ByteStreamOutLE {
+ public:
+  bool writeByte(uint32_t byte) override {
+    bytes.push_back(static_cast<uint8_t>(byte));
+    return true;
+  }
+  bool writeBytes(const uint8_t* b, uint32_t num) override {
+    bytes.insert(bytes.end(), b, b + num);
+    return true;
+  }
+  bool canSeek() const override { return false; }
+  int64_t position() const override { return static_cast<int64_t>(bytes.size() + jump); }
+  bool seekTo(int64_t) override { return false; }
+  bool seekToEnd() override { return false; }
+  Bytes bytes;
+  uint64_t jump = 0;
+};
+
+// A chunk's byte count is a U32 of the chunk table: a chunk of 2^32 bytes or more
+// was cut to its low 32 bits. It is refused; one byte less still fits.
+TEST(LASwriteRecordFailure, ChunkOf4GiBIsRefused) {
+  const std::vector<Point> points = scanPoints(3);
+  auto q = makeDescriptor(kFormat1V2, 2, 0);  // chunks ended by closeChunk
+  auto chunkOf = [&](uint64_t jump, uint64_t& size) {
+    LASwriteRecord w;
+    EXPECT_TRUE(w.setup(q->num_items, q->items, q.get()));
+    JumpingSink sink;
+    EXPECT_TRUE(w.attach(&sink));
+    for (const Point& p : points) {
+      const uint8_t* items[2] = {p.data(), p.data() + 20};
+      EXPECT_TRUE(w.writeRecord(items));
+    }
+    sink.jump = jump;
+    const bool closed = w.closeChunk();
+    size = sink.bytes.size() - 8;
+    return closed;
+  };
+  uint64_t size = 0;
+  ASSERT_TRUE(chunkOf(0, size));
+  uint64_t again = 0;
+  EXPECT_TRUE(chunkOf((uint64_t{1} << 32) - 1 - size, again));
+  EXPECT_FALSE(chunkOf((uint64_t{1} << 32) - size, again));
+}

@@ -2,7 +2,8 @@
 // (so the bytes outlive the stream, which the writer deletes), refuses every write
 // that would touch one chosen byte, and can pretend that it cannot seek. Refusing
 // byte N makes exactly the field written at offset N fail, so a table over N shows
-// which field each error line names.
+// which field each error line names. Seeks, position queries and flushes can be
+// made to fail too, each from a chosen moment on.
 #ifndef MORROWTIDE_TESTS_LAS_FAILING_BYTE_STREAM_H
 #define MORROWTIDE_TESTS_LAS_FAILING_BYTE_STREAM_H
 
@@ -39,20 +40,24 @@ class FailingByteStream final : public ByteStreamOutLE {
     return true;
   }
   bool canSeek() const override { return can_seek; }
-  int64_t position() const override { return cursor; }
+  int64_t position() const override { return refuse_position ? -1 : cursor; }
   bool seekTo(int64_t p) override {
-    if (!can_seek || p < 0 || p > static_cast<int64_t>(sink->size())) return false;
+    if (!can_seek || refuse_seeks || p < 0 || p > static_cast<int64_t>(sink->size())) return false;
     cursor = p;
     return true;
   }
   bool seekToEnd() override {
-    if (!can_seek) return false;
+    if (!can_seek || refuse_seeks) return false;
     cursor = static_cast<int64_t>(sink->size());
     return true;
   }
+  bool flush() override { return !refuse_flush; }
 
   int64_t fail_at = -1;  // the byte no write may touch; -1: none
   bool can_seek = true;
+  bool refuse_seeks = false;     // seekTo and seekToEnd fail, moving nothing
+  bool refuse_position = false;  // position() says -1
+  bool refuse_flush = false;
 
  private:
   std::vector<uint8_t>* sink;  // not owned

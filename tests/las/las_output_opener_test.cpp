@@ -320,7 +320,6 @@ TEST_F(LASoutputOpenerDirectory, MovesTheNameIntoTheDirectory) {
       {{"-o", "a/b/c.las", "-odir", dir}, dir + "/c.las"},
       {{"-o", "a\\b:c.las", "-odir", dir + "\\"}, dir + "/c.las"},
       {{"-odir", "C:", "-o", "c.las"}, "C:/c.las"},
-      {{"-odir", "", "-o", "c.las"}, "/c.las"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -330,6 +329,25 @@ TEST_F(LASoutputOpenerDirectory, MovesTheNameIntoTheDirectory) {
     EXPECT_TRUE(run.result);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(nameOf(opener), c.name);
+  }
+}
+
+TEST(LASoutputOpenerEmptyDirectory, LeavesTheNameWhereItIs) {
+  // Fault: an empty "-odir" was joined with the name, which moved "c.las" to "/c.las",
+  // a file in the file system's root.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-odir", "", "-o", "c.las"}, "c.las"},
+      {{"-o", "a/b/c.las", "-odir", ""}, "a/b/c.las"},
+  };
+  for (const auto& [arguments, name] : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    LASoutputOpener opener;
+    Args args(arguments);
+    const ParseRun run = runParse(opener, args);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(nameOf(opener), name);
+    EXPECT_EQ(opener.getDirectory(), nullptr);
   }
 }
 
