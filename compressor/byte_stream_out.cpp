@@ -99,7 +99,9 @@ bool ByteStreamOutFileLE::seekToEnd() {
   return seekable && fseeko(file, 0, SEEK_END) == 0;
 }
 
-bool ByteStreamOutFileLE::flush() { return fflush(file) == 0; }
+// The FILE's error flag counts too: buffered bytes may have been refused by an
+// earlier flush that someone else started (fflush(NULL), a full buffer).
+bool ByteStreamOutFileLE::flush() { return fflush(file) == 0 && ferror(file) == 0; }
 
 // --- ByteStreamOutOstreamLE ---
 

@@ -115,7 +115,7 @@ class ByteStreamOutFileLE final : public ByteStreamOutFile {
   // False, moving nothing, on a FILE that cannot seek.
   bool seekTo(int64_t position) override;
   bool seekToEnd() override;
-  // fflush of the FILE.
+  // fflush of the FILE; false also when the FILE's error flag is set.
   bool flush() override;
 
  private:

@@ -419,8 +419,9 @@ TEST_F(LASwaveform13writerTest, CloseReportsAFailedPatchAndAFailedClose) {
     ASSERT_TRUE(w.open("a.las", table.get()));
     g_fwrites_before_failure = 0;
     CaptureStderr();
-    w.close();
+    EXPECT_FALSE(w.close());  // close returned nothing, so a lost patch went unseen
     EXPECT_EQ(GetCapturedStderr(), "ERROR: updating EVLR record_length_after_header\n");
+    EXPECT_TRUE(w.failed());
     EXPECT_EQ(readFile("a.wdp"), [] {
       Bytes b = headerBytes(false, 0, 2);
       append(b, {0x01, 0x00, 0x00, 0x08, 0x58, 0x00, 0x02, 0x00, 0x00, 0x08, 0x60, 0x00});
@@ -431,8 +432,50 @@ TEST_F(LASwaveform13writerTest, CloseReportsAFailedPatchAndAFailedClose) {
   ASSERT_TRUE(w.open("b.las", table.get()));
   g_fail_next_fclose = true;
   CaptureStderr();
-  w.close();
+  EXPECT_FALSE(w.close());
   EXPECT_EQ(GetCapturedStderr(), "ERROR: cannot close waveform file\n");
+  CaptureStderr();
+  EXPECT_FALSE(w.close());  // nothing more to close: the failure stays, without a line
+  EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+// Packets lost in stdio's buffer showed only when the file was flushed, and
+// close() returned nothing: a waveform file on a full device was reported as written.
+TEST_F(LASwaveform13writerTest, CloseReportsBytesTheDeviceRefused) {
+  const DescriptorTable table = demoTable();
+  ASSERT_EQ(symlink("/dev/full", "full.wdp"), 0);
+  LASwaveform13writer w;
+  ASSERT_TRUE(w.open("full.las", table.get()));
+  LASpointRecord p;
+  ASSERT_TRUE(w.writeWaveform(pointWithIndex(p, 1), demoSamples().data()));  // buffered
+  CaptureStderr();
+  EXPECT_FALSE(w.close());
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: flushing waveform file\n");
+}
+
+// The compressed packet path ignored its writes and the encoder's end, so a
+// packet lost on the way still got an offset and a size as if written.
+TEST_F(LASwaveform13writerTest, CompressedWriteFailureIsReportedOnce) {
+  DescriptorTable table;
+  table.set(1, 1, 8, 4);
+  LASwaveform13writer w;
+  ASSERT_TRUE(w.open("out.las", table.get()));
+  const uint8_t samples[4] = {10, 12, 9, 30};
+  LASpointRecord p;
+  for (int failing_write : {0, 1}) {  // the first sample, then the coded ones
+    SCOPED_TRACE(failing_write);
+    LASwaveform13writer writer;
+    ASSERT_TRUE(writer.open(failing_write == 0 ? "a.las" : "b.las", table.get()));
+    g_fwrites_before_failure = failing_write;
+    CaptureStderr();
+    EXPECT_FALSE(writer.writeWaveform(pointWithIndex(p, 1), samples));
+    EXPECT_FALSE(writer.writeWaveform(pointWithIndex(p, 1), samples));
+    EXPECT_FALSE(writer.close());
+    EXPECT_EQ(GetCapturedStderr(),
+              "ERROR: cannot write compressed waveform with 4 samples of 8 bits\n");
+    EXPECT_EQ(p.wavepacket.getSize(), 0x2222u);
+  }
+  EXPECT_TRUE(w.close());
 }
 
 TEST_F(LASwaveform13writerTest, CallsAfterCloseAreHarmlessAndDestructionCloses) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -1333,6 +1335,232 @@ TEST(LASwriterLAS, ChunkEndsOnlyVariableChunks) {
       const uint64_t table = u64At(bytes, 375 + 54 + 40);
       EXPECT_EQ(u32At(bytes, table + 4), 2u);  // two chunks
     }
+  }
+}
+
+// ------------------------------------------------------------ write failures
+
+// What a program does with a writer: points until the first failure, then the
+// header update and close. Returns the captured standard error.
+std::string runUntilFailure(LASwriterLAS& w, LASheader& h, int points) {
+  LASpointRecord p;
+  EXPECT_TRUE(p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
+  for (int i = 0; i < points; i++) {
+    fillPoint(p, i);
+    if (!w.writePoint(&p)) break;
+    w.updateInventory(&p);
+  }
+  w.updateHeader(&h, true, false);
+  w.close(true);
+  return GetCapturedStderr();
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+// Only failures inside the header block were reported: points, chunks and the
+// chunk table lost to a full disk still ended in success. For every refused byte
+// of a run after the header: one "ERROR: " line naming what failed, failed(), and
+// no byte after the refused one.
+TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
+  struct Case {
+    const char* name;
+    uint32_t compressor;
+    int32_t chunk_size;
+    size_t step;
+  };
+  const std::vector<Case> cases = {
+      {"raw", 0, -1, 5},
+      {"one coded stream", 1, -1, 1},
+      {"fixed chunks", 2, 100, 1},
+  };
+  const int kPoints = 300;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeader12(h);
+    Bytes good;
+    {
+      LASwriterLAS w;
+      ASSERT_TRUE(w.open(new FailingByteStream(&good), &h, c.compressor, 2, c.chunk_size));
+      CaptureStderr();
+      runUntilFailure(w, h, kPoints);
+      ASSERT_FALSE(w.failed());
+    }
+    const size_t points_start = c.compressor == 0 ? 227 : 227 + 54 + 34 + 12;
+    for (size_t n = points_start; n < good.size(); n += c.step) {
+      SCOPED_TRACE(n);
+      Bytes bytes;
+      LASwriterLAS w;
+      FailingByteStream* s = new FailingByteStream(&bytes);
+      s->fail_at = static_cast<int64_t>(n);
+      CaptureStderr();
+      if (!w.open(s, &h, c.compressor, 2, c.chunk_size)) {
+        // Only the chunk-table pointer comes after the records and before the points.
+        EXPECT_EQ(GetCapturedStderr(), "ERROR: writing chunk table pointer\n");
+        EXPECT_TRUE(w.failed());
+        continue;
+      }
+      const std::string err = runUntilFailure(w, h, kPoints);
+      EXPECT_TRUE(w.failed());
+      EXPECT_EQ(countOf(err, "ERROR: "), 1u) << err;
+      if (c.compressor == 0) {
+        const std::string line =
+            "ERROR: writing point " + std::to_string((n - 227) / 28 + 1) + "\n";
+        EXPECT_EQ(err.substr(0, line.size()), line);
+      }
+      ASSERT_LE(bytes.size(), n);
+      const size_t from = points_start + (c.compressor == 2 ? 8 : 0);
+      if (bytes.size() > from) {
+        EXPECT_EQ(slice(bytes, from, bytes.size() - from), slice(good, from, bytes.size() - from));
+      }
+    }
+  }
+}
+
+// A seek, position query or flush that fails during the header update or the
+// close: the writer says what failed, failed() is true, and a failed seek writes
+// nothing (a patch used to land after the last point).
+TEST(LASwriterLASFailure, FailedSeekPositionOrFlushIsReported) {
+  struct Case {
+    const char* name;
+    uint32_t compressor;
+    uint8_t version_minor;
+    bool before_update;  // the stream fails from updateHeader on, else from close on
+    void (*arm)(FailingByteStream&);
+    const char* lines;
+  };
+  const auto seeks = [](FailingByteStream& s) { s.refuse_seeks = true; };
+  const auto positions = [](FailingByteStream& s) { s.refuse_position = true; };
+  const auto flushes = [](FailingByteStream& s) { s.refuse_flush = true; };
+  const std::vector<Case> cases = {
+      {"seek of the header update", 0, 2, true, seeks,
+       "ERROR: seeking to header->number_of_point_records\n"},
+      {"seek of the count patch", 0, 2, false, seeks,
+       "ERROR: seeking to header->number_of_point_records\n"},
+      {"seek to the chunk-table pointer", 2, 2, false, seeks,
+       "ERROR: writing chunk table pointer\n"},
+      {"position for the byte count", 0, 2, false, positions,
+       "ERROR: querying the output position for the byte count\n"},
+      {"position at the end of the last chunk", 2, 2, false, positions,
+       "ERROR: writing chunk 0 of the points\n"},
+      {"position of the extended records", 0, 4, false, positions,
+       "ERROR: querying the output position for the extended records\n"},
+      {"flush", 0, 2, false, flushes, "ERROR: flushing output 'output'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    if (c.version_minor == 4) {
+      setUpHeader14(h, 1);
+      addExtendedRecord(h);
+    } else {
+      setUpHeader12(h);
+    }
+    Bytes bytes;
+    LASwriterLAS w;
+    FailingByteStream* s = new FailingByteStream(&bytes);
+    ASSERT_TRUE(w.open(s, &h, c.compressor, 2, -1));
+    LASpointRecord p;
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+    for (int i = 0; i < 3; i++) {
+      fillPoint(p, i);
+      ASSERT_TRUE(w.writePoint(&p));
+    }
+    const size_t points_end = bytes.size();
+    CaptureStderr();
+    if (c.before_update) c.arm(*s);
+    w.updateHeader(&h, false, false);  // the header announces 0 points
+    if (!c.before_update) c.arm(*s);
+    w.close(true);
+    const std::string err = GetCapturedStderr();
+    EXPECT_TRUE(w.failed());
+    EXPECT_EQ(countOf(err, "ERROR: "), 1u) << err;
+    EXPECT_NE(err.find(c.lines), std::string::npos) << err;
+    if (c.arm == +seeks) {
+      // Nothing was written after the points: no patch landed at the end.
+      EXPECT_LE(bytes.size(), points_end + (c.compressor == 2 ? 40 : 0));
+      EXPECT_EQ(u32At(bytes, 107), 0u);
+    }
+  }
+}
+
+// A caller's FILE opened for appending once counted as seekable: the header
+// patches went to the end of the file. It gets no patch and the warnings of an
+// output that cannot seek, which is no failure.
+TEST(LASwriterLASFailure, FileOpenedForAppendingGetsNoPatch) {
+  char name[] = "/tmp/las_writer_append_XXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "abc", 3), 3);
+  close(fd);
+  FILE* f = std::fopen(name, "ab");
+  ASSERT_NE(f, nullptr);
+  LASheader h;
+  setUpHeader12(h);
+  LASwriterLAS w;
+  ASSERT_TRUE(w.openStdio(f, &h, 0, 2, -1));
+  LASpointRecord p;
+  ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+  for (int i = 0; i < 3; i++) {
+    fillPoint(p, i);
+    ASSERT_TRUE(w.writePoint(&p));
+    w.updateInventory(&p);
+  }
+  CaptureStderr();
+  EXPECT_FALSE(w.updateHeader(&h, true, false));
+  EXPECT_EQ(w.close(true), 227 + 3 * 28);
+  EXPECT_EQ(GetCapturedStderr(),
+            "WARNING: stream not seekable. cannot update header.\n"
+            "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n");
+  EXPECT_FALSE(w.failed());
+  std::fclose(f);
+  f = std::fopen(name, "rb");
+  Bytes file;
+  for (int ch; (ch = std::fgetc(f)) != EOF;) file.push_back(static_cast<uint8_t>(ch));
+  std::fclose(f);
+  std::remove(name);
+  ASSERT_EQ(file.size(), 3u + 227 + 3 * 28);
+  EXPECT_EQ(slice(file, 0, 3), (Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(u32At(file, 3 + 107), 0u);
+  EXPECT_EQ(slice(file, 3 + 227, 28), pointBytes(0, false));
+}
+
+// A header asking for records shorter than its point format got records of the
+// format's size (with a warning) but kept the shorter length, so a reader found
+// every record after the first in the wrong place. The size used is written.
+TEST(LASwriterLAS, HeaderTellsTheRecordLengthActuallyUsed) {
+  struct Case {
+    uint16_t asked;
+    uint16_t written;
+    const char* warning;
+  };
+  const std::vector<Case> cases = {
+      {20, 28, "WARNING: point size 20 too small by 8 bytes for point type 1. assuming point_size of 28\n"},
+      {28, 28, ""},
+      {31, 31, ""},  // three extra bytes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asked);
+    LASheader h;
+    setUpHeader12(h);
+    h.point_data_record_length = c.asked;
+    Bytes bytes;
+    LASwriterLAS w;
+    CaptureStderr();
+    ASSERT_TRUE(w.open(new FailingByteStream(&bytes), &h, 0, 2, -1));
+    EXPECT_EQ(GetCapturedStderr(), c.warning);
+    EXPECT_EQ(uAt(bytes, 105, 2), c.written);
+    LASpointRecord p;
+    CaptureStderr();
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, c.asked, &h));
+    GetCapturedStderr();
+    w.writePoint(&p);
+    w.writePoint(&p);
+    EXPECT_EQ(w.close(false), 227 + 2 * c.written);
   }
 }
 

@@ -3,12 +3,14 @@
 // input, then checks its exit status, its exact standard error and standard
 // output, and the bytes of the files it wrote there.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -196,6 +198,7 @@ const std::string kProgramUsage =
 
 struct Outcome {
   int status;  // exit status, or -1 when the process did not exit normally
+  int signal;  // the signal that ended the process, or 0
   std::string err;
   Bytes out;
 };
@@ -221,9 +224,18 @@ class Morrowtide : public testing::Test {
     rmdir(dir.c_str());
   }
 
+  // Where the program's standard output goes.
+  enum class Stdout {
+    kFile,                  // a temporary file, returned in Outcome::out
+    kFullDevice,            // /dev/full: every byte is refused
+    kClosedPipe,            // a pipe nobody reads, with SIGPIPE at its default
+    kClosedPipeNoSigpipe,   // the same with SIGPIPE ignored
+  };
+
   // Runs the program in the test directory with `args` (argv[0] "morrowtide")
   // and `input` on standard input (empty: end of input at once).
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "",
+              Stdout where = Stdout::kFile) {
     FILE* in = std::tmpfile();
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
@@ -242,6 +254,15 @@ class Morrowtide : public testing::Test {
       dup2(fileno(in), 0);
       dup2(fileno(out), 1);
       dup2(fileno(err), 2);
+      if (where == Stdout::kFullDevice) {
+        const int full = open("/dev/full", O_WRONLY);
+        if (full < 0 || dup2(full, 1) < 0) _exit(125);
+      } else if (where != Stdout::kFile) {
+        int ends[2];
+        if (pipe(ends) != 0 || dup2(ends[1], 1) < 0) _exit(125);
+        close(ends[0]);  // nobody reads
+        signal(SIGPIPE, where == Stdout::kClosedPipe ? SIG_DFL : SIG_IGN);  // kept across exec
+      }
       execv(MORROWTIDE_BINARY, argv.data());
       _exit(127);
     }
@@ -249,6 +270,7 @@ class Morrowtide : public testing::Test {
     waitpid(pid, &wait_status, 0);
     Outcome result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
     const Bytes err_bytes = readAll(err);
     result.err.assign(err_bytes.begin(), err_bytes.end());
     result.out = readAll(out);
@@ -332,6 +354,56 @@ TEST_F(Morrowtide, StandardOutputCannotBePatched) {
   EXPECT_EQ(r.out.size(), 311u);
   EXPECT_EQ(r.out, lasFile(false, {origin, origin, origin}, false));
   EXPECT_EQ(files(), Names{});
+}
+
+TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
+  // Output lost to a full device or to a pipe nobody reads ended with status 0,
+  // mostly without a word: only failures inside the header block were reported.
+  for (const char* name : {"full.las", "full.qdx", "fw.wdp"}) {
+    ASSERT_EQ(symlink("/dev/full", (dir + "/" + name).c_str()), 0);
+  }
+  const std::string unpatched = "WARNING: stream not seekable. cannot update header.\n";
+  struct Case {
+    std::vector<std::string> args;
+    Stdout where;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      // Points: the file's 256 KiB buffer is refused while point 9355 is written.
+      {{"-o", "full.las", "-no_waveform", "-num_points", "100000"}, Stdout::kFile,
+       "ERROR: writing point 9355\n" + unpatched +
+           "WARNING: stream not seekable. cannot update header from 0 to 9355 points.\n"},
+      // The compressed points fit the buffer: its flush at close is refused.
+      {{"-o", "full.qdx", "-no_waveform", "-num_points", "100000"}, Stdout::kFile,
+       unpatched + "WARNING: stream not seekable. cannot update header from 0 to 300000 points.\n" +
+           "ERROR: flushing output 'full.qdx'\n"},
+      {{"-o", "fw.las"}, Stdout::kFile, "ERROR: flushing waveform file\n"},
+      {{"-no_waveform", "-stdout"}, Stdout::kFullDevice,
+       unpatched + "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n" +
+           "ERROR: flushing output 'stdout'\n"},
+      {{"-no_waveform", "-stdout"}, Stdout::kClosedPipeNoSigpipe,
+       unpatched + "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n" +
+           "ERROR: flushing output 'stdout'\n"},
+      // A pipe's 4 KiB buffer is refused while point 139 is written.
+      {{"-no_waveform", "-stdout", "-num_points", "100000"}, Stdout::kClosedPipeNoSigpipe,
+       "ERROR: writing point 139\n" + unpatched +
+           "WARNING: stream not seekable. cannot update header from 0 to 139 points.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const Outcome r = run(c.args, "", c.where);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+  }
+  // The waveform file failed, the LAS file beside it is whole.
+  EXPECT_EQ(file("fw.las"), lasFile(true, kDefaultPulse));
+}
+
+TEST_F(Morrowtide, ClosedPipeEndsTheRunBySignalLikeOtherTools) {
+  const Outcome r = run({"-no_waveform", "-stdout", "-num_points", "100000"}, "",
+                        Stdout::kClosedPipe);
+  EXPECT_EQ(r.status, -1);
+  EXPECT_EQ(r.signal, SIGPIPE);
 }
 
 TEST_F(Morrowtide, CompressedOutputStartsWithARawPoint) {
