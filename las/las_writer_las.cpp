@@ -521,7 +521,10 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   return true;
 }
 
-bool LASwriterLAS::chunk() { return record_writer ? record_writer->closeChunk() : false; }
+bool LASwriterLAS::chunk() {
+  if (!record_writer) return false;
+  return record_writer->closeChunk() || reportRecordFailure();
+}
 
 bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
                                 bool update_extra_bytes) {

@@ -71,7 +71,8 @@ class LASwriterLAS final : public LASwriter {
     return record_writer->writeRecord(point->item_pointers) || reportRecordFailure();
   }
   // Ends the current chunk; true only for chunks of variable size (chunk size 0)
-  // when a chunk was ended, else false with nothing done.
+  // when a chunk was ended, else false with nothing done. False with its line
+  // (and failed()) when the chunk could not be written.
   bool chunk() override;
   // Patches counts and bounding box (from the inventory when `use_inventory`,
   // else from `header`, the header the writer was opened with) and, for LAS 1.3
