@@ -148,11 +148,20 @@ TEST(FormatByBinSize, PrintsTheDecimalsTheStepCallsFor) {
     const char* text;
   };
   const Case cases[] = {
-      {3.14159, 0.25, "3.14"},     {3.14159, 0.3, "3.1"},        {3.14159, 0.7, "3.14159"},
-      {2.0, 0.7, "2"},             {3.14159, 0.125, "3.142"},    {3.14159, 0.0025, "3.1416"},
-      {3.14159, 0.00001, "3.14159"}, {1.0, 0.000001, "1.000000"}, {1.0, 0.0000001, "1.0000000"},
-      {1.0, 0.00000001, "1.00000000"}, {1.0, 0.000000001, "1.000000000"},
-      {-0.5, 1.0, "-0.5"},         {100.0, 1.0, "100"},          {0.0, 2.0, "0"},
+      {3.14159, 0.25, "3.14"},
+      {3.14159, 0.3, "3.1"},
+      {3.14159, 0.7, "3.14159"},
+      {2.0, 0.7, "2"},
+      {3.14159, 0.125, "3.142"},
+      {3.14159, 0.0025, "3.1416"},
+      {3.14159, 0.00001, "3.14159"},
+      {1.0, 0.000001, "1.000000"},
+      {1.0, 0.0000001, "1.0000000"},
+      {1.0, 0.00000001, "1.00000000"},
+      {1.0, 0.000000001, "1.000000000"},
+      {-0.5, 1.0, "-0.5"},
+      {100.0, 1.0, "100"},
+      {0.0, 2.0, "0"},
   };
   for (const Case& c : cases) {
     char text[kBinSizeTextSize];
@@ -167,8 +176,8 @@ TEST(LAShistogramBins, TheReportHoldsAnyF64AndTheTopBinsUpperBound) {
   // computed as b + 1 in 32 bits, which overflows.
   LAShistogramBins bins(0.5, -kClamp, kClamp);
   bins.add(1e300);
-  const std::string average = "  average big " + std::string("1") + std::string(300, '0') +
-                              ".0 for 1 element(s)\n";
+  const std::string average =
+      "  average big " + std::string("1") + std::string(300, '0') + ".0 for 1 element(s)\n";
   const std::string report = reportOf(bins, "big", nullptr);
   EXPECT_EQ(report.substr(0, report.find('\n') + 1), "big histogram with bin size 0.500000\n");
   EXPECT_NE(report.find("  bin [1073741823.5,1073741824.0) has 1\n"), std::string::npos);

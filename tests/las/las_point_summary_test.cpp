@@ -38,17 +38,17 @@ TEST(LASextraAttributeStoreValue, RoundsRemovesScaleAndOffsetAndWritesTheTypeWid
       {3, 0x08, 0.01, 0.0, 1.234, {123, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},  // U16
       {3, 0x08, 0.01, 0.0, -1.0, {0, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},
       {4, 0, 1.0, 0.0, -2.5, {0xFD, 0xFF, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},  // I16
-      {1, 0, 1.0, 0.0, 2.5, {3, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},       // U8
-      {2, 0, 1.0, 0.0, -2.4, {0xFE, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},   // I8
-      {5, 0x18, 0.5, 100.0, 101.0, {2, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}},         // U32
-      {5, 0x10, 0.5, 100.0, 101.0, {1, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}},  // offset only
+      {1, 0, 1.0, 0.0, 2.5, {3, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},      // U8
+      {2, 0, 1.0, 0.0, -2.4, {0xFE, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},  // I8
+      {5, 0x18, 0.5, 100.0, 101.0, {2, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}},        // U32
+      {5, 0x10, 0.5, 100.0, 101.0, {1, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}},        // offset only
       {6, 0, 1.0, 0.0, -7.5, {0xF8, 0xFF, 0xFF, 0xFF, 0xAA, 0xAA, 0xAA, 0xAA}},  // I32
-      {7, 0, 1.0, 0.0, 4294967296.0, {0, 0, 0, 0, 1, 0, 0, 0}},                   // U64
+      {7, 0, 1.0, 0.0, 4294967296.0, {0, 0, 0, 0, 1, 0, 0, 0}},                  // U64
       {8, 0, 1.0, 0.0, -1.0, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},  // I64
       {9, 0, 1.0, 0.0, 1.5, {0, 0, 0xC0, 0x3F, 0xAA, 0xAA, 0xAA, 0xAA}},         // F32
-      {10, 0, 1.0, 0.0, 1.5, {0, 0, 0, 0, 0, 0, 0xF8, 0x3F}},                     // F64
-      {13, 0, 1.0, 0.0, 258.0, {2, 1, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},  // first U16 of 2
-      {0, 0, 1.0, 0.0, 5.0, {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},  // no type
+      {10, 0, 1.0, 0.0, 1.5, {0, 0, 0, 0, 0, 0, 0xF8, 0x3F}},                    // F64
+      {13, 0, 1.0, 0.0, 258.0, {2, 1, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},      // first U16 of 2
+      {0, 0, 1.0, 0.0, 5.0, {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},   // no type
       {4, 0, 1.0, 0.0, nan, {0, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},
   };
   for (const Case& c : cases) {
@@ -168,7 +168,7 @@ TEST_F(LASpointSummaryAdd, CountsLegacyReturnsClassesAndFlags) {
   legacy.setClassification(0);
   legacy.setSyntheticFlag(1);
   legacy.setWithheldFlag(1);
-  legacy.setExtendedClassification(77);     // ignored for a legacy point
+  legacy.setExtendedClassification(77);      // ignored for a legacy point
   legacy.setExtendedClassificationFlags(8);  // overlap: only for LAS 1.4 points
   summary.add(&legacy);
   EXPECT_EQ(summary.points_by_return[1], 1);
