@@ -11,23 +11,7 @@
 #include <cstring>
 #include <string>
 
-// Number of allocations that still succeed before one fails; -1: none fails.
-static int g_allocations_before_failure = -1;
-
-extern "C" void* __real_malloc(size_t size);
-extern "C" void* __real_realloc(void* p, size_t size);
-
-static bool allocationFailsNow() {
-  if (g_allocations_before_failure == 0) return true;
-  if (g_allocations_before_failure > 0) g_allocations_before_failure--;
-  return false;
-}
-extern "C" void* __wrap_malloc(size_t size) {
-  return allocationFailsNow() ? nullptr : __real_malloc(size);
-}
-extern "C" void* __wrap_realloc(void* p, size_t size) {
-  return allocationFailsNow() ? nullptr : __real_realloc(p, size);
-}
+#include "tests/las/failing_allocation.h"
 
 namespace {
 
