@@ -55,16 +55,36 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
   if (scaled) value /= scale[0];
   if (data_type == 0) return;
   switch ((data_type - 1) % 10) {
-    case 0: destination[0] = roundSaturating<uint8_t>(value); break;
-    case 1: destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value)); break;
-    case 2: putU16LE(destination, roundSaturating<uint16_t>(value)); break;
-    case 3: putI16LE(destination, roundSaturating<int16_t>(value)); break;
-    case 4: putU32LE(destination, roundSaturating<uint32_t>(value)); break;
-    case 5: putI32LE(destination, roundSaturating<int32_t>(value)); break;
-    case 6: putU64LE(destination, roundSaturating<uint64_t>(value)); break;
-    case 7: putI64LE(destination, roundSaturating<int64_t>(value)); break;
-    case 8: putF32LE(destination, static_cast<float>(value)); break;
-    default: putF64LE(destination, value); break;
+    case 0:
+      destination[0] = roundSaturating<uint8_t>(value);
+      break;
+    case 1:
+      destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value));
+      break;
+    case 2:
+      putU16LE(destination, roundSaturating<uint16_t>(value));
+      break;
+    case 3:
+      putI16LE(destination, roundSaturating<int16_t>(value));
+      break;
+    case 4:
+      putU32LE(destination, roundSaturating<uint32_t>(value));
+      break;
+    case 5:
+      putI32LE(destination, roundSaturating<int32_t>(value));
+      break;
+    case 6:
+      putU64LE(destination, roundSaturating<uint64_t>(value));
+      break;
+    case 7:
+      putI64LE(destination, roundSaturating<int64_t>(value));
+      break;
+    case 8:
+      putF32LE(destination, static_cast<float>(value));
+      break;
+    default:
+      putF64LE(destination, value);
+      break;
   }
 }
 
