@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "compressor/quodax.h"
@@ -20,6 +21,71 @@ void LASextraAttributes::clearAttributes() {
   attribute_descriptors = nullptr;
   attribute_offsets = nullptr;
   attribute_sizes = nullptr;
+}
+
+namespace {
+
+// `v` truncated toward zero and saturated at the range of T; NaN gives 0. The
+// bounds are exact in F64 (2^63 and 2^64 stand for the 64-bit maxima, which
+// every value at or above them saturates to).
+template <typename T>
+T truncateSaturating(double v) {
+  constexpr double kLowest = static_cast<double>(std::numeric_limits<T>::min());
+  constexpr double kAboveHighest = static_cast<double>(std::numeric_limits<T>::max()) + 1.0;
+  if (v >= kAboveHighest) return std::numeric_limits<T>::max();
+  if (v <= kLowest) return std::numeric_limits<T>::min();
+  if (v != v) return 0;
+  return static_cast<T>(v);
+}
+
+// The nearest integer of type T to `v`: halves away from zero for a signed
+// type; an unsigned type takes v + 0.5 and stores 0 for every negative value.
+template <typename T>
+T roundSaturating(double v) {
+  if (std::numeric_limits<T>::is_signed) return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : v - 0.5);
+  return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : 0.0);
+}
+
+}  // namespace
+
+void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
+  const bool scaled = (options & 0x08) != 0;
+  const bool offset_valid = (options & 0x10) != 0;
+  if (offset_valid) value -= offset[0];
+  if (scaled) value /= scale[0];
+  if (data_type == 0) return;
+  switch ((data_type - 1) % 10) {
+    case 0:
+      destination[0] = roundSaturating<uint8_t>(value);
+      break;
+    case 1:
+      destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value));
+      break;
+    case 2:
+      putU16LE(destination, roundSaturating<uint16_t>(value));
+      break;
+    case 3:
+      putI16LE(destination, roundSaturating<int16_t>(value));
+      break;
+    case 4:
+      putU32LE(destination, roundSaturating<uint32_t>(value));
+      break;
+    case 5:
+      putI32LE(destination, roundSaturating<int32_t>(value));
+      break;
+    case 6:
+      putU64LE(destination, roundSaturating<uint64_t>(value));
+      break;
+    case 7:
+      putI64LE(destination, roundSaturating<int64_t>(value));
+      break;
+    case 8:
+      putF32LE(destination, static_cast<float>(value));
+      break;
+    default:
+      putF64LE(destination, value);
+      break;
+  }
 }
 
 LASheader::~LASheader() { clean(); }

@@ -45,6 +45,14 @@ struct LASextraAttribute {
   double scale[3];  // element 0 is used
   double offset[3];
   char description[32];
+
+  // Writes `value` at `destination` in this descriptor's data type (the first
+  // element of an array type), after removing the offset (bit 4 of options) and
+  // the scale (bit 3): integers round to the nearest, halves away from zero, and
+  // saturate at their own type's range (NaN stores 0); type 9 stores an F32, type
+  // 10 an F64. Data type 0 (bytes without a value type) stores nothing.
+  // Requires: `destination` holds the type's width (1 to 8 bytes).
+  void storeValue(double value, uint8_t* destination) const;
 };
 static_assert(sizeof(LASextraAttribute) == las_format::kExtraAttributeSize,
               "an extra-bytes descriptor is 192 bytes");
