@@ -15,6 +15,7 @@
 // high bytes of red, green, blue and a 0 when it has colour.
 #include "las/las_writer_bin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -52,6 +53,14 @@ int32_t unitsOfScale(double s) {
                            : std::trunc(reciprocal);
   if (!(units >= 1.0 && units <= kLargestUnits)) return 0;
   return static_cast<int32_t>(units);
+}
+
+// The smallest of the three scale factors; NaN when any of them is NaN.
+double smallestScale(const LASscaleOffset& so) {
+  for (const double f : {so.x_scale_factor, so.y_scale_factor, so.z_scale_factor}) {
+    if (std::isnan(f)) return f;
+  }
+  return std::min({so.x_scale_factor, so.y_scale_factor, so.z_scale_factor});
 }
 
 // The time word: `v` truncated, saturating at 0 and 2^32-1; NaN gives 0.
@@ -101,8 +110,7 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
 
   version = version_name != nullptr && std::strstr(version_name, "ts16") != nullptr ? kVersionTs16
                                                                                      : kVersionTs8;
-  const double s = std::fmin(std::fmin(header->x_scale_factor, header->y_scale_factor),
-                             header->z_scale_factor);
+  const double s = smallestScale(*header);
   units = unitsOfScale(s);
   if (units == 0) {
     return fail("ERROR: smallest scale factor %g gives no BIN units from 1 to 2147483647\n", s);
@@ -201,12 +209,16 @@ int64_t LASwriterBIN::close(bool update_point_count) {
       std::fprintf(stderr,
                    "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
                    static_cast<long long>(expected_points), static_cast<long long>(points_written));
-    } else if (!stream->seekTo(header_start + kOffsetPointCount) ||
-               !writeU32LE(stream, static_cast<uint32_t>(points_written)) ||
-               !stream->seekToEnd()) {
-      reportFailure("ERROR: cannot update the BIN point count from %lld to %lld\n",
+    } else {
+      const bool sought = stream->seekTo(header_start + kOffsetPointCount);
+      const bool patched = sought && writeU32LE(stream, static_cast<uint32_t>(points_written));
+      // Back to the end also after a failed patch, so that the byte count is right.
+      const bool returned = sought && stream->seekToEnd();
+      if (!patched || !returned) {
+        reportFailure("ERROR: cannot update the BIN point count from %lld to %lld\n",
                     static_cast<long long>(expected_points),
-                    static_cast<long long>(points_written));
+                      static_cast<long long>(points_written));
+      }
     }
   }
   const int64_t end = stream->position();

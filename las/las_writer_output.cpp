@@ -56,9 +56,12 @@ const char* LASwriterOutput::release() {
   stream.reset();
   const char* failed_operation = nullptr;
   if (file != nullptr) {
+    // The error indicator also catches a failed flush that someone else set off
+    // (fflush(NULL) flushes every FILE), after which fclose has nothing left to fail on.
+    const bool had_error = std::ferror(file) != 0;
     if (owns_file) {
-      if (std::fclose(file) != 0) failed_operation = "close";
-    } else if (std::fflush(file) != 0) {
+      if (std::fclose(file) != 0 || had_error) failed_operation = "close";
+    } else if (std::fflush(file) != 0 || had_error) {
       failed_operation = "flush";
     }
   }
