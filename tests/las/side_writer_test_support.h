@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +59,34 @@ inline void makeHeader(LASheader& h, uint8_t format) {
 // Lays `point` out for the header's point format, with the header's scale.
 inline void layOut(LASpointRecord& point, const LASheader& h) {
   ASSERT_TRUE(point.initFromFormat(&h, h.point_data_format, h.point_data_record_length, &h));
+}
+
+// One extra-bytes attribute of a header.
+struct Attribute {
+  const char* name;
+  uint8_t data_type;
+  int32_t offset;
+  int32_t size;
+};
+
+// Gives `h` the extra-bytes attributes (owned by the header) and `extra` more
+// bytes per point record.
+inline void addAttributes(LASheader& h, const std::vector<Attribute>& attributes, uint16_t extra) {
+  const size_t n = attributes.size();
+  h.owns_attributes = 1;
+  h.attribute_count = static_cast<int32_t>(n);
+  h.attribute_descriptors =
+      static_cast<LASextraAttribute*>(std::calloc(n, sizeof(LASextraAttribute)));
+  h.attribute_offsets = static_cast<int32_t*>(std::calloc(n, sizeof(int32_t)));
+  h.attribute_sizes = static_cast<int32_t*>(std::calloc(n, sizeof(int32_t)));
+  for (size_t i = 0; i < n; i++) {
+    LASextraAttribute& a = h.attribute_descriptors[i];
+    std::memcpy(a.name, attributes[i].name, std::min(std::strlen(attributes[i].name), sizeof(a.name)));
+    a.data_type = attributes[i].data_type;
+    h.attribute_offsets[i] = attributes[i].offset;
+    h.attribute_sizes[i] = attributes[i].size;
+  }
+  h.point_data_record_length = static_cast<uint16_t>(h.point_data_record_length + extra);
 }
 
 // Reads everything from the start of `file`.
