@@ -28,6 +28,7 @@ constexpr size_t kNumberBufferSize = 512;
 // left last) removed. Requires: `buffer` holds kNumberBufferSize characters.
 void formatByScale(char* buffer, double value, double scale);
 // Removes trailing '0' characters from a number's text, then a '.' left last.
+// Requires: the text has a '.' (as "%.Nf" with N > 0 gives).
 void trimTrailingZeros(char* text);
 
 class LASwriterWRL final : public LASwriter {
