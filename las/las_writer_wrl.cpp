@@ -129,7 +129,7 @@ bool LASwriterWRL::growColours() {
 
 bool LASwriterWRL::writePoint(const LASpointRecord* point) {
   FILE* file = output.getFile();
-  if (file == nullptr) return false;
+  if (file == nullptr || header == nullptr) return false;
   const size_t index = static_cast<size_t>(points_written);
   if (rgb_capacity != 0 && index == rgb_capacity && !growColours()) {
     return reportFailure("ERROR: cannot keep the colour of point %lld for VRML\n",
@@ -175,10 +175,15 @@ bool LASwriterWRL::writeColours(FILE* file) {
 int64_t LASwriterWRL::close(bool) {
   FILE* file = output.getFile();
   if (file == nullptr) return 0;
-  bool ok = put("\t\t\t]\n", file) && put("\t\t}\n", file);
-  if (ok && rgb_capacity != 0) ok = writeColours(file);
-  ok = ok && put("\t}\n", file) && put("}\n", file);
-  if (!ok) reportFailure("ERROR: cannot write the VRML closing text\n");
+  // The closing text only ends an opening text: nothing after an open that
+  // failed before it.
+  if (header != nullptr) {
+    bool ok = put("\t\t\t]\n", file) && put("\t\t}\n", file);
+    if (ok && rgb_capacity != 0) ok = writeColours(file);
+    ok = ok && put("\t}\n", file) && put("}\n", file);
+    if (!ok) reportFailure("ERROR: cannot write the VRML closing text\n");
+  }
+  header = nullptr;
   errno = 0;
   const int64_t bytes = ftello(file);
   // A pipe has no position (ESPIPE): the count is -1 then, and nothing failed.
