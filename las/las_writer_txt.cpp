@@ -293,8 +293,10 @@ bool LASwriterTXT::writePoint(const LASpointRecord* point) {
   }
   ok = ok && std::fputc('\n', file) != EOF;
   if (!ok) {
-    return reportFailure("ERROR: cannot write point %lld as text\n",
-                         static_cast<long long>(points_written));
+    reportFailure("ERROR: cannot write point %lld as text\n",
+                  static_cast<long long>(points_written));
+    points_written--;  // counted first for the 'M' and 'm' columns, but not written
+    return false;
   }
   return true;
 }

@@ -78,7 +78,10 @@ struct Fixture {
     side_writer_test::makeHeader(header, format);
     file = std::tmpfile();
   }
-  ~Fixture() { std::fclose(file); }
+  ~Fixture() {
+    writer.close(true);  // before the FILE it may write to goes
+    std::fclose(file);
+  }
   // Opens with the given strings, capturing standard error into `err`.
   bool open(const char* parse_string, const char* separator = nullptr) {
     side_writer_test::layOut(point, header);
@@ -470,6 +473,7 @@ TEST(LASwriterTXT, FailedWritesNameWhatFailed) {
     ASSERT_TRUE(f.writer.open(small, &f.header, "xyz", nullptr));
     EXPECT_FALSE(f.writer.writePoint(&f.point));
     EXPECT_FALSE(f.writer.writePoint(&f.point));
+    EXPECT_EQ(f.writer.points_written, 0);
     f.writer.close(true);
     EXPECT_EQ(GetCapturedStderr(), "ERROR: cannot write point 1 as text\n");
     EXPECT_TRUE(f.writer.failed());

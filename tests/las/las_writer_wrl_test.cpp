@@ -38,7 +38,10 @@ struct Fixture {
     side_writer_test::layOut(point, header);
     file = std::tmpfile();
   }
-  ~Fixture() { std::fclose(file); }
+  ~Fixture() {
+    writer.close(true);  // before the FILE it may write to goes
+    std::fclose(file);
+  }
   bool open(const char* parse_string = nullptr) { return writer.open(file, &header, parse_string); }
   bool write(int32_t x, int32_t y, int32_t z, uint16_t r = 0, uint16_t g = 0, uint16_t b = 0) {
     point.setX(x);
