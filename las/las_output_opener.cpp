@@ -582,9 +582,8 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
       } else if (optx) {
         writer->setPtx(true);
       }
-      const bool opened = name != nullptr
-                              ? writer->openFile(name, header, parse_string, separator)
-                              : writer->open(stdout, header, parse_string, separator);
+      const bool opened = name != nullptr ? writer->openFile(name, header, parse_string, separator)
+                                          : writer->open(stdout, header, parse_string, separator);
       if (opened && scale_rgb != 1.0f) writer->setScaleRgb(scale_rgb);
       return keepOpened(writer, opened, "laswritertxt", name);
     }

@@ -35,8 +35,8 @@ constexpr int64_t kOffsetPointCount = 16;
 constexpr uint32_t kRecordSizeTs8 = 16;
 constexpr uint32_t kRecordSizeTs16 = 20;
 constexpr uint32_t kLargestPointBytes = kRecordSizeTs16 + 4 + 4;  // record, time, colour
-constexpr double kTimeUnit = 0.0002;       // seconds per step of the time word
-constexpr double kUnitsTolerance = 1e-9;   // relative distance of 1/s to an integer
+constexpr double kTimeUnit = 0.0002;      // seconds per step of the time word
+constexpr double kUnitsTolerance = 1e-9;  // relative distance of 1/s to an integer
 constexpr double kLargestUnits = 2147483647.0;
 
 // File units per coordinate unit for the smallest scale factor `s`: 1/s rounded
@@ -71,7 +71,9 @@ uint32_t saturatingToU32(double v) {
 }
 
 bool formatHasTime(uint8_t f) { return f == 1 || f >= 3; }
-bool formatHasColour(uint8_t f) { return f == 2 || f == 3 || f == 5 || f == 7 || f == 8 || f == 10; }
+bool formatHasColour(uint8_t f) {
+  return f == 2 || f == 3 || f == 5 || f == 7 || f == 8 || f == 10;
+}
 
 // 0 for the only echo, 1 for the first of several, 3 for the last, 2 between.
 uint32_t echoCode(const LASpointRecord& point) {
@@ -109,7 +111,7 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
   scale_offset = static_cast<const LASscaleOffset&>(*header);
 
   version = version_name != nullptr && std::strstr(version_name, "ts16") != nullptr ? kVersionTs16
-                                                                                     : kVersionTs8;
+                                                                                    : kVersionTs8;
   const double s = smallestScale(*header);
   units = unitsOfScale(s);
   if (units == 0) {
@@ -120,7 +122,8 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
   origin_z = -header->z_offset / s;
 
   header_start = stream->position();
-  if (header_start < 0) return reportFailure("ERROR: cannot query the position of the BIN output\n");
+  if (header_start < 0)
+    return reportFailure("ERROR: cannot query the position of the BIN output\n");
   uint8_t bytes[kHeaderSize];
   putI32LE(bytes + 0, kHeaderSize);
   putI32LE(bytes + 4, version);
@@ -152,12 +155,12 @@ bool LASwriterBIN::writePoint(const LASpointRecord* point) {
   if (stream == nullptr) return false;
   const LASscaleOffset& so = point->scale_offset != nullptr ? *point->scale_offset : scale_offset;
   const double file_units = units;
-  const int32_t x = roundHalfAwayToI32(
-      origin_x + (point->getX() * so.x_scale_factor + so.x_offset) * file_units);
-  const int32_t y = roundHalfAwayToI32(
-      origin_y + (point->getY() * so.y_scale_factor + so.y_offset) * file_units);
-  const int32_t z = roundHalfAwayToI32(
-      origin_z + (point->getZ() * so.z_scale_factor + so.z_offset) * file_units);
+  const int32_t x =
+      roundHalfAwayToI32(origin_x + (point->getX() * so.x_scale_factor + so.x_offset) * file_units);
+  const int32_t y =
+      roundHalfAwayToI32(origin_y + (point->getY() * so.y_scale_factor + so.y_offset) * file_units);
+  const int32_t z =
+      roundHalfAwayToI32(origin_z + (point->getZ() * so.z_scale_factor + so.z_offset) * file_units);
   const uint32_t echo = echoCode(*point);
 
   uint8_t bytes[kLargestPointBytes];
@@ -216,16 +219,14 @@ int64_t LASwriterBIN::close(bool update_point_count) {
       const bool returned = sought && stream->seekToEnd();
       if (!patched || !returned) {
         reportFailure("ERROR: cannot update the BIN point count from %lld to %lld\n",
-                    static_cast<long long>(expected_points),
+                      static_cast<long long>(expected_points),
                       static_cast<long long>(points_written));
       }
     }
   }
-  const int64_t end = stream->position();
-  if (end < 0) reportFailure("ERROR: cannot query the position of the BIN output\n");
-  if (const char* failed_operation = output.release()) {
-    reportFailure("ERROR: cannot %s the BIN output\n", failed_operation);
-  }
+  const char* failure = nullptr;
+  const int64_t end = output.finish(failure);
+  if (failure != nullptr) reportFailure("ERROR: cannot %s the BIN output\n", failure);
   expected_points = points_written;
   points_written = 0;
   return end >= 0 ? end - header_start : 0;

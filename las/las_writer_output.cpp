@@ -3,6 +3,8 @@
 // a close whose result is handed back for the writer to report.
 #include "las/las_writer_output.h"
 
+#include <cerrno>
+
 #include "las/las_messages.h"
 
 using las_messages::fail;
@@ -50,6 +52,22 @@ bool LASwriterOutput::replaceFile(FILE* new_file, bool& close_failed) {
   }
   file = new_file;
   return !close_failed;
+}
+
+int64_t LASwriterOutput::finish(const char*& failure) {
+  failure = nullptr;
+  int64_t end = -1;
+  if (stream != nullptr) {
+    end = stream->position();
+    if (end < 0) failure = "query the position of";
+  } else if (file != nullptr) {
+    errno = 0;
+    end = ftello(file);
+    if (end < 0 && errno != ESPIPE) failure = "query the position of";
+  }
+  const char* released = release();
+  if (failure == nullptr) failure = released;
+  return end;
 }
 
 const char* LASwriterOutput::release() {

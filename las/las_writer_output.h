@@ -42,9 +42,14 @@ class LASwriterOutput final {
   ByteStreamOut* getStream() const { return stream.get(); }
   bool holdsOutput() const { return file != nullptr || stream != nullptr; }
 
+  // Ends the output: takes the position reached (the stream's, else the FILE's;
+  // -1 on a FILE without one, a pipe, which is no failure), then release().
+  // `failure` is null on success, else the first operation that failed ("query
+  // the position of", "close" or "flush") for the writer's "ERROR: " line.
+  int64_t finish(const char*& failure);
   // Deletes the stream, then closes an owned FILE or flushes the caller's, and
   // holds nothing afterwards. Returns null on success, else the operation that
-  // failed ("close" or "flush") for the writer's "ERROR: " line.
+  // failed ("close" or "flush").
   const char* release();
 
  private:

@@ -94,9 +94,9 @@ bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t
                 h.min_y, h.max_x, h.max_y);
   }
   scale_offset = static_cast<const LASscaleOffset&>(h);
-  rescale = !(h.x_scale_factor == kMicroDegree && h.y_scale_factor == kMicroDegree &&
-              h.z_scale_factor == kMilli && h.x_offset == 0.0 && h.y_offset == 0.0 &&
-              h.z_offset == 0.0);
+  rescale =
+      !(h.x_scale_factor == kMicroDegree && h.y_scale_factor == kMicroDegree &&
+        h.z_scale_factor == kMilli && h.x_offset == 0.0 && h.y_offset == 0.0 && h.z_offset == 0.0);
   scan_azimuth_start = attributeStart(h, "scan azimuth");
   pitch_start = attributeStart(h, "pitch");
   roll_start = attributeStart(h, "roll");
@@ -173,9 +173,8 @@ bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
   word(kWordLongitude, longitude);
   word(kWordElevation, elevation);
   word(kWordIntensity, point->getIntensity());
-  word(kWordScanAzimuth,
-       attributeI32(*point, scan_azimuth_start,
-                    roundHalfAwayToI32(point->getScanAngleRank() / kMilli)));
+  word(kWordScanAzimuth, attributeI32(*point, scan_azimuth_start,
+                                      roundHalfAwayToI32(point->getScanAngleRank() / kMilli)));
   word(kWordPitch, attributeI32(*point, pitch_start, 0));
   word(kWordRoll, attributeI32(*point, roll_start, 0));
   if (version > 4 * kWordPulseWidth) word(kWordPulseWidth, attributeU8(*point, pulse_width_start));
@@ -189,13 +188,10 @@ bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
 }
 
 int64_t LASwriterQFIT::close(bool) {
-  ByteStreamOut* stream = output.getStream();
-  if (stream == nullptr) return 0;
-  const int64_t bytes = stream->position();
-  if (bytes < 0) reportFailure("ERROR: cannot query the position of the QFIT output\n");
-  if (const char* failed_operation = output.release()) {
-    reportFailure("ERROR: cannot %s the QFIT output\n", failed_operation);
-  }
+  if (output.getStream() == nullptr) return 0;
+  const char* failure = nullptr;
+  const int64_t bytes = output.finish(failure);
+  if (failure != nullptr) reportFailure("ERROR: cannot %s the QFIT output\n", failure);
   expected_points = points_written;
   points_written = 0;
   return bytes >= 0 ? bytes : 0;

@@ -18,7 +18,6 @@
 // four lines of four numbers from the record 2001 (272 bytes) of "Vektrion".
 #include "las/las_writer_txt.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "compressor/byte_order.h"
@@ -36,8 +35,8 @@ constexpr uint32_t kPtsRecordMinimum = 32;
 constexpr uint32_t kPtxRecordSize = 272;
 constexpr uint32_t kPtxColumnsAt = 32;
 constexpr uint32_t kPtxRowsAt = 40;
-constexpr uint32_t kPtxVectorsAt = 48;   // four lines of three F64
-constexpr uint32_t kPtxMatrixAt = 144;   // four lines of four F64
+constexpr uint32_t kPtxVectorsAt = 48;  // four lines of three F64
+constexpr uint32_t kPtxMatrixAt = 144;  // four lines of four F64
 constexpr int32_t kPtsIntensityShift = 2048;
 constexpr float kPtxIntensityScale = 0.00024420026f;  // the F32 nearest to 1/4095
 constexpr uint8_t kOverlapFlag = 0x08;
@@ -130,8 +129,8 @@ LASwriterTXT::~LASwriterTXT() {
   if (output.holdsOutput()) close(true);
 }
 
-bool LASwriterTXT::openFile(const char* file_name, const LASheader* header,
-                            const char* parse, const char* separator_name_given) {
+bool LASwriterTXT::openFile(const char* file_name, const LASheader* header, const char* parse,
+                            const char* separator_name_given) {
   if (!output.openFile(file_name, "w", 0)) return false;
   return open(output.getFile(), header, parse, separator_name_given);
 }
@@ -173,8 +172,8 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
 void LASwriterTXT::takeRecordParseString(const LASvlrRecord& record) {
   if (parse_string && *parse_string != "original") return;
   const char* text = reinterpret_cast<const char*>(record.data + kRecordParseStringAt);
-  parse_string = std::string(text, strnlen(text, record.record_length_after_header -
-                                                     kRecordParseStringAt));
+  parse_string =
+      std::string(text, strnlen(text, record.record_length_after_header - kRecordParseStringAt));
 }
 
 void LASwriterTXT::warnAboutColumns(const char* kind) const {
@@ -423,14 +422,32 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
   double value = 0.0;
   bool integral = true;
   switch (a.data_type) {
-    case 1: value = p[0]; break;
-    case 2: value = static_cast<int8_t>(p[0]); break;
-    case 3: value = getU16LE(p); break;
-    case 4: value = getI16LE(p); break;
-    case 5: value = getU32LE(p); break;
-    case 6: value = getI32LE(p); break;
-    case 9: value = static_cast<double>(getF32LE(p)); integral = false; break;
-    default: value = getF64LE(p); integral = false; break;
+    case 1:
+      value = p[0];
+      break;
+    case 2:
+      value = static_cast<int8_t>(p[0]);
+      break;
+    case 3:
+      value = getU16LE(p);
+      break;
+    case 4:
+      value = getI16LE(p);
+      break;
+    case 5:
+      value = getU32LE(p);
+      break;
+    case 6:
+      value = getI32LE(p);
+      break;
+    case 9:
+      value = static_cast<double>(getF32LE(p));
+      integral = false;
+      break;
+    default:
+      value = getF64LE(p);
+      integral = false;
+      break;
   }
   constexpr uint8_t kScaleBit = 0x08;
   constexpr uint8_t kOffsetBit = 0x10;
@@ -446,17 +463,11 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
 }
 
 int64_t LASwriterTXT::close(bool) {
-  FILE* file = output.getFile();
-  if (file == nullptr) return 0;
-  errno = 0;
-  const int64_t position = ftello(file);
-  // A pipe has no position (ESPIPE): nothing failed, the count shows all bits set.
-  if (position < 0 && errno != ESPIPE) {
-    reportFailure("ERROR: cannot query the position of the text output\n");
-  }
-  if (const char* failed_operation = output.release()) {
-    reportFailure("ERROR: cannot %s the text output\n", failed_operation);
-  }
+  if (output.getFile() == nullptr) return 0;
+  const char* failure = nullptr;
+  // On a pipe, which has no position, the count shows all 32 bits set.
+  const int64_t position = output.finish(failure);
+  if (failure != nullptr) reportFailure("ERROR: cannot %s the text output\n", failure);
   parse_string.reset();
   expected_points = points_written;
   points_written = 0;

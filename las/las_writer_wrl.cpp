@@ -22,7 +22,6 @@
 // "RGB" is given.
 #include "las/las_writer_wrl.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -42,8 +41,8 @@ struct DecimalScale {
   const char* format;
 };
 constexpr DecimalScale kDecimalScales[] = {
-    {0.1, "%.1f"},    {0.01, "%.2f"},   {0.001, "%.3f"},  {0.0001, "%.4f"}, {1e-05, "%.5f"},
-    {1e-06, "%.6f"},  {1e-07, "%.7f"},  {1e-08, "%.8f"},  {1e-09, "%.9f"},
+    {0.1, "%.1f"},   {0.01, "%.2f"},  {0.001, "%.3f"}, {0.0001, "%.4f"}, {1e-05, "%.5f"},
+    {1e-06, "%.6f"}, {1e-07, "%.7f"}, {1e-08, "%.8f"}, {1e-09, "%.9f"},
 };
 
 bool formatHasColour(uint8_t f) { return f == 2 || f == 3 || f == 5; }
@@ -90,7 +89,8 @@ bool LASwriterWRL::open(FILE* file, const LASheader* h, const char* parse_string
   scale_offset = static_cast<const LASscaleOffset&>(*h);
 
   const bool has_colour = formatHasColour(h->point_data_format);
-  const bool asks_for_colour = parse_string == nullptr || std::strstr(parse_string, "RGB") != nullptr;
+  const bool asks_for_colour =
+      parse_string == nullptr || std::strstr(parse_string, "RGB") != nullptr;
   if (asks_for_colour) {
     if (has_colour) {
       if (rgb_capacity == 0) {
@@ -184,15 +184,9 @@ int64_t LASwriterWRL::close(bool) {
     if (!ok) reportFailure("ERROR: cannot write the VRML closing text\n");
   }
   header = nullptr;
-  errno = 0;
-  const int64_t bytes = ftello(file);
-  // A pipe has no position (ESPIPE): the count is -1 then, and nothing failed.
-  if (bytes < 0 && errno != ESPIPE) {
-    reportFailure("ERROR: cannot query the position of the VRML output\n");
-  }
-  if (const char* failed_operation = output.release()) {
-    reportFailure("ERROR: cannot %s the VRML output\n", failed_operation);
-  }
+  const char* failure = nullptr;
+  const int64_t bytes = output.finish(failure);
+  if (failure != nullptr) reportFailure("ERROR: cannot %s the VRML output\n", failure);
   expected_points = points_written;
   points_written = 0;
   return bytes;

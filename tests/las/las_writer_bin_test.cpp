@@ -44,9 +44,7 @@ struct Fixture {
     side_writer_test::layOut(point, header);
     stream = new FailingByteStream(&sink, &alive);
   }
-  bool open(const char* version_name = "ts8") {
-    return writer.open(stream, &header, version_name);
-  }
+  bool open(const char* version_name = "ts8") { return writer.open(stream, &header, version_name); }
 
   LASheader header;
   LASpointRecord point;
@@ -143,7 +141,7 @@ TEST(LASwriterBIN, UnitsRoundOnlyWhenTheReciprocalIsAlmostAnInteger) {
   struct Case {
     double scale;
     int32_t units;
-  } cases[] = {{0.01, 100}, {0.00001, 100000}, {0.001, 1000}, {0.3, 3},
+  } cases[] = {{0.01, 100}, {0.00001, 100000}, {0.001, 1000},     {0.3, 3},
                {1.0, 1},    {0.75, 1},         {1e-9, 1000000000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scale);

@@ -120,8 +120,11 @@ TEST(LASwriterQFIT, WordsSaturateAndTheTimeNeverTurnsNegative) {
   struct Case {
     double gps_time;
     int32_t time_word;
-  } cases[] = {{23365829.0, INT32_MAX}, {-3e9, INT32_MAX}, {-2147483.6485, INT32_MAX},
-               {2147483.647, INT32_MAX}, {nan, 0}};
+  } cases[] = {{23365829.0, INT32_MAX},
+               {-3e9, INT32_MAX},
+               {-2147483.6485, INT32_MAX},
+               {2147483.647, INT32_MAX},
+               {nan, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.gps_time);
     Fixture f(true);
@@ -140,10 +143,10 @@ TEST(LASwriterQFIT, WordsSaturateAndTheTimeNeverTurnsNegative) {
 
 TEST(LASwriterQFIT, AttributesFillTheirWords) {
   Fixture f;
-  addAttributes(f.header,
-                {{"roll", 6, 8, 4}, {"scan azimuth", 6, 0, 4}, {"pitch", 6, 4, 4},
-                 {"pulse width", 1, 12, 1}},
-                13);
+  addAttributes(
+      f.header,
+      {{"roll", 6, 8, 4}, {"scan azimuth", 6, 0, 4}, {"pitch", 6, 4, 4}, {"pulse width", 1, 12, 1}},
+      13);
   ASSERT_TRUE(f.open(0));
   EXPECT_EQ(f.writer.getVersion(), 48);
   ASSERT_EQ(f.point.extra_bytes_size, 13);
@@ -181,12 +184,9 @@ TEST(LASwriterQFIT, RecordLengthChoice) {
     int32_t length;
     const char* err;
   } cases[] = {
-      {40, false, 40, ""},
-      {48, false, 48, ""},
-      {56, true, 56, ""},
-      {0, false, 40, ""},
-      {0, true, 48, ""},
-      {44, false, 48, "WARNING: version 44 of QFIT unknown ... using 48\n"},
+      {40, false, 40, ""}, {48, false, 48, ""},
+      {56, true, 56, ""},  {0, false, 40, ""},
+      {0, true, 48, ""},   {44, false, 48, "WARNING: version 44 of QFIT unknown ... using 48\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.requested);

@@ -132,8 +132,8 @@ TEST(LASwriterTXT, DefaultColumnsAndSeparators) {
 }
 
 TEST(LASwriterTXT, DefaultParseStringFollowsThePointFormat) {
-  const char* expected[11] = {"xyz",  "xyzt",    "xyzRGB", "xyztRGB", "xyzt", "xyztRGB",
-                              "xyz",  "xyz",     "xyz",    "xyz",     "xyz"};
+  const char* expected[11] = {"xyz", "xyzt", "xyzRGB", "xyztRGB", "xyzt", "xyztRGB",
+                              "xyz", "xyz",  "xyz",    "xyz",     "xyz"};
   for (uint8_t format = 0; format <= 10; format++) {
     Fixture f(format);
     ASSERT_TRUE(f.open(nullptr));
@@ -312,8 +312,7 @@ TEST(LASwriterTXT, RecordParseStringIsReadWithinThePayload) {
   addRecord(g.header, 2000, 31, "xyzi");
   g.writer.setPts(true);
   ASSERT_TRUE(g.open(nullptr));
-  EXPECT_EQ(g.err,
-            "WARNING: found VLR for PTS with wrong payload size of 31.\n");
+  EXPECT_EQ(g.err, "WARNING: found VLR for PTS with wrong payload size of 31.\n");
   EXPECT_STREQ(g.writer.getParseString(), "xyzt");
 }
 
@@ -390,7 +389,11 @@ TEST(LASwriterTXT, SeparatorWarningNamesTheSeparatorInForce) {
 TEST(LASwriterTXT, ExtraBytesAttributes) {
   Fixture f;
   addAttributes(f.header,
-                {{"a", 9, 0, 4}, {"b", 9, 0, 4}, {"c", 5, 4, 4}, {"d", 2, 8, 1}, {"e", 7, 9, 8},
+                {{"a", 9, 0, 4},
+                 {"b", 9, 0, 4},
+                 {"c", 5, 4, 4},
+                 {"d", 2, 8, 1},
+                 {"e", 7, 9, 8},
                  {"f", 6, 13, 4}},
                 14);
   LASextraAttribute* a = f.header.attribute_descriptors;

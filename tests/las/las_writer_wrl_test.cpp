@@ -124,7 +124,8 @@ TEST(LASwriterWRL, WhichPointsGetColours) {
       {1, "RGB", false, "WARNING: points do not have RGB colors\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << int{c.format} << " " << (c.parse_string ? c.parse_string : "null"));
+    SCOPED_TRACE(testing::Message()
+                 << int{c.format} << " " << (c.parse_string ? c.parse_string : "null"));
     Fixture f(c.format);
     CaptureStderr();
     ASSERT_TRUE(f.open(c.parse_string));
@@ -142,9 +143,15 @@ TEST(FormatByScale, DecimalsFollowTheScale) {
     double value, scale;
     const char* text;
   } cases[] = {
-      {12.5, 0.001, "12.500"},     {12.5, 0.5, "12.5"},      {7.0, 1.0, "7"},
-      {-0.25, 0.25, "-0.25"},      {3.1, 0.002, "3.1"},      {1.0, 0.1, "1.0"},
-      {1.0, 1e-09, "1.000000000"}, {100.0, 0.02, "100"},     {0.0, 3.0, "0"},
+      {12.5, 0.001, "12.500"},
+      {12.5, 0.5, "12.5"},
+      {7.0, 1.0, "7"},
+      {-0.25, 0.25, "-0.25"},
+      {3.1, 0.002, "3.1"},
+      {1.0, 0.1, "1.0"},
+      {1.0, 1e-09, "1.000000000"},
+      {100.0, 0.02, "100"},
+      {0.0, 3.0, "0"},
       {1e22, 1.0, "10000000000000000000000"},
   };
   for (const Case& c : cases) {

@@ -81,7 +81,8 @@ inline void addAttributes(LASheader& h, const std::vector<Attribute>& attributes
   h.attribute_sizes = static_cast<int32_t*>(std::calloc(n, sizeof(int32_t)));
   for (size_t i = 0; i < n; i++) {
     LASextraAttribute& a = h.attribute_descriptors[i];
-    std::memcpy(a.name, attributes[i].name, std::min(std::strlen(attributes[i].name), sizeof(a.name)));
+    std::memcpy(a.name, attributes[i].name,
+                std::min(std::strlen(attributes[i].name), sizeof(a.name)));
     a.data_type = attributes[i].data_type;
     h.attribute_offsets[i] = attributes[i].offset;
     h.attribute_sizes[i] = attributes[i].size;

@@ -193,7 +193,6 @@ const std::string kProgramUsage =
     "morrowtide > out.las\n"
     "morrowtide -h\n";
 
-
 struct Outcome {
   int status;  // exit status, or -1 when the process did not exit normally
   std::string err;
@@ -674,9 +673,11 @@ TEST_F(Morrowtide, SideFormatsOnStandardOutput) {
     std::string err;
     Bytes out;
   } cases[] = {
-      {"-otxt", "", textBytes(line + " 23365829.000000\n" + line + " 23365829.000000\n" + line +
-                              " 23365829.000000\n")},
-      {"-owrl", "", textBytes(kVrmlOpening + line + "\n" + line + "\n" + line + "\n" + kVrmlClosing)},
+      {"-otxt", "",
+       textBytes(line + " 23365829.000000\n" + line + " 23365829.000000\n" + line +
+                 " 23365829.000000\n")},
+      {"-owrl", "",
+       textBytes(kVrmlOpening + line + "\n" + line + "\n" + line + "\n" + kVrmlClosing)},
       {"-obin", "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n",
        bin.bytes},
       {"-oqi", "", qi.bytes},
@@ -692,8 +693,8 @@ TEST_F(Morrowtide, SideFormatsOnStandardOutput) {
 }
 
 TEST_F(Morrowtide, TextOptionsReachTheTextWriter) {
-  const Outcome r = run({"-no_waveform", "-stdout", "-otxt", "-oparse", "Mxri", "-osep", "comma",
-                         "-opts"});
+  const Outcome r =
+      run({"-no_waveform", "-stdout", "-otxt", "-oparse", "Mxri", "-osep", "comma", "-opts"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err,
             "WARNING: found no VLR with PTS or PTX info.\n"
