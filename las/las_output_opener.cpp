@@ -18,7 +18,11 @@
 
 #include "compressor/quodax.h"
 #include "las/las_waveform13_writer.h"
+#include "las/las_writer_bin.h"
 #include "las/las_writer_las.h"
+#include "las/las_writer_qfit.h"
+#include "las/las_writer_txt.h"
+#include "las/las_writer_wrl.h"
 
 namespace {
 
@@ -501,6 +505,20 @@ void reportOpenFailure(const char* writer_name, const char* file_name) {
   }
 }
 
+// Hands out `writer` when it opened; otherwise prints the opener's line for it
+// and deletes it.
+LASwriter* keepOpened(LASwriter* writer, bool opened, const char* writer_name,
+                      const char* file_name) {
+  if (opened) return writer;
+  reportOpenFailure(writer_name, file_name);
+  delete writer;
+  return nullptr;
+}
+
+// The side writers' fixed stdio buffers; the "-io_obuffer" size is for LAS files.
+constexpr uint32_t kBinBufferSize = 262144;
+constexpr uint32_t kQfitBufferSize = 65536;
+
 }  // namespace
 
 LASwriter* LASoutputOpener::open(const LASheader* header) {
@@ -537,27 +555,39 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
           name != nullptr ? writer->openFile(name, header, compressor, kRequestedVersion, chunk,
                                              static_cast<int32_t>(io_obuffer_size))
                           : writer->openStdio(stdout, header, compressor, kRequestedVersion, chunk);
-      if (!opened) {
-        reportOpenFailure("laswriterlas", name);
-        delete writer;
-        return nullptr;
-      }
-      return writer;
+      return keepOpened(writer, opened, "laswriterlas", name);
     }
-    // The BIN, QFIT, VRML and text writers are not part of this build yet: these
-    // formats cannot be opened.
-    case FormatBIN:
-      reportOpenFailure("laswriterbin", name);
-      return nullptr;
-    case FormatQFIT:
-      reportOpenFailure("laswriterqfit", name);
-      return nullptr;
-    case FormatWRL:
-      reportOpenFailure("laswriterwrl", name);
-      return nullptr;
-    case FormatTXT:
-      reportOpenFailure("laswritertxt", name);
-      return nullptr;
+    case FormatBIN: {
+      auto* writer = new LASwriterBIN();
+      const bool opened = name != nullptr ? writer->openFile(name, header, "ts8", kBinBufferSize)
+                                          : writer->openStdio(stdout, header, "ts8");
+      return keepOpened(writer, opened, "laswriterbin", name);
+    }
+    case FormatQFIT: {
+      auto* writer = new LASwriterQFIT();
+      const bool opened = name != nullptr ? writer->openFile(name, header, 40, kQfitBufferSize)
+                                          : writer->openStdio(stdout, header, 40);
+      return keepOpened(writer, opened, "laswriterqfit", name);
+    }
+    case FormatWRL: {
+      auto* writer = new LASwriterWRL();
+      const bool opened = name != nullptr ? writer->openFile(name, header, parse_string)
+                                          : writer->open(stdout, header, parse_string);
+      return keepOpened(writer, opened, "laswriterwrl", name);
+    }
+    case FormatTXT: {
+      auto* writer = new LASwriterTXT();
+      // "-opts" wins over "-optx".
+      if (opts) {
+        writer->setPts(true);
+      } else if (optx) {
+        writer->setPtx(true);
+      }
+      const bool opened = name != nullptr ? writer->openFile(name, header, parse_string, separator)
+                                          : writer->open(stdout, header, parse_string, separator);
+      if (opened && scale_rgb != 1.0f) writer->setScaleRgb(scale_rgb);
+      return keepOpened(writer, opened, "laswritertxt", name);
+    }
     default:
       std::fprintf(stderr, "ERROR: unknown format %d\n", static_cast<int32_t>(format));
       return nullptr;

@@ -874,36 +874,142 @@ TEST_F(LASoutputOpenerOpen, FailuresPrintTheirLineAndGiveNoWriter) {
   }
 }
 
-TEST_F(LASoutputOpenerOpen, SideFormatsAreNotAvailable) {
-  // The BIN, QFIT, VRML and text writers are not part of this build yet.
+TEST_F(LASoutputOpenerOpen, SideFormatsOpenOnTheirFileNames) {
   LASheader header;
   makeHeader(header);
   struct Case {
     std::vector<std::string> args;
+    std::string file;
+    std::string start;  // the first bytes of the file after close
+  } cases[] = {
+      {{"-o", "@/lidar.bin"}, "lidar.bin", std::string("\x38\0\0\0\xD8\x56\x31\x01", 8)},
+      {{"-obin", "-o", "@/lidar.las"}, "lidar.las", std::string("\x38\0\0\0\xD8\x56\x31\x01", 8)},
+      {{"-o", "@/lidar.qi"}, "lidar.qi", std::string("\x28\0\0\0via LASwriterQFIT", 21)},
+      {{"-o", "@/lidar.wrl"}, "lidar.wrl", "Shape {\n\tappearance"},
+      {{"-o", "@/lidar.txt"}, "lidar.txt", "0.00 0.00 0.00 0.000000\n"},
+      {{"-otxt", "-o", "@/lidar.las"}, "lidar.las", "0.00 0.00 0.00 0.000000\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[c.args.size() - 1] + " " + c.args[0]);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    std::unique_ptr<LASwriter> writer(open(opener, header, err));
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(err, "");
+    LASpointRecord point;
+    ASSERT_TRUE(point.initFromFormat(&header, 1, 28, &header));
+    EXPECT_TRUE(writer->writePoint(&point));
+    writer->close(true);
+    EXPECT_FALSE(writer->failed());
+    const std::vector<uint8_t> bytes = bytesOf(c.file);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).substr(0, c.start.size()), c.start);
+    std::remove(path(c.file).c_str());
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, SideFormatsThatFailToOpenPrintTheirLines) {
+  LASheader header;
+  makeHeader(header);
+  LASheader beyond_longitude;
+  makeHeader(beyond_longitude);
+  beyond_longitude.max_x = 500.0;
+  LASheader no_units;
+  makeHeader(no_units);
+  no_units.z_scale_factor = 0.0;
+  struct Case {
+    std::vector<std::string> args;
+    const LASheader* header;
     std::string err;
   } cases[] = {
-      {{"-o", "@/lidar.bin"}, "ERROR: cannot open laswriterbin with file name '@/lidar.bin'\n"},
-      {{"-o", "@/lidar.qi"}, "ERROR: cannot open laswriterqfit with file name '@/lidar.qi'\n"},
-      {{"-o", "@/lidar.wrl"}, "ERROR: cannot open laswriterwrl with file name '@/lidar.wrl'\n"},
-      {{"-o", "@/lidar.txt"}, "ERROR: cannot open laswritertxt with file name '@/lidar.txt'\n"},
-      {{"-stdout", "-obin"}, "ERROR: cannot open laswriterbin to stdout\n"},
-      {{"-stdout", "-oqi"}, "ERROR: cannot open laswriterqfit to stdout\n"},
-      {{"-stdout", "-owrl"}, "ERROR: cannot open laswriterwrl to stdout\n"},
-      {{"-stdout", "-otxt"}, "ERROR: cannot open laswritertxt to stdout\n"},
+      {{"-o", "@/missing/lidar.bin"},
+       &header,
+       "ERROR: cannot open file '@/missing/lidar.bin'\n"
+       "ERROR: cannot open laswriterbin with file name '@/missing/lidar.bin'\n"},
+      {{"-o", "@/missing/lidar.qi"},
+       &header,
+       "ERROR: cannot open file '@/missing/lidar.qi'\n"
+       "ERROR: cannot open laswriterqfit with file name '@/missing/lidar.qi'\n"},
+      {{"-o", "@/missing/lidar.wrl"},
+       &header,
+       "ERROR: cannot open file '@/missing/lidar.wrl'\n"
+       "ERROR: cannot open laswriterwrl with file name '@/missing/lidar.wrl'\n"},
+      {{"-o", "@/missing/lidar.txt"},
+       &header,
+       "ERROR: cannot open file '@/missing/lidar.txt'\n"
+       "ERROR: cannot open laswritertxt with file name '@/missing/lidar.txt'\n"},
+      {{"-stdout", "-obin"},
+       &no_units,
+       "ERROR: smallest scale factor 0 gives no BIN units from 1 to 2147483647\n"
+       "ERROR: cannot open laswriterbin to stdout\n"},
+      {{"-stdout", "-oqi"},
+       &beyond_longitude,
+       "ERROR: bounding box (0 0 / 500 0) exceeds longitude / latitude\n"
+       "ERROR: cannot open laswriterqfit to stdout\n"},
+      {{"-stdout", "-owrl"},
+       nullptr,
+       "ERROR: LASheader pointer is zero\n"
+       "ERROR: cannot open laswriterwrl to stdout\n"},
+      {{"-stdout", "-otxt", "-osep", "pipe"},
+       &header,
+       "ERROR: unknown seperator 'pipe'\n"
+       "ERROR: cannot open laswritertxt to stdout\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);
     LASoutputOpener opener;
     parse(opener, c.args);
-    std::string err;
-    EXPECT_EQ(open(opener, header, err), nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(opener.open(c.header), nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
     std::string expected = c.err;
-    const size_t at = expected.find('@');
-    if (at != std::string::npos) expected.replace(at, 1, dir);
+    for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, dir);
     EXPECT_EQ(err, expected);
   }
-  EXPECT_FALSE(exists("lidar.bin") || exists("lidar.qi") || exists("lidar.wrl") ||
-               exists("lidar.txt"));
+}
+
+TEST_F(LASoutputOpenerOpen, TextOptionsReachTheTextWriter) {
+  LASheader header;
+  makeHeader(header);
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+    std::string text;
+  } cases[] = {
+      {{"-o", "@/lidar.txt", "-oparse", "xiR", "-osep", "comma", "-oscale_rgb", "0.5"},
+       "",
+       "0.01,7,50.00\n"},
+      {{"-o", "@/lidar.txt", "-oparse", "xiR", "-oscale_rgb", "1.0"}, "", "0.01 7 100\n"},
+      // "-opts" wins over "-optx".
+      {{"-o", "@/lidar.txt", "-optx", "-opts"},
+       "WARNING: found no VLR with PTS or PTX info.\n",
+       "0       \n0.01 0.00 0.00 0.000000\n"},
+      {{"-o", "@/lidar.txt", "-optx", "-oparse", "xyzi"},
+       "WARNING: found no VLR with PTX info.\n"
+       "         outputting PTS instead ...\n",
+       "0       \n0.01 0.00 0.00 -2041\n"},
+      {{"-o", "@/lidar.wrl", "-oparse", "xyzRGB"},
+       "WARNING: points do not have RGB colors\n",
+       "Shape {\n\tappearance"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    std::string err;
+    std::unique_ptr<LASwriter> writer(open(opener, header, err));
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(err, c.err);
+    LASpointRecord point;
+    ASSERT_TRUE(point.initFromFormat(&header, 1, 28, &header));
+    point.setX(1);
+    point.setIntensity(7);
+    point.setRgb(0, 100);
+    EXPECT_TRUE(writer->writePoint(&point));
+    writer->close(true);
+    const std::vector<uint8_t> bytes = bytesOf(opener.getFileName() + dir.size() + 1);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).substr(0, c.text.size()), c.text);
+  }
 }
 
 TEST_F(LASoutputOpenerOpen, DeleteWriterClosesIt) {

@@ -195,7 +195,6 @@ const std::string kProgramUsage =
     "morrowtide > out.las\n"
     "morrowtide -h\n";
 
-
 struct Outcome {
   int status;  // exit status, or -1 when the process did not exit normally
   int signal;  // the signal that ended the process, or 0
@@ -650,3 +649,131 @@ TEST_F(Morrowtide, VeryVerboseShowsSamplesAndPoints) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes textBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The 56-byte BIN header of the program's scale and offsets for point format 1
+// or 4 (time word, no colour) and `count` points.
+Builder binHeader(uint32_t count) {
+  Builder b;
+  b.i32(56).i32(20010712).i32(970401).text("CXYZ", 4).u32(count).i32(100);
+  b.f64(-50000000.0).f64(-410000000.0).f64(-0.0).i32(1).i32(0);
+  return b;
+}
+
+// The 80-byte QFIT header with 40-byte records.
+Builder qfitHeader() {
+  Builder b;
+  b.u32(40).text("via LASwriterQFIT (version 210720)", 36);
+  b.i32(-9000000).u32(80).text("Vektrion by Zorvik Quelmarr", 32);
+  return b;
+}
+
+const std::string kVrmlOpening =
+    "Shape {\n"
+    "\tappearance Appearance {\n"
+    "\t\tmaterial Material {\n"
+    "\t\t\temissiveColor .5 .2 .7\n"
+    "\t\t}\n"
+    "\t}\n"
+    "\tgeometry PointSet {\n"
+    "\t\tcoord Coordinate {\n"
+    "\t\t\tpoint [\n";
+const std::string kVrmlClosing = "\t\t\t]\n\t\t}\n\t}\n}\n";
+
+}  // namespace
+
+TEST_F(Morrowtide, SideFormatsWriteBesideTheirWaveformFile) {
+  // The GPS times of the program do not fit the BIN time word nor the QFIT
+  // millisecond word, and its coordinates not the QFIT micro-degrees: the words
+  // saturate instead of being undefined.
+  struct Case {
+    std::string name;
+    std::string waveform_name;
+    Bytes bytes;
+  };
+  Builder bin = binHeader(3);
+  const uint32_t echo[3] = {1, 2, 3};
+  for (size_t i = 0; i < 3; i++) {
+    const Point& p = kDefaultPulse[i];
+    bin.u8(0).u8(0).u16(echo[i] << 14).i32(p.X).i32(p.Y).i32(p.Z).u32(0xFFFFFFFFu);
+  }
+  Builder qi = qfitHeader();
+  for (const Point& p : kDefaultPulse) {
+    qi.i32(INT32_MAX).i32(INT32_MAX).i32(INT32_MAX).i32(p.Z * 10).zeros(24);
+  }
+  const Case cases[] = {
+      {"out.txt", "out.wdp",
+       textBytes("235374.66 5800928.34 276.50 23365829.000000\n"
+                 "235375.96 5800928.19 272.84 23365829.000000\n"
+                 "235377.41 5800928.02 268.72 23365829.000000\n")},
+      {"out.wrl", "out.wdp",
+       textBytes(kVrmlOpening +
+                 "235374.66 5800928.34 276.50\n"
+                 "235375.96 5800928.19 272.84\n"
+                 "235377.41 5800928.02 268.72\n" +
+                 kVrmlClosing)},
+      {"out.bin", "out.wdp", bin.bytes},
+      {"out.qi", "outwdp", qi.bytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome r = run({"-o", c.name});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    Names expected_files = {c.name, c.waveform_name};
+    std::sort(expected_files.begin(), expected_files.end());
+    EXPECT_EQ(files(), expected_files);
+    EXPECT_EQ(file(c.name), c.bytes);
+    EXPECT_EQ(file(c.waveform_name), waveformFile(1, 3));
+    for (const std::string& name : files()) std::remove((dir + "/" + name).c_str());
+  }
+}
+
+TEST_F(Morrowtide, SideFormatsOnStandardOutput) {
+  Builder bin = binHeader(0);  // standard output cannot take the patched count
+  Builder qi = qfitHeader();
+  for (int i = 0; i < 3; i++) {
+    bin.u8(0).u8(0).u16(0).i32(0).i32(0).i32(0).u32(0xFFFFFFFFu);
+    qi.i32(INT32_MAX).i32(INT32_MAX).i32(INT32_MAX).zeros(28);
+  }
+  const std::string line = "500000.00 4100000.00 0.00";
+  struct Case {
+    std::string option;
+    std::string err;
+    Bytes out;
+  } cases[] = {
+      {"-otxt", "",
+       textBytes(line + " 23365829.000000\n" + line + " 23365829.000000\n" + line +
+                 " 23365829.000000\n")},
+      {"-owrl", "",
+       textBytes(kVrmlOpening + line + "\n" + line + "\n" + line + "\n" + kVrmlClosing)},
+      {"-obin", "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n",
+       bin.bytes},
+      {"-oqi", "", qi.bytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    const Outcome r = run({"-no_waveform", "-stdout", c.option});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(files(), Names{});
+  }
+}
+
+TEST_F(Morrowtide, TextOptionsReachTheTextWriter) {
+  const Outcome r =
+      run({"-no_waveform", "-stdout", "-otxt", "-oparse", "Mxri", "-osep", "comma", "-opts"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "WARNING: found no VLR with PTS or PTX info.\n"
+            "WARNING: the parse string for PTS should be 'xyz', 'xyzi', 'xyziRGB', or 'xyzRGB'\n"
+            "WARNING: the separator for PTS should be 'space' not 'comma'\n");
+  EXPECT_EQ(r.out, textBytes("0       \n"
+                             "1,500000.00,1,-2048\n"
+                             "2,500000.00,1,-2048\n"
+                             "3,500000.00,1,-2048\n"));
+}
