@@ -13,44 +13,13 @@
 
 #include "compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
+#include "tests/le_bytes.h"
 
 namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using Bytes = std::vector<uint8_t>;
-
-// Little-endian builder for expected bytes.
-struct LE {
-  Bytes b;
-  LE& u8(uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    return *this;
-  }
-  LE& u16(uint32_t v) { return u8(v).u8(v >> 8); }
-  LE& u32(uint32_t v) { return u16(v).u16(v >> 16); }
-  LE& u64(uint64_t v) { return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32)); }
-  LE& f32(float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return u32(bits);
-  }
-  LE& f64(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return u64(bits);
-  }
-  // `text` zero-padded (or cut) to n bytes.
-  LE& text(const char* text, size_t n) {
-    const size_t len = std::strlen(text);
-    for (size_t i = 0; i < n; i++) u8(i < len ? static_cast<uint8_t>(text[i]) : 0);
-    return *this;
-  }
-  LE& raw(const Bytes& bytes) {
-    b.insert(b.end(), bytes.begin(), bytes.end());
-    return *this;
-  }
-};
 
 Bytes slice(const Bytes& b, size_t at, size_t n) {
   if (at + n > b.size()) return Bytes();

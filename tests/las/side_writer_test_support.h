@@ -19,35 +19,12 @@
 
 #include "las/las_header.h"
 #include "las/las_point_record.h"
+#include "tests/le_bytes.h"
 
 namespace side_writer_test {
 
 using Bytes = std::vector<uint8_t>;
-
-// Little-endian builder for expected bytes.
-struct LE {
-  Bytes b;
-  LE& u8(uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    return *this;
-  }
-  LE& u16(uint32_t v) { return u8(v).u8(v >> 8); }
-  LE& u32(uint32_t v) { return u16(v).u16(v >> 16); }
-  LE& i32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
-  LE& u64(uint64_t v) { return u32(static_cast<uint32_t>(v)).u32(static_cast<uint32_t>(v >> 32)); }
-  LE& f64(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return u64(bits);
-  }
-  // `text` zero-padded to n bytes.
-  LE& text(const char* text, size_t n) {
-    const size_t len = std::strlen(text);
-    for (size_t i = 0; i < n; i++) u8(i < len ? static_cast<uint8_t>(text[i]) : 0);
-    return *this;
-  }
-  LE& zeros(size_t n) { return text("", n); }
-};
+using ::LE;
 
 // A clean header (LAS 1.2) with point format `format` of its standard size.
 inline void makeHeader(LASheader& h, uint8_t format) {

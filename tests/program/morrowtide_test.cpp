@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/las/opener_usage_text.h"
+#include "tests/le_bytes.h"
 
 #ifndef MORROWTIDE_BINARY
 #error "MORROWTIDE_BINARY must name the morrowtide executable"
@@ -30,50 +31,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Little-endian byte builder for expected file contents.
-class Builder {
- public:
-  Builder& u8(uint32_t v) {
-    bytes.push_back(static_cast<uint8_t>(v));
-    return *this;
-  }
-  Builder& u16(uint32_t v) { return put(v, 2); }
-  Builder& u32(uint32_t v) { return put(v, 4); }
-  Builder& u64(uint64_t v) { return put(v, 8); }
-  Builder& i32(int32_t v) { return put(static_cast<uint32_t>(v), 4); }
-  Builder& f32(float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return put(bits, 4);
-  }
-  Builder& f64(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return put(bits, 8);
-  }
-  // `text` padded with zero bytes to `width`.
-  Builder& text(const char* text, size_t width) {
-    const size_t length = std::strlen(text);
-    bytes.insert(bytes.end(), text, text + length);
-    bytes.insert(bytes.end(), width - length, 0);
-    return *this;
-  }
-  Builder& raw(const Bytes& more) {
-    bytes.insert(bytes.end(), more.begin(), more.end());
-    return *this;
-  }
-  Builder& zeros(size_t n) {
-    bytes.insert(bytes.end(), n, 0);
-    return *this;
-  }
-
-  Bytes bytes;
-
- private:
-  Builder& put(uint64_t v, int n) {
-    for (int i = 0; i < n; i++) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
-};
+using Builder = LE;
 
 // One point as the program stores it.
 struct Point {
@@ -136,7 +94,7 @@ Bytes descriptorRecords() {
   b.u8(8).u8(0).u32(88).u32(1000).f64(0.0086453).f64(-0.1326341);
   b.u16(0).text("LASF_Spec", 16).u16(101).u16(26).text("Wave Packet Descr. 2 (unused)", 32);
   b.u8(8).u8(0).u32(96).u32(1000).f64(0.0086453).f64(-0.1326341);
-  return b.bytes;
+  return b.b;
 }
 
 // One point record of format 4 (waveform) or format 1.
@@ -148,7 +106,7 @@ Bytes pointRecord(bool waveform, const Point& p) {
     b.u8(1).u64(p.packet_offset).u32(88).f32(p.location);
     b.f32(-4.9922e-05f).f32(5.89773e-06f).f32(0.000141175f);
   }
-  return b.bytes;
+  return b.b;
 }
 
 // A whole uncompressed LAS file as the program writes it.
@@ -157,7 +115,7 @@ Bytes lasFile(bool waveform, const std::vector<Point>& points, bool patched = tr
                        : headerBlock(false, points, patched, 0, 227, 1);
   if (waveform) b.raw(descriptorRecords());
   for (const Point& p : points) b.raw(pointRecord(waveform, p));
-  return b.bytes;
+  return b.b;
 }
 
 // The 88 samples of the program's waveform: nine bytes around each return's
@@ -184,7 +142,7 @@ Bytes waveformFile(int pulses, int returns) {
          'e', 'f', 'o', 'r', 'm', ' ', '2', '1', '0', '7', '2', '0'});
   b.u16(2).raw({0x01, 0x00, 0x00, 0x08, 0x58, 0x00}).raw({0x02, 0x00, 0x00, 0x08, 0x60, 0x00});
   for (int p = 0; p < pulses; p++) b.raw(waveformSamples(returns));
-  return b.bytes;
+  return b.b;
 }
 
 const std::string kProgramUsage =
@@ -419,10 +377,10 @@ TEST_F(Morrowtide, CompressedOutputStartsWithARawPoint) {
   prefix.text("by quodax of Vektrion (210720)", 32);
   prefix.u16(2).u16(0).u8(3).u8(4).u16(3).u32(0).u32(50000).u64(~0ull).u64(~0ull).u16(3);
   prefix.u16(6).u16(20).u16(2).u16(7).u16(8).u16(2).u16(9).u16(29).u16(1);
-  ASSERT_EQ(prefix.bytes.size(), 501u);
+  ASSERT_EQ(prefix.b.size(), 501u);
   const Bytes qdx = file("a.qdx");
   ASSERT_GT(qdx.size(), 501u + 8u + 57u);
-  EXPECT_EQ(Bytes(qdx.begin(), qdx.begin() + 501), prefix.bytes);
+  EXPECT_EQ(Bytes(qdx.begin(), qdx.begin() + 501), prefix.b);
   EXPECT_EQ(Bytes(qdx.begin() + 509, qdx.begin() + 566), pointRecord(true, kDefaultPulse[0]));
 
   std::remove((dir + "/a.qdx").c_str());
@@ -559,7 +517,7 @@ TEST_F(Morrowtide, FailedOpenEndsWithStatusOne) {
   const Outcome piped = run({"-stdout"});
   Builder header = headerBlock(true, kDefaultPulse, false, 2, 395, 4);
   header.raw(descriptorRecords());
-  EXPECT_EQ(piped.out, header.bytes);
+  EXPECT_EQ(piped.out, header.b);
 }
 
 TEST_F(Morrowtide, LastArgumentBecomesTheNameWhenNoOutputIsChosen) {
@@ -715,8 +673,8 @@ TEST_F(Morrowtide, SideFormatsWriteBesideTheirWaveformFile) {
                  "235375.96 5800928.19 272.84\n"
                  "235377.41 5800928.02 268.72\n" +
                  kVrmlClosing)},
-      {"out.bin", "out.wdp", bin.bytes},
-      {"out.qi", "outwdp", qi.bytes},
+      {"out.bin", "out.wdp", bin.b},
+      {"out.qi", "outwdp", qi.b},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -751,8 +709,8 @@ TEST_F(Morrowtide, SideFormatsOnStandardOutput) {
       {"-owrl", "",
        textBytes(kVrmlOpening + line + "\n" + line + "\n" + line + "\n" + kVrmlClosing)},
       {"-obin", "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n",
-       bin.bytes},
-      {"-oqi", "", qi.bytes},
+       bin.b},
+      {"-oqi", "", qi.b},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.option);
