@@ -62,9 +62,13 @@ bool LASoccupancyMap::add(const LASpointRecord* point) {
 bool LASoccupancyMap::addCell(int32_t x, int32_t y) {
   if (!(cell_size < 0.0f || cell_size > 0.0f)) return false;  // invalid size
   const bool empty = cell_size < 0.0f;
+  const int32_t old_anchor_row = anchor_row;
   if (empty) anchor_row = y;
   const SetResult result = setCell(x, y);
-  if (result == SetResult::kFailed) return false;
+  if (result == SetResult::kFailed) {
+    anchor_row = old_anchor_row;  // a failed first cell anchors nothing
+    return false;
+  }
   if (empty) {
     cell_size = -cell_size;
     min_x = max_x = x;

@@ -213,6 +213,108 @@ TEST(LAShistogramUnparse, WritesThePlainSlotsOnlyAndCanBeBounded) {
   EXPECT_STREQ(small, "-histo x ");
 }
 
+TEST(LAShistogramReport, EverySlotHasItsTitleAndItsUnparseText) {
+  // Each plain slot once, by the name unparse writes back: unparse lists them in
+  // slot order, and the report prints each title (no bins, nothing added).
+  const char* const names[] = {
+      "x", "y", "z", "X", "Y", "Z", "intensity", "classification", "scan_angle",
+      "extended_scan_angle", "return_number", "number_of_returns", "user_data", "point_source",
+      "gps_time", "scanner_channel", "R", "G", "B", "I", "attribute0", "attribute1", "attribute2",
+      "attribute3", "attribute4", "attribute5", "attribute6", "attribute7", "attribute8",
+      "attribute9", "wavepacket_index", "wavepacket_offset", "wavepacket_size",
+      "wavepacket_location"};
+  LAShistogram h;
+  for (const char* name : names) ASSERT_TRUE(h.histo(name, 0.5)) << name;
+  ASSERT_TRUE(h.histoAvg("classification", 0.5, "intensity"));
+  ASSERT_TRUE(h.histoAvg("classification", 0.5, "scan_angle"));
+  ASSERT_TRUE(h.histoAvg("scan_angle", 0.5, "z"));
+  ASSERT_TRUE(h.histoAvg("scan_angle", 0.5, "number_of_returns"));
+  ASSERT_TRUE(h.histoAvg("scan_angle", 0.5, "intensity"));
+  ASSERT_TRUE(h.histoAvg("return_map", 0.5, "intensity"));
+  std::string expected_options;
+  for (const char* name : names) expected_options += std::string("-histo ") + name + " 0.500000 ";
+  std::vector<char> text(4096);
+  EXPECT_EQ(h.unparse(text.data(), text.size()), static_cast<int32_t>(expected_options.size()));
+  EXPECT_EQ(std::string(text.data()), expected_options);
+  // An averages histogram with no value added has no sums yet: its title is
+  // the plain one.
+  EXPECT_EQ(reportOf(h),
+            "x coordinate histogram with bin size 0.500000\n"
+            "y coordinate histogram with bin size 0.500000\n"
+            "z coordinate histogram with bin size 0.500000\n"
+            "raw integer X coordinate histogram with bin size 0.500000\n"
+            "raw integer Y coordinate histogram with bin size 0.500000\n"
+            "raw integer Z coordinate histogram with bin size 0.500000\n"
+            "intensity histogram with bin size 0.500000\n"
+            "classification histogram with bin size 0.500000\n"
+            "scan angle histogram with bin size 0.500000\n"
+            "extended scan angle histogram with bin size 0.500000\n"
+            "return_number histogram with bin size 0.500000\n"
+            "number_of_returns histogram with bin size 0.500000\n"
+            "user data histogram with bin size 0.500000\n"
+            "point source id histogram with bin size 0.500000\n"
+            "gps_time histogram with bin size 0.500000\n"
+            "scanner channel histogram with bin size 0.500000\n"
+            "color R channel histogram with bin size 0.500000\n"
+            "color G channel histogram with bin size 0.500000\n"
+            "color B channel histogram with bin size 0.500000\n"
+            "color I channel histogram with bin size 0.500000\n"
+            "attribute 0 histogram with bin size 0.500000\n"
+            "attribute 1 histogram with bin size 0.500000\n"
+            "attribute 2 histogram with bin size 0.500000\n"
+            "attribute 3 histogram with bin size 0.500000\n"
+            "attribute 4 histogram with bin size 0.500000\n"
+            "attribute 5 histogram with bin size 0.500000\n"
+            "attribute 6 histogram with bin size 0.500000\n"
+            "attribute 7 histogram with bin size 0.500000\n"
+            "attribute 8 histogram with bin size 0.500000\n"
+            "attribute 9 histogram with bin size 0.500000\n"
+            "wavepacket_index histogram with bin size 0.500000\n"
+            "wavepacket_offset histogram with bin size 0.500000\n"
+            "wavepacket_size histogram with bin size 0.500000\n"
+            "wavepacket_location histogram with bin size 0.500000\n"
+            "classification histogram with bin size 0.500000\n"
+            "classification histogram with bin size 0.500000\n"
+            "scan angle histogram with bin size 0.500000\n"
+            "scan_angle histogram with bin size 0.500000\n"
+            "scan angle histogram with bin size 0.500000\n"
+            "return map histogram with bin size 1.000000\n");
+  // Once a value is added, the averages titles name their averaged value.
+  LASscaleOffset scale_offset;
+  LASpointRecord p;
+  ASSERT_TRUE(p.initFromFormat(&scale_offset, 0, 20, nullptr));
+  LAShistogram averages;
+  ASSERT_TRUE(averages.histoAvg("classification", 1.0, "my_scan_angle"));
+  ASSERT_TRUE(averages.histoAvg("scan_angle", 1.0, "number_of_returns"));
+  averages.add(&p);
+  EXPECT_EQ(reportOf(averages),
+            "classification histogram of scan_angle averages with bin size 1.000000\n"
+            "  bin 0 has average 0 (of 1)\n"
+            "  average classification 0 for 1 element(s)\n"
+            "scan_angle histogram of number_of_returns averages with bin size 1.000000\n"
+            "  bin 0 has average 1 (of 1)\n"
+            "  average scan_angle 0 for 1 element(s)\n");
+}
+
+TEST(LAShistogramAddWavepacket, SizesOf2To31AndAboveStayPositive) {
+  // The U32 wave packet size was binned as an I32: a size of 3,000,000,000
+  // became -1,294,967,296 and landed in a negative bin.
+  LASscaleOffset scale_offset;
+  LASpointRecord p;
+  ASSERT_TRUE(p.initFromFormat(&scale_offset, 4, 57, nullptr));
+  LAShistogram h;
+  ASSERT_TRUE(h.histo("wavepacket_size", 1073741824.0));
+  p.wavepacket.setSize(10);
+  h.add(&p);
+  p.wavepacket.setSize(3000000000u);
+  h.add(&p);
+  EXPECT_EQ(reportOf(h),
+            "wavepacket_size histogram with bin size 1073741824.000000\n"
+            "  bin [0,1073741824) has 1\n"
+            "  bin [2147483648,3221225472) has 1\n"
+            "  average wavepacket_size 1500000005 for 2 element(s)\n");
+}
+
 // Points to feed: a legacy format 1 point and a LAS 1.4 format 6 point with a
 // z scale of 0.01.
 class LAShistogramAdd : public testing::Test {

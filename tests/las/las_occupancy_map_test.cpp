@@ -182,6 +182,7 @@ TEST(LASoccupancyMap, FailedGrowthLeavesTheMapUnchanged) {
     EXPECT_FALSE(map.addCell(3, 4));
     g_allocations_before_failure = -1;
     EXPECT_FALSE(map.active());
+    EXPECT_EQ(map.anchor_row, 0);  // a failed first cell anchored the map at its row
     EXPECT_EQ(map.num_occupied, 0u);
     EXPECT_TRUE(map.addCell(3, 4));
     EXPECT_TRUE(map.occupiedCell(3, 4));
