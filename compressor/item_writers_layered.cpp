@@ -35,6 +35,28 @@ bool CodingLayers::writeBytes(ByteStreamOut* out, uint32_t i, bool used) const {
   return out->writeBytes(s.data(), s.byteCount());
 }
 
+// --- LayeredItemWriter ---
+
+bool LayeredItemWriter::writeSizes(const uint8_t* used) {
+  ByteStreamOut* const out = main_encoder->getByteStreamOut();
+  failed = out == nullptr;
+  for (uint32_t i = 0; i < num_layers; ++i) {
+    if (used[i] && !layers.sound(i)) failed = true;
+  }
+  if (failed) return false;
+  bool ok = true;
+  for (uint32_t i = 0; i < num_layers; ++i) ok = layers.writeSize(out, i, used[i] != 0) && ok;
+  return ok;
+}
+
+bool LayeredItemWriter::writeBytes(const uint8_t* used) {
+  ByteStreamOut* const out = main_encoder->getByteStreamOut();
+  if (failed || out == nullptr) return false;
+  bool ok = true;
+  for (uint32_t i = 0; i < num_layers; ++i) ok = layers.writeBytes(out, i, used[i] != 0) && ok;
+  return ok;
+}
+
 namespace {
 
 // The context selection of the colour, wave packet and extra-bytes writers. The
@@ -128,7 +150,7 @@ inline bool gpsTimeChanged(const uint8_t* a, const uint8_t* b) {
 // --- LayeredPoint14Writer ---
 
 LayeredPoint14Writer::LayeredPoint14Writer(EntropyEncoder* main_encoder, bool version4)
-    : main_encoder(main_encoder), version4(version4) {}
+    : LayeredItemWriter(main_encoder, kLayers, version4) {}
 
 LayeredPoint14Writer::~LayeredPoint14Writer() {
   for (ChannelContext_POINT14& ctx : contexts) releaseModels(ctx);
@@ -219,8 +241,7 @@ void LayeredPoint14Writer::prepareChannel(uint32_t channel_index, const uint8_t*
 
 bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   layers.startChunk();
-  for (bool& c : changed) c = false;
-  failed = false;
+  for (uint8_t& c : changed) c = 0;
   for (ChannelContext_POINT14& ctx : contexts) ctx.unprepared = true;
   uint8_t record[rec::kSize];
   LASwriteItemRaw_POINT14_LE::buildRecord(item, record);
@@ -316,37 +337,37 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
 
   // 11-16. The per-field layers.
   const uint32_t cpr = (r >= n ? 1 : 0) + (r == 1 ? 2 : 0);
-  if (p[rec::kClass] != ref[rec::kClass]) changed[kLayerClass] = true;
+  if (p[rec::kClass] != ref[rec::kClass]) changed[kLayerClass] = 1;
   EntropyEncoder* const e2 = layers.encoder(kLayerClass);
   e2->putSymbol(e2->symbolModelAtFirstUse(
                     ctx.classification_models[2 * (ref[rec::kClass] & 31u) + (cpr == 3 ? 1 : 0)], 256),
                 p[rec::kClass]);
   const uint32_t f = flags(p);
   const uint32_t fR = flags(ref);
-  if (f != fR) changed[kLayerFlags] = true;
+  if (f != fR) changed[kLayerFlags] = 1;
   EntropyEncoder* const e3 = layers.encoder(kLayerFlags);
   e3->putSymbol(e3->symbolModelAtFirstUse(ctx.flags_models[fR], 64), f);
   const uint16_t intensity = getU16LE(p + rec::kIntensity);
-  if (intensity != getU16LE(ref + rec::kIntensity)) changed[kLayerIntensity] = true;
+  if (intensity != getU16LE(ref + rec::kIntensity)) changed[kLayerIntensity] = 1;
   const uint32_t j = 2 * cpr + g;
   ctx.intensity_coder->encode(ctx.last_intensity[j], intensity, cpr);
   ctx.last_intensity[j] = intensity;
   if (symbol & kChangedScanAngle) {
-    changed[kLayerScanAngle] = true;
+    changed[kLayerScanAngle] = 1;
     ctx.scan_angle_coder->encode(getI16LE(ref + rec::kScanAngle), getI16LE(p + rec::kScanAngle), g);
   }
-  if (p[rec::kUserData] != ref[rec::kUserData]) changed[kLayerUserData] = true;
+  if (p[rec::kUserData] != ref[rec::kUserData]) changed[kLayerUserData] = 1;
   EntropyEncoder* const e6 = layers.encoder(kLayerUserData);
   e6->putSymbol(e6->symbolModelAtFirstUse(ctx.user_data_models[ref[rec::kUserData] / 4], 256),
                 p[rec::kUserData]);
   if (symbol & kChangedPointSource) {
-    changed[kLayerPointSource] = true;
+    changed[kLayerPointSource] = 1;
     ctx.point_source_coder->encode(getU16LE(ref + rec::kPointSource), getU16LE(p + rec::kPointSource), 0);
   }
 
   // 17. GPS time.
   if (g) {
-    changed[kLayerGpsTime] = true;
+    changed[kLayerGpsTime] = 1;
     encodeGpsTime(ctx, getU64LE(p + rec::kGpsTime));
   }
 
@@ -437,39 +458,23 @@ void LayeredPoint14Writer::encodeGpsTime(ChannelContext_POINT14& ctx, uint64_t t
   }
 }
 
-bool LayeredPoint14Writer::layersSound() const {
-  for (uint32_t i = 0; i < kLayers; ++i) {
-    if ((i <= kLayerZ || changed[i]) && !layers.sound(i)) return false;
-  }
-  return true;
-}
-
 bool LayeredPoint14Writer::writeLayerSizes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  changed[kLayerXY] = true;
-  changed[kLayerZ] = true;
+  // Layers 0 and 1 are always written; the others only when a point changed
+  // their field (their symbols are dropped otherwise).
+  changed[kLayerXY] = 1;
+  changed[kLayerZ] = 1;
   for (uint32_t i = 0; i < kLayers; ++i) {
     if (changed[i]) layers.finish(i);
   }
-  failed = out == nullptr || !layersSound();
-  if (failed) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < kLayers; ++i) ok = layers.writeSize(out, i, changed[i]) && ok;
-  return ok;
+  return writeSizes(changed);
 }
 
-bool LayeredPoint14Writer::writeLayerBytes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  if (failed || out == nullptr) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < kLayers; ++i) ok = layers.writeBytes(out, i, changed[i]) && ok;
-  return ok;
-}
+bool LayeredPoint14Writer::writeLayerBytes() { return writeBytes(changed); }
 
 // --- LayeredColourWriter ---
 
 LayeredColourWriter::LayeredColourWriter(EntropyEncoder* main_encoder, bool nir, bool version4)
-    : main_encoder(main_encoder), nir(nir), version4(version4), layers(nir ? 2 : 1) {}
+    : LayeredItemWriter(main_encoder, nir ? 2 : 1, version4), nir(nir) {}
 
 LayeredColourWriter::~LayeredColourWriter() {
   for (ChannelContext_RGBNIR14& ctx : contexts) {
@@ -504,9 +509,8 @@ void LayeredColourWriter::prepareChannel(uint32_t c, const uint16_t* seed) {
 
 bool LayeredColourWriter::startChunk(const uint8_t* item, uint32_t& context) {
   layers.startChunk();
-  changed_rgb = false;
-  changed_nir = false;
-  failed = false;
+  changed[0] = 0;
+  changed[1] = 0;
   for (ChannelContext_RGBNIR14& ctx : contexts) ctx.unprepared = true;
   current_context = context & 3;
   uint16_t seed[4] = {};
@@ -526,7 +530,7 @@ bool LayeredColourWriter::writeItem(const uint8_t* item, uint32_t& context) {
   for (uint32_t i = 0; i < (nir ? 4u : 3u); ++i) colour[i] = getU16LE(item + 2 * i);
 
   if (codeRgbDifference(*layers.encoder(0), ctx.byte_used, ctx.rgb_diff, reference, colour) != 0) {
-    changed_rgb = true;
+    changed[0] = 1;
   }
   if (nir) {
     EntropyEncoder* const e = layers.encoder(1);
@@ -535,35 +539,24 @@ bool LayeredColourWriter::writeItem(const uint8_t* item, uint32_t& context) {
     e->putSymbol(ctx.nir_byte_used, mask);
     if (mask & 1) e->putSymbol(ctx.nir_diff[0], static_cast<uint32_t>((colour[3] & 0xFF) - (reference[3] & 0xFF)) & 0xFF);
     if (mask & 2) e->putSymbol(ctx.nir_diff[1], static_cast<uint32_t>((colour[3] >> 8) - (reference[3] >> 8)) & 0xFF);
-    if (mask != 0) changed_nir = true;
+    if (mask != 0) changed[1] = 1;
   }
   std::memcpy(reference, colour, sizeof(colour));
   return true;
 }
 
 bool LayeredColourWriter::writeLayerSizes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
   layers.finish(0);
   if (nir) layers.finish(1);
-  failed = out == nullptr || (changed_rgb && !layers.sound(0)) || (changed_nir && !layers.sound(1));
-  if (failed) return false;
-  bool ok = layers.writeSize(out, 0, changed_rgb);
-  if (nir) ok = layers.writeSize(out, 1, changed_nir) && ok;
-  return ok;
+  return writeSizes(changed);
 }
 
-bool LayeredColourWriter::writeLayerBytes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  if (failed || out == nullptr) return false;
-  bool ok = layers.writeBytes(out, 0, changed_rgb);
-  if (nir) ok = layers.writeBytes(out, 1, changed_nir) && ok;
-  return ok;
-}
+bool LayeredColourWriter::writeLayerBytes() { return writeBytes(changed); }
 
 // --- LayeredWavePacketWriter ---
 
 LayeredWavePacketWriter::LayeredWavePacketWriter(EntropyEncoder* main_encoder, bool version4)
-    : main_encoder(main_encoder), version4(version4) {}
+    : LayeredItemWriter(main_encoder, 1, version4) {}
 
 LayeredWavePacketWriter::~LayeredWavePacketWriter() {
   for (ChannelContext_WAVEPACKET14& ctx : contexts) {
@@ -602,8 +595,7 @@ void LayeredWavePacketWriter::prepareChannel(uint32_t c, const uint8_t* seed) {
 
 bool LayeredWavePacketWriter::startChunk(const uint8_t* item, uint32_t& context) {
   layers.startChunk();
-  changed_wavepacket = false;
-  failed = false;
+  changed_wavepacket = 0;
   for (ChannelContext_WAVEPACKET14& ctx : contexts) ctx.unprepared = true;
   current_context = context & 3;
   prepareChannel(current_context, item);
@@ -617,7 +609,7 @@ bool LayeredWavePacketWriter::writeItem(const uint8_t* item, uint32_t& context) 
                                        });
   ChannelContext_WAVEPACKET14& ctx = contexts[current_context];
   uint8_t* const reference = contexts[owner].last_item;
-  if (std::memcmp(item, reference, sizeof(ctx.last_item)) != 0) changed_wavepacket = true;
+  if (std::memcmp(item, reference, sizeof(ctx.last_item)) != 0) changed_wavepacket = 1;
   // The reference's fields follow its index byte.
   codeWavePacket(*layers.encoder(0), item, reference + 1, ctx.packet_index, ctx.offset_symbol,
                  *ctx.ic_offset_diff, *ctx.ic_packet_size, *ctx.ic_return_point, *ctx.ic_xyz,
@@ -627,23 +619,16 @@ bool LayeredWavePacketWriter::writeItem(const uint8_t* item, uint32_t& context) 
 }
 
 bool LayeredWavePacketWriter::writeLayerSizes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
   layers.finish(0);
-  failed = out == nullptr || (changed_wavepacket && !layers.sound(0));
-  if (failed) return false;
-  return layers.writeSize(out, 0, changed_wavepacket);
+  return writeSizes(&changed_wavepacket);
 }
 
-bool LayeredWavePacketWriter::writeLayerBytes() {
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  if (failed || out == nullptr) return false;
-  return layers.writeBytes(out, 0, changed_wavepacket);
-}
+bool LayeredWavePacketWriter::writeLayerBytes() { return writeBytes(&changed_wavepacket); }
 
 // --- LayeredByteWriter ---
 
 LayeredByteWriter::LayeredByteWriter(EntropyEncoder* main_encoder, uint32_t number, bool version4)
-    : main_encoder(main_encoder), number(number), version4(version4), layers(number), changed_bytes(number, 0) {}
+    : LayeredItemWriter(main_encoder, number, version4), number(number), changed_bytes(number, 0) {}
 
 LayeredByteWriter::~LayeredByteWriter() {
   for (ChannelContext_BYTE14& ctx : contexts) {
@@ -667,7 +652,6 @@ bool LayeredByteWriter::startChunk(const uint8_t* item, uint32_t& context) {
   if (number == 0) return true;  // no layer, nothing to code
   layers.startChunk();
   for (uint8_t& c : changed_bytes) c = 0;
-  failed = false;
   for (ChannelContext_BYTE14& ctx : contexts) ctx.unprepared = true;
   current_context = context & 3;
   prepareChannel(current_context, item);
@@ -694,24 +678,12 @@ bool LayeredByteWriter::writeItem(const uint8_t* item, uint32_t& context) {
 }
 
 bool LayeredByteWriter::writeLayerSizes() {
-  if (number == 0) return true;
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  failed = out == nullptr;
-  for (uint32_t i = 0; i < number; ++i) {
-    layers.finish(i);
-    if (changed_bytes[i] && !layers.sound(i)) failed = true;
-  }
-  if (failed) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < number; ++i) ok = layers.writeSize(out, i, changed_bytes[i] != 0) && ok;
-  return ok;
+  if (number == 0) return true;  // no layer: nothing to announce
+  for (uint32_t i = 0; i < number; ++i) layers.finish(i);
+  return writeSizes(changed_bytes.data());
 }
 
 bool LayeredByteWriter::writeLayerBytes() {
   if (number == 0) return true;
-  ByteStreamOut* const out = main_encoder->getByteStreamOut();
-  if (failed || out == nullptr) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < number; ++i) ok = layers.writeBytes(out, i, changed_bytes[i] != 0) && ok;
-  return ok;
+  return writeBytes(changed_bytes.data());
 }

@@ -87,6 +87,31 @@ class CodingLayers final {
   std::vector<std::unique_ptr<Layer>> layers;  // empty until the first chunk
 };
 
+// What every layered writer shares: the record writer's encoder (whose stream
+// receives the sizes and bytes), the layers, the channel in use and the version.
+class LayeredItemWriter : public LASwriteItemCompressed {
+ protected:
+  // `main_encoder` (not owned; must outlive the writer): only its stream is used.
+  LayeredItemWriter(EntropyEncoder* main_encoder, uint32_t num_layers, bool version4)
+      : main_encoder(main_encoder), version4(version4), layers(num_layers), num_layers(num_layers) {}
+  // Writes one U32 size per layer: its byte count when used[i], else 0. False,
+  // writing nothing, when a used layer failed to grow or there is no output
+  // stream; false when a write fails. Requires: the used layers are finished.
+  bool writeSizes(const uint8_t* used);
+  // Writes the bytes of every used layer; false after a failed writeSizes or
+  // when a write fails.
+  bool writeBytes(const uint8_t* used);
+
+  EntropyEncoder* main_encoder;  // not owned
+  const bool version4;
+  CodingLayers layers;  // in the base, so it outlives the contexts whose coders use it
+  uint32_t current_context = 0;
+
+ private:
+  const uint32_t num_layers;
+  bool failed = false;  // a layer of this chunk could not hold its bytes
+};
+
 // One channel context of the point writer. Models and coders are made at the
 // context's first seeding; the arrays indexed by a reference value fill lazily.
 struct ChannelContext_POINT14 {
@@ -130,7 +155,7 @@ struct ChannelContext_POINT14 {
 // and Y; 1 Z; 2 classification; 3 flags; 4 intensity; 5 scan angle; 6 user data;
 // 7 point source ID; 8 GPS time. Layers 2 to 8 are written only when some point
 // of the chunk changed their field. `version4` decides the context word.
-class LayeredPoint14Writer : public LASwriteItemCompressed {
+class LayeredPoint14Writer : public LayeredItemWriter {
  public:
   // `main_encoder` (not owned; must outlive the writer): only its stream is used,
   // as the destination of the layer sizes and bytes.
@@ -158,14 +183,8 @@ class LayeredPoint14Writer : public LASwriteItemCompressed {
   void createModels(ChannelContext_POINT14& ctx);
   void releaseModels(ChannelContext_POINT14& ctx);
   void encodeGpsTime(ChannelContext_POINT14& ctx, uint64_t time_bits);
-  bool layersSound() const;
 
-  EntropyEncoder* main_encoder;  // not owned
-  const bool version4;
-  CodingLayers layers{kLayers};  // declared before the contexts, whose coders use it
-  bool changed[kLayers] = {};    // layers 2 to 8: some point changed the field
-  bool failed = false;           // a layer of this chunk could not hold its bytes
-  uint32_t current_context = 0;
+  uint8_t changed[kLayers] = {};  // layers 2 to 8: some point changed the field
   ChannelContext_POINT14 contexts[4];
 };
 
@@ -193,7 +212,7 @@ struct ChannelContext_RGBNIR14 {
 };
 using ChannelContext_RGB14 = ChannelContext_RGBNIR14;
 
-class LayeredColourWriter : public LASwriteItemCompressed {
+class LayeredColourWriter : public LayeredItemWriter {
  public:
   // `main_encoder` as for the point writer; `version4` selects the reference rule.
   LayeredColourWriter(EntropyEncoder* main_encoder, bool nir, bool version4);
@@ -206,14 +225,8 @@ class LayeredColourWriter : public LASwriteItemCompressed {
 
  private:
   void prepareChannel(uint32_t c, const uint16_t* seed);
-  EntropyEncoder* main_encoder;  // not owned
   const bool nir;
-  const bool version4;
-  CodingLayers layers;
-  bool changed_rgb = false;
-  bool changed_nir = false;
-  bool failed = false;
-  uint32_t current_context = 0;
+  uint8_t changed[2] = {};  // RGB, NIR: some record changed the layer's bytes
   ChannelContext_RGBNIR14 contexts[4];
 };
 
@@ -251,7 +264,7 @@ struct ChannelContext_WAVEPACKET14 {
   std::unique_ptr<IntegerResidualCoder> ic_xyz;
 };
 
-class LayeredWavePacketWriter : public LASwriteItemCompressed {
+class LayeredWavePacketWriter : public LayeredItemWriter {
  public:
   LayeredWavePacketWriter(EntropyEncoder* main_encoder, bool version4);
   ~LayeredWavePacketWriter() override;
@@ -262,12 +275,7 @@ class LayeredWavePacketWriter : public LASwriteItemCompressed {
 
  private:
   void prepareChannel(uint32_t c, const uint8_t* seed);
-  EntropyEncoder* main_encoder;  // not owned
-  const bool version4;
-  CodingLayers layers{1};  // declared before the contexts, whose coders use it
-  bool changed_wavepacket = false;
-  bool failed = false;
-  uint32_t current_context = 0;
+  uint8_t changed_wavepacket = 0;
   ChannelContext_WAVEPACKET14 contexts[4];
 };
 
@@ -288,7 +296,7 @@ struct ChannelContext_BYTE14 {
   std::vector<AdaptiveSymbolModel*> byte_models;  // owned, 256 symbols each; empty: no models yet
 };
 
-class LayeredByteWriter : public LASwriteItemCompressed {
+class LayeredByteWriter : public LayeredItemWriter {
  public:
   LayeredByteWriter(EntropyEncoder* main_encoder, uint32_t number, bool version4);
   ~LayeredByteWriter() override;
@@ -300,13 +308,8 @@ class LayeredByteWriter : public LASwriteItemCompressed {
 
  private:
   void prepareChannel(uint32_t c, const uint8_t* seed);
-  EntropyEncoder* main_encoder;  // not owned
   const uint32_t number;
-  const bool version4;
-  CodingLayers layers;
   std::vector<uint8_t> changed_bytes;
-  bool failed = false;
-  uint32_t current_context = 0;
   ChannelContext_BYTE14 contexts[4];
 };
 
