@@ -203,6 +203,9 @@ class LASwriteItemCompressed_POINT14_v4 final : public LayeredPoint14Writer {
 // The colour item (R, G, B as U16) and, with `nir`, the near infrared U16 after
 // it: an RGB layer coded with the colour difference coding and a NIR layer.
 struct ChannelContext_RGBNIR14 {
+  ChannelContext_RGBNIR14() = default;
+  ChannelContext_RGBNIR14(const ChannelContext_RGBNIR14&) = delete;
+  ChannelContext_RGBNIR14& operator=(const ChannelContext_RGBNIR14&) = delete;
   bool unprepared = true;
   uint16_t last_item[4] = {};
   AdaptiveSymbolModel* byte_used = nullptr;  // owned, 128 symbols; null: no models yet
@@ -217,7 +220,10 @@ class LayeredColourWriter : public LayeredItemWriter {
   // `main_encoder` as for the point writer; `version4` selects the reference rule.
   LayeredColourWriter(EntropyEncoder* main_encoder, bool nir, bool version4);
   ~LayeredColourWriter() override;
+  // Codes one record in the context named by the low two bits of `context`
+  // (read, never written). Always true.
   bool writeItem(const uint8_t* item, uint32_t& context) override;
+  // Starts a chunk with its first record, seeding the context `context` names.
   bool startChunk(const uint8_t* item, uint32_t& context) override;
   // One size per layer (RGB, then NIR). False as for the point writer.
   bool writeLayerSizes() override;
@@ -264,6 +270,7 @@ struct ChannelContext_WAVEPACKET14 {
   std::unique_ptr<IntegerResidualCoder> ic_xyz;
 };
 
+// The operations behave as the colour writer's; one size per chunk.
 class LayeredWavePacketWriter : public LayeredItemWriter {
  public:
   LayeredWavePacketWriter(EntropyEncoder* main_encoder, bool version4);
@@ -291,11 +298,15 @@ class LASwriteItemCompressed_WAVEPACKET14_v4 final : public LayeredWavePacketWri
 // `number` extra bytes, one layer per byte, each coded as its difference to the
 // reference's byte. With `number` 0 the writer has no layer and writes nothing.
 struct ChannelContext_BYTE14 {
+  ChannelContext_BYTE14() = default;
+  ChannelContext_BYTE14(const ChannelContext_BYTE14&) = delete;
+  ChannelContext_BYTE14& operator=(const ChannelContext_BYTE14&) = delete;
   bool unprepared = true;
   std::vector<uint8_t> last_bytes;              // `number` bytes once prepared
   std::vector<AdaptiveSymbolModel*> byte_models;  // owned, 256 symbols each; empty: no models yet
 };
 
+// The operations behave as the colour writer's; `number` sizes per chunk.
 class LayeredByteWriter : public LayeredItemWriter {
  public:
   LayeredByteWriter(EntropyEncoder* main_encoder, uint32_t number, bool version4);

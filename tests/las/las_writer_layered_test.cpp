@@ -154,6 +154,8 @@ TEST(LASwriterLayered, FilesOfFormatsSixToTenDecodeToTheRecordsOfAnUncompressedF
     for (const Output& o : outputs) {
       SCOPED_TRACE(testing::Message() << "format " << int{f.format} << "/" << f.length << ", " << o.name);
       const Bytes file = writeFile(f.format, f.length, 3, o.chunk_size, o.sink);
+      const uint32_t offset = getLE(file.data() + 96, 4);
+      EXPECT_EQ(item_readers::getLE64(file.data() + offset) == ~0ull, o.sink == Sink::kPipe);
       const Bytes data = pointData(file);
       const auto got = record_reader::readPointData(data, items, Quodax::CompressorLayeredChunked,
                                                     o.chunk_size == 0 ? 0 : 1, kPoints);
