@@ -556,6 +556,38 @@ TEST(LayeredItemWriters, ContextSequenceOneZeroTwoZeroPicksTheReferenceByVersion
   }
 }
 
+TEST(LayeredItemWriters, OnlyTheLowTwoBitsOfTheContextWordChooseTheContext) {
+  // The fault: a context word above 3 would index past the four channel contexts.
+  std::vector<Bytes> items;
+  for (uint32_t i = 0; i < 6; ++i) items.push_back(Bytes(29, static_cast<uint8_t>(7 * i)));
+  const std::vector<uint32_t> words = {1, 0, 2, 0, 3, 1};
+  const std::vector<uint32_t> high = {5, 0xFFFFFFFCu, 6, 8, 0xFFFFFFFFu, 13};
+  using Make = std::unique_ptr<LASwriteItemCompressed> (*)(EntropyEncoder*);
+  const Make makers[] = {
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(e); },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(e); },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(e, 5); },
+  };
+  const uint32_t layers[] = {2, 1, 5};
+  for (size_t k = 0; k < 3; ++k) {
+    SCOPED_TRACE(k);
+    EntropyEncoder main_a, main_b;
+    auto a = makers[k](&main_a);
+    auto b = makers[k](&main_b);
+    EXPECT_EQ(runChunk(*a, main_a, layers[k], items, high).all, runChunk(*b, main_b, layers[k], items, words).all);
+  }
+}
+
+TEST(LayeredItemWriters, ExtraBytesOfSizeZeroHaveNoLayersInAnyChunk) {
+  // The fault: a writer of 0 extra bytes would make arrays of no entries and
+  // announce layers that do not exist.
+  EntropyEncoder main;
+  LASwriteItemCompressed_BYTE14_v3 w(&main, 0);
+  for (int chunk = 0; chunk < 3; ++chunk) {
+    EXPECT_EQ(runChunk(w, main, 0, {Bytes(1, 1), Bytes(1, 2), Bytes(1, 3)}, {0, 1, 2}).all, Bytes{});
+  }
+}
+
 TEST(LayeredItemWriters, WavePacketLayerIsLeftOutOnlyWhenEveryPacketEqualsItsReference) {
   Bytes packet(29, 0);
   packet[0] = 1;
