@@ -7,6 +7,7 @@
 #include "compressor/byte_stream_values.h"
 #include "compressor/entropy_encoder.h"
 #include "compressor/integer_residual_coder.h"
+#include "compressor/item_writers_layered.h"
 #include "compressor/item_writers_raw.h"
 #include "compressor/item_writers_v1.h"
 #include "compressor/item_writers_v2.h"
@@ -72,9 +73,27 @@ std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
     case LASitem::WAVEPACKET13:
       if (item.version == 1) return std::make_unique<LASwriteItemCompressed_WAVEPACKET13_v1>(enc);
       break;
+    case LASitem::POINT14:
+      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_POINT14_v3>(enc);
+      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_POINT14_v4>(enc);
+      break;
+    case LASitem::RGB14:
+      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_RGB14_v3>(enc);
+      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_RGB14_v4>(enc);
+      break;
+    case LASitem::RGBNIR14:
+      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_RGBNIR14_v3>(enc);
+      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(enc);
+      break;
+    case LASitem::WAVEPACKET14:
+      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(enc);
+      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v4>(enc);
+      break;
+    case LASitem::BYTE14:
+      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(enc, item.size);
+      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(enc, item.size);
+      break;
     default:
-      // The layered coders of the LAS 1.4 items (versions 3 and 4) are not
-      // available yet: such layouts are refused.
       break;
   }
   return nullptr;

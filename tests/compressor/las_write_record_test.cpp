@@ -516,6 +516,21 @@ TEST(LASwriteRecordSetup, AcceptsEveryCoderOfVersionsOneAndTwo) {
   }
 }
 
+TEST(LASwriteRecordSetup, AcceptsEveryLayeredCoderOfVersionsThreeAndFour) {
+  for (uint16_t version : {3, 4}) {
+    const std::vector<LASitem> items = {{LASitem::POINT14, 30, version},
+                                        {LASitem::RGBNIR14, 8, version},
+                                        {LASitem::WAVEPACKET14, 29, version},
+                                        {LASitem::BYTE14, 3, version}};
+    for (const std::vector<LASitem>& list : {items, std::vector<LASitem>{items[0], {LASitem::RGB14, 6, version}}}) {
+      SCOPED_TRACE(testing::Message() << "v" << version << " items " << list.size());
+      auto q = makeDescriptor(list, Quodax::CompressorLayeredChunked, 10);
+      LASwriteRecord w;
+      EXPECT_TRUE(w.setup(q->num_items, q->items, q.get()));
+    }
+  }
+}
+
 TEST(LASwriteRecordSetup, RefusesWhatItCannotWrite) {
   struct Case {
     const char* name;
@@ -531,8 +546,8 @@ TEST(LASwriteRecordSetup, RefusesWhatItCannotWrite) {
       {"WAVEPACKET13 version 2", {{LASitem::WAVEPACKET13, 29, 2}}, Quodax::CompressorChunked, 0},
       {"coder 1", kFormat1V2, Quodax::CompressorChunked, 1},
       {"compressor 4", kFormat1V2, 4, 0},
-      // No layered coder exists yet for the LAS 1.4 items.
-      {"POINT14 version 3", {{LASitem::POINT14, 30, 3}}, Quodax::CompressorLayeredChunked, 0},
+      {"POINT14 version 2", {{LASitem::POINT14, 30, 2}}, Quodax::CompressorChunked, 0},
+      {"POINT14 version 5", {{LASitem::POINT14, 30, 5}}, Quodax::CompressorLayeredChunked, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

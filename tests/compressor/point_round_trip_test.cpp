@@ -21,6 +21,7 @@
 #include "compressor/quodax.h"
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/record_reader.h"
+#include "tests/compressor/scan_points14.h"
 
 namespace {
 
@@ -469,3 +470,125 @@ TEST(PointRoundTrip, ChunksDecodeToEveryRecordAndHaveTheSizesTheirTableGives) {
 }
 
 }  // namespace
+
+// --- LAS 1.4 points (formats 6 to 10), layered chunks ---
+
+namespace las14 {
+
+using scan_points14::kColourAt;
+using scan_points14::kPointBytes;
+using scan_points14::kWavePacketAt;
+using scan_points14::ScanPoints14;
+
+struct Layout14 {
+  uint8_t format;
+  uint16_t point_size;
+};
+const Layout14 kLayouts14[] = {{6, 30}, {7, 36}, {8, 38}, {9, 59}, {10, 67}, {6, 33}, {8, 41}, {10, 68}};
+
+struct Written14 {
+  std::vector<LASitem> items;
+  Bytes raw;   // the point data of an uncompressed run
+  Bytes data;  // the compressed point data
+};
+
+// Writes `num_points` points of `layout` raw and compressed (layered chunks of
+// `chunk_size`; 0: variable chunks closed after every `close_every` points),
+// with every item at `version` (3 or 4).
+Written14 write14(const Layout14& layout, uint16_t version, uint32_t chunk_size,
+                  size_t num_points, size_t close_every = 0) {
+  Written14 w;
+  Quodax q;
+  EXPECT_TRUE(q.setup(layout.format, layout.point_size, Quodax::CompressorLayeredChunked));
+  EXPECT_TRUE(q.setChunkSize(chunk_size));
+  for (uint16_t i = 0; i < q.num_items; ++i) q.items[i].version = version;
+  w.items.assign(q.items, q.items + q.num_items);
+  LASwriteRecord raw_writer;
+  LASwriteRecord writer;
+  EXPECT_TRUE(raw_writer.setup(q.num_items, q.items, nullptr));
+  EXPECT_TRUE(writer.setup(q.num_items, q.items, &q));
+  ByteStreamOutArrayLE raw_out;
+  ByteStreamOutArrayLE out;
+  EXPECT_TRUE(raw_writer.attach(&raw_out));
+  EXPECT_TRUE(writer.attach(&out));
+
+  ScanPoints14 points(77u + layout.format * 10u + layout.point_size + version);
+  std::vector<uint8_t> point(kPointBytes);
+  std::vector<uint8_t> extra;
+  for (const LASitem& item : w.items) {
+    if (item.type == LASitem::BYTE14) extra.assign(item.size, 0x80);
+  }
+  std::vector<const uint8_t*> pointers;
+  for (const LASitem& item : w.items) {
+    switch (item.type) {
+      case LASitem::POINT14: pointers.push_back(point.data()); break;
+      case LASitem::RGB14:
+      case LASitem::RGBNIR14: pointers.push_back(point.data() + kColourAt); break;
+      case LASitem::WAVEPACKET14: pointers.push_back(point.data() + kWavePacketAt); break;
+      default: pointers.push_back(extra.data()); break;
+    }
+  }
+  for (size_t n = 0; n < num_points; ++n) {
+    points.next(point.data(), extra);
+    EXPECT_TRUE(raw_writer.writeRecord(pointers.data()));
+    EXPECT_TRUE(writer.writeRecord(pointers.data()));
+    if (close_every != 0 && (n + 1) % close_every == 0) {
+      EXPECT_TRUE(writer.closeChunk());
+    }
+  }
+  EXPECT_TRUE(raw_writer.finish());
+  EXPECT_TRUE(writer.finish());
+  w.raw.assign(raw_out.data(), raw_out.data() + raw_out.highWaterMark());
+  w.data.assign(out.data(), out.data() + out.highWaterMark());
+  return w;
+}
+
+// The records of an uncompressed run, one per point.
+Written toRecords(const Written14& w) {
+  Written split;
+  split.items = w.items;
+  size_t size = 0;
+  for (const LASitem& item : w.items) size += item.size;
+  for (size_t at = 0; at + size <= w.raw.size(); at += size) {
+    split.records.emplace_back(w.raw.begin() + static_cast<ptrdiff_t>(at),
+                               w.raw.begin() + static_cast<ptrdiff_t>(at + size));
+  }
+  return split;
+}
+
+}  // namespace las14
+
+TEST(PointRoundTrip, Las14LayeredChunksDecodeToTheRecordsOfAnUncompressedRun) {
+  // Fixed chunks with a partial last one, chunks of one or two records, and
+  // variable chunks; four channels interleaved, versions 3 and 4.
+  struct Chunking {
+    uint32_t chunk_size;
+    size_t num_points;
+    size_t close_every;
+  };
+  const Chunking chunkings[] = {{900, 2500, 0}, {2, 9, 0}, {1, 4, 0}, {0, 1700, 600}};
+  for (const las14::Layout14& layout : las14::kLayouts14) {
+    for (uint16_t version : {3, 4}) {
+      for (const Chunking& c : chunkings) {
+        SCOPED_TRACE(testing::Message() << "format " << int{layout.format} << ", size " << layout.point_size
+                                        << ", v" << version << ", " << c.num_points << " points, chunks of "
+                                        << c.chunk_size << "/" << c.close_every);
+        const las14::Written14 w = las14::write14(layout, version, c.chunk_size, c.num_points, c.close_every);
+        const Written expected = las14::toRecords(w);
+        ASSERT_EQ(expected.records.size(), c.num_points);
+        const auto got = record_reader::readPointData(w.data, w.items, Quodax::CompressorLayeredChunked,
+                                                      c.chunk_size, c.num_points);
+        EXPECT_EQ(got.error, "");
+        expectSameRecords(expected, got.records);
+        EXPECT_EQ(static_cast<uint64_t>(got.table_pointer), got.chunks_end);
+        EXPECT_EQ(got.table_chunks, got.chunk_sizes.size());
+        const std::vector<uint32_t> sizes(got.chunk_sizes.begin(), got.chunk_sizes.end());
+        EXPECT_EQ(got.table_bytes, sizes);
+        if (c.chunk_size == 0) {
+          EXPECT_EQ(got.table_records, got.chunk_records);
+        }
+        EXPECT_EQ(got.end, w.data.size());
+      }
+    }
+  }
+}
