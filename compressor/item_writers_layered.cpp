@@ -44,17 +44,20 @@ bool LayeredItemWriter::writeSizes(const uint8_t* used) {
     if (used[i] && !layers.sound(i)) failed = true;
   }
   if (failed) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < num_layers; ++i) ok = layers.writeSize(out, i, used[i] != 0) && ok;
-  return ok;
+  // The first refused write ends it: a later size would land where it belonged.
+  for (uint32_t i = 0; i < num_layers; ++i) {
+    if (!layers.writeSize(out, i, used[i] != 0)) return false;
+  }
+  return true;
 }
 
 bool LayeredItemWriter::writeBytes(const uint8_t* used) {
   ByteStreamOut* const out = main_encoder->getByteStreamOut();
   if (failed || out == nullptr) return false;
-  bool ok = true;
-  for (uint32_t i = 0; i < num_layers; ++i) ok = layers.writeBytes(out, i, used[i] != 0) && ok;
-  return ok;
+  for (uint32_t i = 0; i < num_layers; ++i) {
+    if (!layers.writeBytes(out, i, used[i] != 0)) return false;
+  }
+  return true;
 }
 
 namespace {

@@ -1298,15 +1298,17 @@ TEST(LASwriterLAS, ChunkEndsOnlyVariableChunks) {
 
 // ------------------------------------------------------------ write failures
 
-// What a program does with a writer: points until the first failure, then the
-// header update and close. Returns the captured standard error.
-std::string runUntilFailure(LASwriterLAS& w, LASheader& h, int points) {
+// What a program does with a writer: points until the first failure (ending a
+// chunk after every `chunk_every` points when that is not 0), then the header
+// update and close. Returns the captured standard error.
+std::string runUntilFailure(LASwriterLAS& w, LASheader& h, int points, int chunk_every = 0) {
   LASpointRecord p;
   EXPECT_TRUE(p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
   for (int i = 0; i < points; i++) {
     fillPoint(p, i);
     if (!w.writePoint(&p)) break;
     w.updateInventory(&p);
+    if (chunk_every != 0 && (i + 1) % chunk_every == 0 && !w.chunk()) break;
   }
   w.updateHeader(&h, true, false);
   w.close(true);
@@ -1326,29 +1328,37 @@ size_t countOf(const std::string& text, const std::string& what) {
 TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
   struct Case {
     const char* name;
+    uint8_t format;  // LAS 1.2 for format 1, LAS 1.4 for format 6
     uint32_t compressor;
     int32_t chunk_size;
+    int chunk_every;  // points between chunk() calls; 0: none
     size_t step;
   };
   const std::vector<Case> cases = {
-      {"raw", 0, -1, 5},
-      {"one coded stream", 1, -1, 1},
-      {"fixed chunks", 2, 100, 1},
+      {"raw", 1, 0, -1, 0, 5},
+      {"one coded stream", 1, 1, -1, 0, 1},
+      {"fixed chunks", 1, 2, 100, 0, 1},
+      {"layered fixed chunks", 6, 3, 100, 0, 1},
+      {"layered variable chunks", 6, 3, 0, 70, 1},
   };
   const int kPoints = 300;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LASheader h;
-    setUpHeader12(h);
+    if (c.format == 1) {
+      setUpHeader12(h);
+    } else {
+      setUpHeader14(h, c.format);
+    }
     Bytes good;
     {
       LASwriterLAS w;
       ASSERT_TRUE(w.open(new FailingByteStream(&good), &h, c.compressor, 2, c.chunk_size));
       CaptureStderr();
-      runUntilFailure(w, h, kPoints);
+      runUntilFailure(w, h, kPoints, c.chunk_every);
       ASSERT_FALSE(w.failed());
     }
-    const size_t points_start = c.compressor == 0 ? 227 : 227 + 54 + 34 + 12;
+    const size_t points_start = u32At(good, 96);  // offset_to_point_data
     for (size_t n = points_start; n < good.size(); n += c.step) {
       SCOPED_TRACE(n);
       Bytes bytes;
@@ -1362,16 +1372,16 @@ TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
         EXPECT_TRUE(w.failed());
         continue;
       }
-      const std::string err = runUntilFailure(w, h, kPoints);
+      const std::string err = runUntilFailure(w, h, kPoints, c.chunk_every);
       EXPECT_TRUE(w.failed());
       EXPECT_EQ(countOf(err, "ERROR: "), 1u) << err;
       if (c.compressor == 0) {
         const std::string line =
-            "ERROR: writing point " + std::to_string((n - 227) / 28 + 1) + "\n";
+            "ERROR: writing point " + std::to_string((n - points_start) / 28 + 1) + "\n";
         EXPECT_EQ(err.substr(0, line.size()), line);
       }
       ASSERT_LE(bytes.size(), n);
-      const size_t from = points_start + (c.compressor == 2 ? 8 : 0);
+      const size_t from = points_start + (c.compressor >= 2 ? 8 : 0);
       if (bytes.size() > from) {
         EXPECT_EQ(slice(bytes, from, bytes.size() - from), slice(good, from, bytes.size() - from));
       }
