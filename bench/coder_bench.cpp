@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/item_writers_raw.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/item_writers_raw.h"
 
 namespace {
 

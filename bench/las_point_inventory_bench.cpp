@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "las/las_point_inventory.h"
+#include "morrowtide/las/las_point_inventory.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "las/las_histogram.h"
-#include "las/las_point_summary.h"
+#include "morrowtide/las/las_histogram.h"
+#include "morrowtide/las/las_point_summary.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer_las.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer_las.h"
 
 namespace {
 

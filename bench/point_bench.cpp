@@ -9,11 +9,11 @@
 
 #include <vector>
 
-#include "compressor/byte_order.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/las_item.h"
-#include "compressor/las_write_record.h"
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/las_write_record.h"
+#include "morrowtide/compressor/quodax.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // Invariant: the library handle and the 41 addresses are set together by a
 // complete load and cleared together, so while the library is not loaded every
 // address is null and every forwarder returns 1.
-#include "binding/quodax_loader.h"
+#include "morrowtide/binding/quodax_loader.h"
 
 #include <dlfcn.h>
 

@@ -1,6 +1,6 @@
 // Reset and rescale of the adaptive models: the rare, linear work that the
 // coders call when a model starts or its update countdown runs out.
-#include "compressor/adaptive_models.h"
+#include "morrowtide/compressor/adaptive_models.h"
 
 AdaptiveSymbolModel::AdaptiveSymbolModel(uint32_t symbols, bool for_encoder)
     : symbols(symbols), for_encoder(for_encoder) {}

@@ -1,6 +1,6 @@
 // The four byte-sink kinds: counting, stdio FILE, standard output stream and
 // growable memory.
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

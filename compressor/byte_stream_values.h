@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 // Each writes `value` least significant byte first and returns what the
 // stream's write returns. Requires: `stream` is not null.

@@ -1,6 +1,6 @@
 // Starting the arithmetic decoder; every decoding operation is inline in the
 // header.
-#include "compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_decoder.h"
 
 bool EntropyDecoder::start(ByteStreamIn* in, bool prime) {
   if (in == nullptr) return false;

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/byte_stream_in.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/byte_stream_in.h"
 
 // The integer a raw read throws on input that no encoder produced.
 constexpr int kEntropyDecoderCorruptInput = 4711;

@@ -1,7 +1,7 @@
 // The rare work of the arithmetic encoder: starting and finishing a stream,
 // handing a 4096-byte half to the stream, walking a carry back through the
 // pending bytes, and holding back 0xFF runs that a carry could still reach.
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 // Writes `count` copies of `value` in blocks.
 void EntropyEncoder::writeRun(uint8_t value, uint64_t count) {

@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 class EntropyEncoder final {
  public:

@@ -1,6 +1,6 @@
 // Construction, model creation and reset of the residual coder; the per-value
 // coding is inline in the header.
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 
 #include <cassert>
 

@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 class IntegerResidualCoder final {
  public:

@@ -2,16 +2,16 @@
 // the point coding (changed-values symbol, returns, X/Y/Z by medians and height
 // levels, per-field layers, GPS time sequences), the colour, wave packet and
 // extra-bytes coding per context, and the end-of-chunk sizes and bytes.
-#include "compressor/item_writers_layered.h"
+#include "morrowtide/compressor/item_writers_layered.h"
 
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/byte_stream_values.h"
-#include "compressor/exact_arithmetic.h"
-#include "compressor/item_writers_raw.h"
-#include "compressor/rgb_difference_coding.h"
-#include "compressor/wave_packet_coding.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/item_writers_raw.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/wave_packet_coding.h"
 
 // --- CodingLayers ---
 

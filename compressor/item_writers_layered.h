@@ -24,12 +24,12 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/las_write_item.h"
-#include "compressor/rolling_median5.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/rolling_median5.h"
 
 // An in-memory layer stream whose size must fit the U32 that announces it. A
 // write that would take it past `limit` bytes, or whose growth fails, writes

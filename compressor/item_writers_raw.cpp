@@ -1,13 +1,13 @@
 // The 30-byte LAS 1.4 point record built from the in-memory point: copied LAS 1.4
 // fields for an extended point, converted legacy fields otherwise.
-#include "compressor/item_writers_raw.h"
+#include "morrowtide/compressor/item_writers_raw.h"
 
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/exact_arithmetic.h"
-#include "compressor/point_fields.h"
-#include "compressor/quodax_format.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/point_fields.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 namespace p10 = quodax_format::point10;
 namespace pf = point_fields;

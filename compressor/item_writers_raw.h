@@ -14,8 +14,8 @@
 
 #include <cstdint>
 
-#include "compressor/las_write_item.h"
-#include "compressor/quodax_format.h"
+#include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 // The 20-byte legacy point.
 class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {

@@ -9,15 +9,15 @@
 //   extra bytes: `number` bytes.
 // Differences of coded integers wrap in their width, so they are formed in
 // unsigned arithmetic and only then read as signed.
-#include "compressor/item_writers_v1.h"
+#include "morrowtide/compressor/item_writers_v1.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/exact_arithmetic.h"
-#include "compressor/quodax_format.h"
-#include "compressor/wave_packet_coding.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/quodax_format.h"
+#include "morrowtide/compressor/wave_packet_coding.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/las_write_item.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/las_write_item.h"
 
 // The 20-byte point (X, Y, Z, intensity, return byte, classification byte, scan
 // angle rank, user data, point source ID): X and Y steps against the median of the

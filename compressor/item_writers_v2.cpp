@@ -8,14 +8,14 @@
 //   extra bytes: `number` bytes, each coded on its own.
 // Differences of coded integers wrap in their width, so they are formed in
 // unsigned arithmetic and only then read as signed.
-#include "compressor/item_writers_v2.h"
+#include "morrowtide/compressor/item_writers_v2.h"
 
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/exact_arithmetic.h"
-#include "compressor/quodax_format.h"
-#include "compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/quodax_format.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
 
 namespace {
 

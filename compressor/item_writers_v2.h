@@ -17,11 +17,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/las_write_item.h"
-#include "compressor/rolling_median5.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/rolling_median5.h"
 
 // The 20-byte point (X, Y, Z, intensity, return byte, classification byte, scan
 // angle rank, user data, point source ID), coded with a changed-values symbol,

@@ -1,11 +1,11 @@
 // Item layouts: the item names and fixed sizes, and the descriptor's operations
 // that build the item list of a point format, check items and lists, and
 // recognise the list of a standard point format.
-#include "compressor/las_item.h"
+#include "morrowtide/compressor/las_item.h"
 
 #include <cstdio>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "compressor/quodax_format.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 // A plain record, copied by value. Lists of items are arrays made with new[] and
 // owned by whoever holds the list.

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 class LASwriteItem {
  public:

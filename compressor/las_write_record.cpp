@@ -1,16 +1,16 @@
 // The point-record writer: item writers chosen once at setup, chunk bookkeeping,
 // the chunk-table pointer and the coded chunk table.
-#include "compressor/las_write_record.h"
+#include "morrowtide/compressor/las_write_record.h"
 
 #include <cstdint>
 
-#include "compressor/byte_stream_values.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/item_writers_layered.h"
-#include "compressor/item_writers_raw.h"
-#include "compressor/item_writers_v1.h"
-#include "compressor/item_writers_v2.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/item_writers_layered.h"
+#include "morrowtide/compressor/item_writers_raw.h"
+#include "morrowtide/compressor/item_writers_v1.h"
+#include "morrowtide/compressor/item_writers_v2.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/las_item.h"
-#include "compressor/las_write_item.h"
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/quodax.h"
 
 class EntropyEncoder;
 

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "compressor/quodax_format.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 namespace point_fields {
 

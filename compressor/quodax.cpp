@@ -1,7 +1,7 @@
 // The compressor descriptor: setup for a point format or an item list, coder
 // versions, chunk size, compatibility mode, and the record payload (pack and
 // unpack). Every failure is a false result with the error text stored.
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "compressor/byte_order.h"
+#include "morrowtide/compressor/byte_order.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "compressor/las_item.h"
-#include "compressor/quodax_format.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 class Quodax final {
  public:

@@ -1,9 +1,9 @@
 // The colour difference coding of the version 2 RGB writer, kept as a function so
 // that the layered colour writers code their records with the same steps.
-#include "compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
 
-#include "compressor/adaptive_models.h"
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Wave packet coding: the index, the offset (as a symbol plus, for a step, a
 // residual, or raw), then size, return point location and x(t), y(t), z(t) as
 // residuals against the reference's fields. Offset differences wrap in 64 bits.
-#include "compressor/wave_packet_coding.h"
+#include "morrowtide/compressor/wave_packet_coding.h"
 
-#include "compressor/byte_order.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/exact_arithmetic.h"
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 
 namespace {
 

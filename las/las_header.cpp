@@ -1,7 +1,7 @@
 // The LAS header in memory: adding and replacing variable-length records,
 // releasing everything the header owns, and the checks made before a header is
 // written.
-#include "las/las_header.h"
+#include "morrowtide/las/las_header.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include <limits>
 #include <new>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 void LASextraAttributes::clearAttributes() {
   if (!owns_attributes || attribute_descriptors == nullptr) return;

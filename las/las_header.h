@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "las/las_format.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/las/las_format.h"
 
 class Quodax;
 

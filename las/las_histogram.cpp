@@ -1,13 +1,13 @@
 // The histogram set: option parsing, name-to-slot matching, the per-slot value
 // of a point and the report. The slot tables below give each slot's "-histo"
 // name, how it is matched and its report title.
-#include "las/las_histogram.h"
+#include "morrowtide/las/las_histogram.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "las/las_messages.h"
-#include "las/las_point_summary.h"
+#include "morrowtide/las/las_messages.h"
+#include "morrowtide/las/las_point_summary.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "las/las_histogram_bins.h"
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_histogram_bins.h"
+#include "morrowtide/las/las_point_record.h"
 
 class LAShistogram final {
  public:

@@ -1,13 +1,13 @@
 // Histogram bins: binning, growing the two sides around the anchor bin, the
 // report and the bin-size-dependent number format.
-#include "las/las_histogram_bins.h"
+#include "morrowtide/las/las_histogram_bins.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-#include "compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
 
 namespace {
 

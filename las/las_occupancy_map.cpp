@@ -1,6 +1,6 @@
 // The occupancy map: finding and growing a cell's row and word, the lookups,
 // releasing everything, and the ASCII grid file.
-#include "las/las_occupancy_map.h"
+#include "morrowtide/las/las_occupancy_map.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-#include "las/las_messages.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

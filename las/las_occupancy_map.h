@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_point_record.h"
 
 class LASoccupancyMap final {
  public:

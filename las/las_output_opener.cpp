@@ -4,7 +4,7 @@
 // right size, so no operation writes past the storage of the name it had, and a
 // setter may be given the opener's own string (the copy is taken before the old
 // one is released).
-#include "las/las_output_opener.h"
+#include "morrowtide/las/las_output_opener.h"
 
 #include <sys/stat.h>
 
@@ -16,13 +16,13 @@
 #include <new>
 #include <string_view>
 
-#include "compressor/quodax.h"
-#include "las/las_waveform13_writer.h"
-#include "las/las_writer_bin.h"
-#include "las/las_writer_las.h"
-#include "las/las_writer_qfit.h"
-#include "las/las_writer_txt.h"
-#include "las/las_writer_wrl.h"
+#include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_waveform13_writer.h"
+#include "morrowtide/las/las_writer_bin.h"
+#include "morrowtide/las/las_writer_las.h"
+#include "morrowtide/las/las_writer_qfit.h"
+#include "morrowtide/las/las_writer_txt.h"
+#include "morrowtide/las/las_writer_wrl.h"
 
 namespace {
 

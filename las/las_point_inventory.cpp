@@ -1,6 +1,6 @@
 // Filling a point inventory from a header and writing it into one. The per-point
 // count (add) is inline in the header.
-#include "las/las_point_inventory.h"
+#include "morrowtide/las/las_point_inventory.h"
 
 #include <cmath>
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
 
 // A bounding box in real coordinates, in the order of the header fields.
 struct LASboundingBox {

@@ -1,12 +1,12 @@
 // Laying a point out for a point format or an item list (which items it has and
 // where each item's bytes are in the point), and copying the values of one point
 // into another of possibly different format.
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_point_record.h"
 
 #include <cstdio>
 
-#include "compressor/exact_arithmetic.h"
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/quodax.h"
 
 LASpointRecord::LASpointRecord()
     : extra_bytes(nullptr),

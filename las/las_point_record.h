@@ -23,11 +23,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "compressor/byte_order.h"
-#include "compressor/las_item.h"
-#include "compressor/point_fields.h"
-#include "las/las_format.h"
-#include "las/las_header.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/point_fields.h"
+#include "morrowtide/las/las_format.h"
+#include "morrowtide/las/las_header.h"
 
 // The 29-byte wave packet of a point (item WAVEPACKET13/WAVEPACKET14), packed:
 //    0 U8 index   1 U64 offset   9 U32 size   13 F32 location

@@ -2,7 +2,7 @@
 // attribute values. Every count is a direct array increment; the extreme points
 // are compared field by field through the point's own accessors, so a bit field
 // changes only its own bits.
-#include "las/las_point_summary.h"
+#include "morrowtide/las/las_point_summary.h"
 
 #include <initializer_list>
 

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
 
 // Width in bytes of the value of an attribute of descriptor `d` (its first
 // element for an array type), by t = (data_type - 1) mod 10 with the sign of the

@@ -11,16 +11,16 @@
 //           U8 bits per sample, U16 number of samples
 //   86+6n   packets back to back. Raw: the samples as stored. Compressed: the
 //           first sample as stored, then the coded residuals of the others.
-#include "las/las_waveform13_writer.h"
+#include "morrowtide/las/las_waveform13_writer.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/byte_stream_values.h"
-#include "las/las_format.h"
-#include "las/las_messages.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/las/las_format.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <cstdio>
 #include <string>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "las/las_header.h"
-#include "las/las_messages.h"
-#include "las/las_point_record.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_messages.h"
+#include "morrowtide/las/las_point_record.h"
 
 // The writer's compact copy of one wave packet descriptor.
 struct LASwaveformDescriptorEntry {

@@ -1,6 +1,6 @@
 // The writer base: the defaults every writer starts from (scale factors 0.01,
 // offsets 0, no points expected or written, an empty inventory).
-#include "las/las_writer.h"
+#include "morrowtide/las/las_writer.h"
 
 #include <cstdarg>
 

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "las/las_header.h"
-#include "las/las_messages.h"
-#include "las/las_point_inventory.h"
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_messages.h"
+#include "morrowtide/las/las_point_inventory.h"
+#include "morrowtide/las/las_point_record.h"
 
 class LASwriter {
  public:

@@ -13,16 +13,16 @@
 //            U16 echo (bits 14-15) | intensity (low 14 bits); I32 x, y, z
 // followed by U32 time (units of 0.0002 s) when the point has a GPS time, and the
 // high bytes of red, green, blue and a 0 when it has colour.
-#include "las/las_writer_bin.h"
+#include "morrowtide/las/las_writer_bin.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/byte_stream_values.h"
-#include "compressor/exact_arithmetic.h"
-#include "las/las_messages.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

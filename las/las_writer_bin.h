@@ -13,11 +13,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "compressor/byte_stream_out.h"
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer.h"
-#include "las/las_writer_output.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer.h"
+#include "morrowtide/las/las_writer_output.h"
 
 class LASwriterBIN final : public LASwriter {
  public:

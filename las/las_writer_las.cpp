@@ -19,15 +19,15 @@
 // of the original counters (reserved 0xAABB); the user data after the header;
 // the point data; and for LAS 1.4 the extended records (60-byte record header,
 // the length as U64).
-#include "las/las_writer_las.h"
+#include "morrowtide/las/las_writer_las.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "compressor/byte_stream_values.h"
-#include "compressor/quodax.h"
-#include "las/las_format.h"
-#include "las/las_messages.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_format.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

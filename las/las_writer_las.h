@@ -18,11 +18,11 @@
 #include <ostream>
 #include <string>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/las_write_record.h"
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/las_write_record.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer.h"
 
 class LASwriterLAS final : public LASwriter {
  public:

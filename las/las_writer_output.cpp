@@ -1,11 +1,11 @@
 // The side writers' output target: opening by name with an own stdio buffer,
 // taking a caller's FILE, switching FILEs, and ending the output with a flush or
 // a close whose result is handed back for the writer to report.
-#include "las/las_writer_output.h"
+#include "morrowtide/las/las_writer_output.h"
 
 #include <cerrno>
 
-#include "las/las_messages.h"
+#include "morrowtide/las/las_messages.h"
 
 using las_messages::fail;
 

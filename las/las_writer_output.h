@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 class LASwriterOutput final {
  public:

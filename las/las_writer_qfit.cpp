@@ -13,15 +13,15 @@
 // the header's scale factors and offsets are not already those units. Every
 // real-to-word conversion rounds halves away from zero and saturates at the I32
 // bounds (NaN gives 0).
-#include "las/las_writer_qfit.h"
+#include "morrowtide/las/las_writer_qfit.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "compressor/byte_stream_values.h"
-#include "compressor/exact_arithmetic.h"
-#include "las/las_messages.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 // PTS header: one line with the point count and seven spaces. PTX header: the
 // column and row counts (five spaces after each), then four lines of three and
 // four lines of four numbers from the record 2001 (272 bytes) of "Vektrion".
-#include "las/las_writer_txt.h"
+#include "morrowtide/las/las_writer_txt.h"
 
 #include <cstring>
 
-#include "compressor/byte_order.h"
-#include "las/las_messages.h"
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <optional>
 #include <string>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer.h"
-#include "las/las_writer_output.h"
-#include "las/las_writer_wrl.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer.h"
+#include "morrowtide/las/las_writer_output.h"
+#include "morrowtide/las/las_writer_wrl.h"
 
 class LASwriterTXT final : public LASwriter {
  public:

@@ -20,12 +20,12 @@
 //   }
 // Colours are written for point formats 2, 3 and 5 unless a parse string without
 // "RGB" is given.
-#include "las/las_writer_wrl.h"
+#include "morrowtide/las/las_writer_wrl.h"
 
 #include <cstring>
 #include <new>
 
-#include "las/las_messages.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 

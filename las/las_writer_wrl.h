@@ -15,10 +15,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer.h"
-#include "las/las_writer_output.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer.h"
+#include "morrowtide/las/las_writer_output.h"
 
 // Size of the buffers formatByScale writes into; holds every F64 in "%.15f".
 constexpr size_t kNumberBufferSize = 512;

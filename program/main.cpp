@@ -19,12 +19,12 @@
 #include <new>
 #include <vector>
 
-#include "compressor/exact_arithmetic.h"
-#include "las/las_header.h"
-#include "las/las_output_opener.h"
-#include "las/las_point_record.h"
-#include "las/las_waveform13_writer.h"
-#include "las/las_writer.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_output_opener.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_waveform13_writer.h"
+#include "morrowtide/las/las_writer.h"
 
 namespace {
 

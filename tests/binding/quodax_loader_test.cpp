@@ -6,7 +6,7 @@
 // that its test fills. Tests reach the stand-in's record of the last call through
 // a handle of their own that they release at once, so the binding's reference is
 // the only one that keeps the library loaded.
-#include "binding/quodax_loader.h"
+#include "morrowtide/binding/quodax_loader.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

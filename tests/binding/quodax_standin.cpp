@@ -3,7 +3,7 @@
 // records its name and arguments and returns the result that the test set.
 #include "tests/binding/quodax_standin.h"
 
-#include "binding/quodax_loader.h"
+#include "morrowtide/binding/quodax_loader.h"
 
 extern "C" {
 

@@ -1,13 +1,13 @@
 // Tests of the adaptive symbol and bit models: sizes, tables, the exact update
 // cycles and distributions, halving, and the refusal of unusable initial counts.
-#include "compressor/adaptive_models.h"
+#include "morrowtide/compressor/adaptive_models.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The little-endian layout helpers: exact bytes at an unaligned place, the values
 // read back from literal bytes, and float bit patterns carried unchanged.
-#include "compressor/byte_order.h"
+#include "morrowtide/compressor/byte_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Tests of the arithmetic decoder: the exact small streams, the corrupt-input
 // exception of raw reads, bounded decoding of garbage, and round trips of mixed
 // operations that must consume exactly the bytes the encoder wrote.
-#include "compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 namespace {
 

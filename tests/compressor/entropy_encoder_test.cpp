@@ -1,7 +1,7 @@
 // Tests of the arithmetic encoder: exact coded bytes of small inputs, the
 // 4096-byte handovers, carry propagation through 0xFF runs (including runs
 // longer than the buffer), and restarting.
-#include "compressor/entropy_encoder.h"
+#include "morrowtide/compressor/entropy_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_decoder.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_decoder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The exact integer steps: 32-bit wrapping, the 32-bit fit of a 64-bit
 // difference, and the saturating float-to-I32 conversions at their bounds.
-#include "compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
 
 #include <gtest/gtest.h>
 

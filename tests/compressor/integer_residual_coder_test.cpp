@@ -2,7 +2,7 @@
 // bits compared with a hand-coded script on fresh models, wrapping into 8 and
 // 16 bits, reduction of residuals wider than the coder, resets between chunks,
 // and round trips through the decoding half.
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 namespace {
 

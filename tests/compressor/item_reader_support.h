@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_decoder.h"
 
 namespace item_readers {
 

@@ -14,10 +14,10 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/rolling_median5.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/rolling_median5.h"
 #include "tests/compressor/item_reader_support.h"
 
 namespace readers_layered {

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "compressor/entropy_decoder.h"
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 #include "tests/compressor/item_reader_support.h"
 
 namespace readers_v1 {

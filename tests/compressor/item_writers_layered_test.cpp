@@ -7,7 +7,7 @@
 // - decoding with the test decoders of item_readers_layered.h, and chunks that
 //   must not depend on what the writer coded before.
 // The writer-level round trips over every format live in point_round_trip_test.
-#include "compressor/item_writers_layered.h"
+#include "morrowtide/compressor/item_writers_layered.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 #include <random>
 #include <vector>
 
-#include "compressor/item_writers_raw.h"
-#include "compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/item_writers_raw.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/item_readers_layered.h"
 

@@ -1,6 +1,6 @@
 // Raw item writers: byte copies of each item, and the 30-byte LAS 1.4 point
 // record built from LAS 1.4 or legacy fields.
-#include "compressor/item_writers_raw.h"
+#include "morrowtide/compressor/item_writers_raw.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 namespace {
 

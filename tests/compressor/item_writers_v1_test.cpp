@@ -6,7 +6,7 @@
 // - round trips: the test decoders in item_readers_v1 decode edge values and long
 //   random sequences over several chunks back to the items, reading exactly the
 //   bytes that were written.
-#include "compressor/item_writers_v1.h"
+#include "morrowtide/compressor/item_writers_v1.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,11 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 #include "tests/compressor/item_readers_v1.h"
 
 namespace {

@@ -6,7 +6,7 @@
 //   wrong context or model changes the bytes);
 // - round trips: the test decoders of item_readers_v2.h rebuild every record from
 //   the writer's bytes, reading exactly the bytes written, chunk by chunk.
-#include "compressor/item_writers_v2.h"
+#include "morrowtide/compressor/item_writers_v2.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 #include <random>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
 #include "tests/compressor/item_readers_v2.h"
 
 namespace {

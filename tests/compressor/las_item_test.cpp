@@ -1,6 +1,6 @@
 // Item layouts of point formats 0 to 10: building, checking and recognising
 // item lists, and the item's own type tests.
-#include "compressor/las_item.h"
+#include "morrowtide/compressor/las_item.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 #include "tests/compressor/quodax_test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // and variable chunks with the chunk-table pointer and the coded chunk table
 // (decoded back), streams that cannot seek, layered chunks, the context word and
 // the refusals of setup.
-#include "compressor/las_write_record.h"
+#include "morrowtide/compressor/las_write_record.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,14 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/item_writers_v1.h"
-#include "compressor/item_writers_v2.h"
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/item_writers_v1.h"
+#include "morrowtide/compressor/item_writers_v2.h"
+#include "morrowtide/compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
 
 namespace {

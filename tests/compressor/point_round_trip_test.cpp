@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
-#include "compressor/las_item.h"
-#include "compressor/las_write_record.h"
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/las_write_record.h"
+#include "morrowtide/compressor/quodax.h"
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/record_reader.h"
 #include "tests/compressor/scan_points14.h"

@@ -1,6 +1,6 @@
 // The compressor descriptor: setup, versions, chunk size, compatibility mode,
 // the record payload and its error texts.
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 namespace quodax_test {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/las_item.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/las_item.h"
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/item_readers_v1.h"
 #include "tests/compressor/item_readers_layered.h"

@@ -1,6 +1,6 @@
 // Tests of RollingMedian5: worked sequences with their exact end states, and the
 // displacement rule (largest while high, smallest otherwise) on random input.
-#include "compressor/rolling_median5.h"
+#include "morrowtide/compressor/rolling_median5.h"
 
 #include <gtest/gtest.h>
 

@@ -17,6 +17,7 @@ namespace {
 long long writeFile(const std::string& name, uint32_t compressor) {
   LASheader header;
   std::memcpy(header.file_signature, "LASF", 4);
+  header.version_major = 1;
   header.version_minor = 2;
   header.header_size = 227;
   header.offset_to_point_data = 227;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "compressor/byte_stream_out.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 
 class FailingByteStream final : public ByteStreamOutLE {
  public:

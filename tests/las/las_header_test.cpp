@@ -1,4 +1,4 @@
-#include "las/las_header.h"
+#include "morrowtide/las/las_header.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Tests of the histogram bins: binning around the anchor, growth, clamping, the
 // report's exact lines and the bin-size number format. The binary is linked with
 // --wrap=malloc and --wrap=realloc so a test can make the next allocation fail.
-#include "las/las_histogram_bins.h"
+#include "morrowtide/las/las_histogram_bins.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "las/las_histogram.h"
+#include "morrowtide/las/las_histogram.h"
 
 #include <gtest/gtest.h>
 

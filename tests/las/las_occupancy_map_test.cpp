@@ -1,7 +1,7 @@
 // Tests of the occupancy map: cells of points, rows and columns on both sides of
 // their anchors, growth, reset, the ASCII grid file, and refusals that leave the
 // map unchanged. Linked with --wrap=malloc and --wrap=realloc (failing growth).
-#include "las/las_occupancy_map.h"
+#include "morrowtide/las/las_occupancy_map.h"
 
 #include <gtest/gtest.h>
 

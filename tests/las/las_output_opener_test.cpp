@@ -2,7 +2,7 @@
 // operations: names and formats after option sequences, exact messages on
 // standard error, which arguments are consumed, and derived output names; and of
 // the writers and waveform writers it creates for its settings.
-#include "las/las_output_opener.h"
+#include "morrowtide/las/las_output_opener.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "las/las_header.h"
-#include "las/las_waveform13_writer.h"
-#include "las/las_writer_las.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_waveform13_writer.h"
+#include "morrowtide/las/las_writer_las.h"
 #include "tests/las/opener_usage_text.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "las/las_point_inventory.h"
+#include "morrowtide/las/las_point_inventory.h"
 
 #include <gtest/gtest.h>
 

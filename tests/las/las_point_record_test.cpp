@@ -1,4 +1,4 @@
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_point_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "las/las_point_summary.h"
+#include "morrowtide/las/las_point_summary.h"
 
 #include <gtest/gtest.h>
 

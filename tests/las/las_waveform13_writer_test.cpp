@@ -2,7 +2,7 @@
 // derives from the LAS file name, raw and compressed packets (decoded back), and
 // every failure line. The test binary is linked with --wrap=fwrite and
 // --wrap=fclose, so a test can make the next write or close fail on demand.
-#include "las/las_waveform13_writer.h"
+#include "morrowtide/las/las_waveform13_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "compressor/byte_stream_in.h"
-#include "compressor/entropy_decoder.h"
-#include "compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/byte_stream_in.h"
+#include "morrowtide/compressor/entropy_decoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;

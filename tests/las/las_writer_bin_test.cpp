@@ -2,7 +2,7 @@
 // and origin from the scale factors, echo codes, the time and colour words and
 // their header flags, saturation of out-of-range words, the count patch at close,
 // and every failure line.
-#include "las/las_writer_bin.h"
+#include "morrowtide/las/las_writer_bin.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "las/las_writer_las.h"
+#include "morrowtide/las/las_writer_las.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "compressor/quodax.h"
+#include "morrowtide/compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
 #include "tests/le_bytes.h"
 

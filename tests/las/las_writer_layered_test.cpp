@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "compressor/quodax.h"
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer_las.h"
+#include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer_las.h"
 #include "tests/compressor/record_reader.h"
 #include "tests/compressor/scan_points14.h"
 

@@ -1,7 +1,7 @@
 // Tests of the QFIT writer: the exact header records and point records, with and
 // without rescaling, the extra-bytes attributes, the record length choice, the
 // bounding-box check, saturating words, and every failure line.
-#include "las/las_writer_qfit.h"
+#include "morrowtide/las/las_writer_qfit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "las/las_writer.h"
+#include "morrowtide/las/las_writer.h"
 
 #include <gtest/gtest.h>
 

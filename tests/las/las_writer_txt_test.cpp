@@ -2,7 +2,7 @@
 // separators, the PTS and PTX header lines and their warnings, the parse-string
 // checks with their help lines, extra-bytes attributes, the byte count at close,
 // and the failure lines.
-#include "las/las_writer_txt.h"
+#include "morrowtide/las/las_writer_txt.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Tests of the VRML writer and formatByScale: the exact text with and without
 // colours, which point formats and parse strings give colours, the growth of the
 // colour buffer, number formatting by scale, and the failure lines.
-#include "las/las_writer_wrl.h"
+#include "morrowtide/las/las_writer_wrl.h"
 
 #include <gtest/gtest.h>
 

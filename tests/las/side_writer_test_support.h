@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "las/las_header.h"
-#include "las/las_point_record.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
 #include "tests/le_bytes.h"
 
 namespace side_writer_test {
