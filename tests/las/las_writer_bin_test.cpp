@@ -261,6 +261,22 @@ TEST(LASwriterBIN, CloseRewritesTheCountRelativeToTheHeaderStart) {
   EXPECT_EQ(getU32LE(g.sink.data() + 16), 7u);
 }
 
+TEST(LASwriterBIN, CountAtOpenTakesTheExtendedCountWhenTheLegacyOneIsZero) {
+  struct Case {
+    uint32_t legacy;
+    uint64_t extended;
+    uint32_t count;
+  } cases[] = {{7, 9, 7}, {0, 0x100000005ull, 5}, {0, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Fixture f(0, c.legacy);
+    f.header.extended_number_of_point_records = c.extended;
+    ASSERT_TRUE(f.open());
+    ASSERT_EQ(f.sink.size(), 56u);
+    EXPECT_EQ(getU32LE(f.sink.data() + 16), c.count);
+  }
+}
+
 TEST(LASwriterBIN, UnseekableOutputOnlyWarnsAboutTheCount) {
   // Standard output cannot seek: the count could not be patched although every
   // byte went out, which was reported as an error.
