@@ -405,6 +405,31 @@ TEST(LASwriterBIN, NullArgumentsFailTheOpen) {
   EXPECT_FALSE(alive);
 }
 
+TEST(LASwriterBIN, PointsAfterAFailedOpenAreRefused) {
+  // After an open that failed, points went out as records with no header before
+  // them, each reported as written.
+  struct Case {
+    bool header;
+    double scale;
+  } cases[] = {{false, 0.01}, {true, 0.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    Fixture f(1);
+    ASSERT_TRUE(f.open());  // a writer that once had a header
+    f.writer.close(true);
+    f.header.z_scale_factor = c.scale;
+    f.sink.clear();
+    CaptureStderr();
+    EXPECT_FALSE(f.writer.open(new FailingByteStream(&f.sink, &f.alive),
+                               c.header ? &f.header : nullptr, "ts8"));
+    GetCapturedStderr();
+    EXPECT_FALSE(f.writer.writePoint(&f.point));
+    EXPECT_EQ(f.writer.points_written, 0);
+    EXPECT_EQ(f.writer.close(true), 0);
+    EXPECT_TRUE(f.sink.empty());
+  }
+}
+
 TEST(LASwriterBIN, ClosedWriterRefusesPointsAndClosesOnce) {
   Fixture f(0);
   ASSERT_TRUE(f.open());
