@@ -105,6 +105,7 @@ bool LASwriterBIN::openStdio(FILE* file, const LASheader* header, const char* ve
 }
 
 bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const char* version_name) {
+  header_written = false;
   if (stream == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
   output.takeStream(stream);
   if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
@@ -139,6 +140,7 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
   if (!stream->writeBytes(bytes, kHeaderSize)) {
     return reportFailure("ERROR: cannot write the BIN header\n");
   }
+  header_written = true;
   return true;
 }
 
@@ -152,7 +154,8 @@ bool LASwriterBIN::replaceFile(FILE* file) {
 
 bool LASwriterBIN::writePoint(const LASpointRecord* point) {
   ByteStreamOut* stream = output.getStream();
-  if (stream == nullptr) return false;
+  // Records without the header before them would make a file no reader takes.
+  if (stream == nullptr || !header_written) return false;
   const LASscaleOffset& so = point->scale_offset != nullptr ? *point->scale_offset : scale_offset;
   const double file_units = units;
   const int32_t x =
@@ -207,6 +210,7 @@ bool LASwriterBIN::writePoint(const LASpointRecord* point) {
 int64_t LASwriterBIN::close(bool update_point_count) {
   ByteStreamOut* stream = output.getStream();
   if (stream == nullptr) return 0;
+  header_written = false;
   if (update_point_count && points_written != expected_points) {
     if (!stream->canSeek()) {
       std::fprintf(stderr,

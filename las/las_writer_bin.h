@@ -48,8 +48,8 @@ class LASwriterBIN final : public LASwriter {
   bool replaceFile(FILE* file);
 
   // Writes the record of the current version and the point's time and colour
-  // words. False, the point not counted, when the writer is closed or a write
-  // fails (the first failure prints its line).
+  // words. False, the point not counted, when the writer is closed, its open
+  // failed, or a write fails (the first failure prints its line).
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }
@@ -63,7 +63,8 @@ class LASwriterBIN final : public LASwriter {
 
  private:
   LASwriterOutput output;
-  int64_t header_start = 0;  // stream position of the header's first byte
+  int64_t header_start = 0;     // stream position of the header's first byte
+  bool header_written = false;  // the last open wrote the header; points may follow
   int32_t version = 0;
   int32_t units = 0;
   double origin_x = 0.0;

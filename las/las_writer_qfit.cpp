@@ -84,6 +84,7 @@ bool LASwriterQFIT::openStdio(FILE* file, const LASheader* header, int32_t versi
 }
 
 bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t requested) {
+  header_written = false;
   if (stream == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
   output.takeStream(stream);
   if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
@@ -127,6 +128,7 @@ bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t
     return reportFailure("ERROR: writing second header record of QFIT header\n");
   }
   std::memset(record, 0, sizeof(record));
+  header_written = true;
   return true;
 }
 
@@ -152,7 +154,9 @@ int32_t LASwriterQFIT::attributeU8(const LASpointRecord& point, int32_t start) {
 
 bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
   ByteStreamOut* stream = output.getStream();
-  if (stream == nullptr) return false;
+  // Without the header the record length is not settled (a failed open left
+  // it 0, and a point would have been counted with nothing written).
+  if (stream == nullptr || !header_written) return false;
   const LASscaleOffset& so = point->scale_offset != nullptr ? *point->scale_offset : scale_offset;
   auto word = [this](int32_t index, int32_t value) { putI32LE(record + 4 * index, value); };
 
@@ -189,6 +193,7 @@ bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
 
 int64_t LASwriterQFIT::close(bool) {
   if (output.getStream() == nullptr) return 0;
+  header_written = false;
   const char* failure = nullptr;
   const int64_t bytes = output.finish(failure);
   if (failure != nullptr) reportFailure("ERROR: cannot %s the QFIT output\n", failure);

@@ -46,8 +46,8 @@ class LASwriterQFIT final : public LASwriter {
   // writer holds no stream or `file` is null.
   bool replaceFile(FILE* file);
 
-  // Writes one record. False, the point not counted, when the writer is closed or
-  // the write fails (the first failure prints its line).
+  // Writes one record. False, the point not counted, when the writer is closed,
+  // its open failed, or the write fails (the first failure prints its line).
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }
@@ -66,7 +66,8 @@ class LASwriterQFIT final : public LASwriter {
   static int32_t attributeU8(const LASpointRecord& point, int32_t start);
 
   LASwriterOutput output;
-  int32_t version = 0;  // record length in bytes
+  int32_t version = 0;          // record length in bytes
+  bool header_written = false;  // the last open wrote the header; points may follow
   bool rescale = false;
   uint8_t record[kLargestRecord] = {};  // the record being assembled, little-endian words
   int32_t scan_azimuth_start = -1;

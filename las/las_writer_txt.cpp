@@ -139,8 +139,8 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
                         const char* separator_name_given) {
   if (file == nullptr) return fail("ERROR: file pointer is zero\n");
   if (output.getFile() != file && !output.useFile(file)) return false;
-  if (h == nullptr) return fail("ERROR: LASheader pointer is zero\n");
   header = h;
+  if (h == nullptr) return fail("ERROR: LASheader pointer is zero\n");
   scale_offset = static_cast<const LASscaleOffset&>(*h);
   parse_string.reset();
   if (parse != nullptr) parse_string = parse;
@@ -282,7 +282,9 @@ bool LASwriterTXT::replaceFile(FILE* file) {
 
 bool LASwriterTXT::writePoint(const LASpointRecord* point) {
   FILE* file = output.getFile();
-  if (file == nullptr) return false;
+  // An open that failed before the header or the parse string was settled
+  // leaves nothing to write the columns by.
+  if (file == nullptr || header == nullptr || !parse_string) return false;
   points_written++;
   bool ok = true;
   const std::string& letters = *parse_string;
@@ -468,6 +470,7 @@ int64_t LASwriterTXT::close(bool) {
   // On a pipe, which has no position, the count shows all 32 bits set.
   const int64_t position = output.finish(failure);
   if (failure != nullptr) reportFailure("ERROR: cannot %s the text output\n", failure);
+  header = nullptr;
   parse_string.reset();
   expected_points = points_written;
   points_written = 0;

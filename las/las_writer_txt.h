@@ -50,8 +50,9 @@ class LASwriterTXT final : public LASwriter {
   // null.
   bool replaceFile(FILE* file);
 
-  // Writes one line. False, the point not counted, when the writer is closed or
-  // the write fails (the first failure prints its line).
+  // Writes one line. False, the point not counted, when the writer is closed, its
+  // open failed before the header and parse string were settled, or the write
+  // fails (the first failure prints its line).
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }

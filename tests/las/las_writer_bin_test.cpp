@@ -261,6 +261,22 @@ TEST(LASwriterBIN, CloseRewritesTheCountRelativeToTheHeaderStart) {
   EXPECT_EQ(getU32LE(g.sink.data() + 16), 7u);
 }
 
+TEST(LASwriterBIN, CountAtOpenTakesTheExtendedCountWhenTheLegacyOneIsZero) {
+  struct Case {
+    uint32_t legacy;
+    uint64_t extended;
+    uint32_t count;
+  } cases[] = {{7, 9, 7}, {0, 0x100000005ull, 5}, {0, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    Fixture f(0, c.legacy);
+    f.header.extended_number_of_point_records = c.extended;
+    ASSERT_TRUE(f.open());
+    ASSERT_EQ(f.sink.size(), 56u);
+    EXPECT_EQ(getU32LE(f.sink.data() + 16), c.count);
+  }
+}
+
 TEST(LASwriterBIN, UnseekableOutputOnlyWarnsAboutTheCount) {
   // Standard output cannot seek: the count could not be patched although every
   // byte went out, which was reported as an error.
@@ -387,6 +403,31 @@ TEST(LASwriterBIN, NullArgumentsFailTheOpen) {
   EXPECT_TRUE(alive);  // taken over: close releases it
   EXPECT_EQ(writer.close(true), 0);
   EXPECT_FALSE(alive);
+}
+
+TEST(LASwriterBIN, PointsAfterAFailedOpenAreRefused) {
+  // After an open that failed, points went out as records with no header before
+  // them, each reported as written.
+  struct Case {
+    bool header;
+    double scale;
+  } cases[] = {{false, 0.01}, {true, 0.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    Fixture f(1);
+    ASSERT_TRUE(f.open());  // a writer that once had a header
+    f.writer.close(true);
+    f.header.z_scale_factor = c.scale;
+    f.sink.clear();
+    CaptureStderr();
+    EXPECT_FALSE(f.writer.open(new FailingByteStream(&f.sink, &f.alive),
+                               c.header ? &f.header : nullptr, "ts8"));
+    GetCapturedStderr();
+    EXPECT_FALSE(f.writer.writePoint(&f.point));
+    EXPECT_EQ(f.writer.points_written, 0);
+    EXPECT_EQ(f.writer.close(true), 0);
+    EXPECT_TRUE(f.sink.empty());
+  }
 }
 
 TEST(LASwriterBIN, ClosedWriterRefusesPointsAndClosesOnce) {

@@ -221,6 +221,11 @@ TEST(LASwriterQFIT, BoundingBoxMustLieWithinLongitudeAndLatitude) {
     CaptureStderr();
     EXPECT_EQ(f.open(), c.err[0] == '\0');
     EXPECT_EQ(GetCapturedStderr(), c.err);
+    // A refused header takes no points: they were counted as written while
+    // nothing went out (the record length was never settled).
+    EXPECT_EQ(f.writer.writePoint(&f.point), c.err[0] == '\0');
+    EXPECT_EQ(f.writer.points_written, c.err[0] == '\0' ? 1 : 0);
+    EXPECT_EQ(f.sink.size(), c.err[0] == '\0' ? 120u : 0u);
   }
 }
 

@@ -414,6 +414,30 @@ TEST(LASwriterTXT, ExtraBytesAttributes) {
   EXPECT_EQ(f.close(), "2.5 125 4000000000 -128   \n");
 }
 
+TEST(LASwriterTXT, PointsAfterAnOpenThatFailedEarlyAreRefused) {
+  // writePoint after an open that failed before the parse string (or the
+  // header) was settled read a parse string that was never set, and crashed.
+  struct Case {
+    const char* separator;
+    bool header;
+    const char* err;
+  } cases[] = {{"pipe", true, "ERROR: unknown seperator 'pipe'\n"},
+               {nullptr, false, "ERROR: LASheader pointer is zero\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Fixture f;
+    side_writer_test::layOut(f.point, f.header);
+    ASSERT_TRUE(f.writer.open(f.file, &f.header, "xyz", nullptr));  // a header from before
+    f.writer.close(true);
+    CaptureStderr();
+    EXPECT_FALSE(f.writer.open(f.file, c.header ? &f.header : nullptr, nullptr, c.separator));
+    EXPECT_EQ(GetCapturedStderr(), c.err);
+    EXPECT_FALSE(f.writer.writePoint(&f.point));
+    EXPECT_EQ(f.writer.points_written, 0);
+    EXPECT_EQ(f.close(), "");
+  }
+}
+
 TEST(LASwriterTXT, ByteCountAndLifecycle) {
   Fixture f;
   ASSERT_TRUE(f.open("X"));
