@@ -11,9 +11,11 @@
 // IntegerResidualCoder, RollingMedian5, codeWavePacket and codeRgbDifference.
 //
 // Two deliberate choices, as the library intends them: the POINT14 coder sees
-// the class and the synthetic, key-point and withheld flags as the 30-byte record
-// stores them, and a GPS time counts as changed when the values compare unequal
-// or their bit patterns differ.
+// every field as the 30-byte record stores it (for a LAS 1.4 point that differs
+// from its LAS 1.4 fields only in the class and the synthetic, key-point and
+// withheld flags; a legacy point's returns, channel and scan angle are converted
+// too), and a GPS time counts as changed when the values compare unequal or their
+// bit patterns differ.
 #ifndef MORROWTIDE_TESTS_COMPRESSOR_LAYERED_REFERENCE_H
 #define MORROWTIDE_TESTS_COMPRESSOR_LAYERED_REFERENCE_H
 
@@ -140,28 +142,28 @@ constexpr uint8_t kMedianSelector[16][16] = {
     {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
 };
 
-// The fields the POINT14 coder works on, read from a 40-byte point (or a copy).
+// The fields the POINT14 coder works on, read from a 40-byte point (or a copy)
+// as the 30-byte record stores them.
 struct Fields14 {
   int32_t x, y, z;
   uint32_t intensity, r, n, channel, classification, flags, user_data, source, angle;
   uint64_t time;
   uint32_t changed_time;  // byte 28 of a kept copy
   explicit Fields14(const uint8_t* p) {
-    x = static_cast<int32_t>(le(p, 4));
-    y = static_cast<int32_t>(le(p + 4, 4));
-    z = static_cast<int32_t>(le(p + 8, 4));
-    intensity = static_cast<uint32_t>(le(p + 12, 2));
-    r = p[24] & 15;
-    n = p[24] >> 4;
-    channel = (p[22] >> 2) & 3;
-    // Class and flags as the raw record stores them.
     const auto raw = rawPoint14(p);
+    x = static_cast<int32_t>(le(&raw[0], 4));
+    y = static_cast<int32_t>(le(&raw[4], 4));
+    z = static_cast<int32_t>(le(&raw[8], 4));
+    intensity = static_cast<uint32_t>(le(&raw[12], 2));
+    r = raw[14] & 15;
+    n = raw[14] >> 4;
+    channel = (raw[15] >> 4) & 3;
+    flags = (raw[15] & 0x0F) | (raw[15] >> 6) << 4;
     classification = raw[16];
-    flags = (raw[15] & 0x0F) | ((p[14] >> 6) & 1) << 4 | (p[14] >> 7) << 5;
-    user_data = p[17];
-    source = static_cast<uint32_t>(le(p + 18, 2));
-    angle = static_cast<uint32_t>(le(p + 20, 2));
-    time = le(p + 32, 8);
+    user_data = raw[17];
+    angle = static_cast<uint32_t>(le(&raw[18], 2));
+    source = static_cast<uint32_t>(le(&raw[20], 2));
+    time = le(&raw[22], 8);
     changed_time = p[28];
   }
   double gps() const {
@@ -176,7 +178,7 @@ class Point14 final : public ChunkItem {
   explicit Point14(bool v4) : v4(v4) {}
 
   void first(const uint8_t* item, uint32_t& context) override {
-    cur = (item[22] >> 2) & 3;
+    cur = Fields14(item).channel;
     context = cur;
     ctx[cur] = std::make_unique<Ctx>(layers, item);
   }
@@ -655,6 +657,7 @@ class PointData {
   }
 
   void closeChunk() { endChunk(); }
+  size_t chunks() const { return chunk_bytes.size(); }
 
   Bytes finish() {
     if (count != 0) endChunk();
