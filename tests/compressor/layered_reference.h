@@ -131,6 +131,8 @@ inline void bytesOf(Bytes& out, const Layer& l, bool changed) {
 
 // ---------------------------------------------------------------- POINT14
 
+// The median selector by number of returns (row) and return number (column),
+// spelled out again on purpose: a shared copy would let a wrong entry pass.
 constexpr uint8_t kMedianSelector[16][16] = {
     {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
     {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
