@@ -27,14 +27,14 @@
 #include <memory>
 #include <vector>
 
-#include "compressor/adaptive_models.h"
-#include "compressor/byte_stream_out.h"
-#include "compressor/entropy_encoder.h"
-#include "compressor/integer_residual_coder.h"
-#include "compressor/las_item.h"
-#include "compressor/rgb_difference_coding.h"
-#include "compressor/rolling_median5.h"
-#include "compressor/wave_packet_coding.h"
+#include "morrowtide/compressor/adaptive_models.h"
+#include "morrowtide/compressor/byte_stream_out.h"
+#include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/integer_residual_coder.h"
+#include "morrowtide/compressor/las_item.h"
+#include "morrowtide/compressor/rgb_difference_coding.h"
+#include "morrowtide/compressor/rolling_median5.h"
+#include "morrowtide/compressor/wave_packet_coding.h"
 
 namespace layered_reference {
 

@@ -21,11 +21,11 @@
 #include <sstream>
 #include <string>
 
-#include "compressor/las_write_record.h"
-#include "compressor/quodax.h"
-#include "las/las_header.h"
-#include "las/las_point_record.h"
-#include "las/las_writer_las.h"
+#include "morrowtide/compressor/las_write_record.h"
+#include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_header.h"
+#include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer_las.h"
 
 namespace {
 
