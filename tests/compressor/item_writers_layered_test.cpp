@@ -18,6 +18,7 @@
 
 #include "morrowtide/compressor/item_writers_raw.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
+#include "tests/compressor/coding_script.h"
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/item_readers_layered.h"
 
@@ -30,40 +31,8 @@ using item_readers::putLE;
 // ---------------------------------------------------------------------------
 // Helpers
 
-// One layer's expected coding: a fresh encoder with models and residual coders
-// made and reset as a writer makes them, fed the expected operations by hand.
-class LayerScript {
- public:
-  LayerScript() { enc.start(&out); }
-  ~LayerScript() {
-    coders.clear();  // they delete their models through `enc`
-    for (AdaptiveSymbolModel* m : models) enc.deleteSymbolModel(m);
-  }
-  LayerScript(const LayerScript&) = delete;
-  LayerScript& operator=(const LayerScript&) = delete;
-
-  AdaptiveSymbolModel* model(uint32_t symbols) {
-    models.push_back(enc.newSymbolModel(symbols));
-    enc.resetSymbolModel(models.back(), nullptr);
-    return models.back();
-  }
-  IntegerResidualCoder* coder(uint32_t bits, uint32_t contexts) {
-    coders.emplace_back(new IntegerResidualCoder(&enc, bits, contexts, 8, 0));
-    coders.back()->startEncoding();
-    return coders.back().get();
-  }
-  EntropyEncoder& e() { return enc; }
-  Bytes bytes() {
-    enc.finish();
-    return Bytes(out.data(), out.data() + out.byteCount());
-  }
-
- private:
-  ByteStreamOutArrayLE out;
-  EntropyEncoder enc;
-  std::vector<AdaptiveSymbolModel*> models;
-  std::vector<std::unique_ptr<IntegerResidualCoder>> coders;
-};
+// One layer's expected coding.
+using LayerScript = CodingScript;
 
 // What one chunk of a layered writer produced.
 struct Chunk {
@@ -256,7 +225,7 @@ TEST(LayeredPoint14Writer, ChannelSwitchesCodeTheirSymbolWithTheModelsOfTheConte
   };
   prepare(0);
   for (size_t i = 0; i < kWarmUp; ++i) {
-    s.e().putSymbol(ctx[0].changed, 0);
+    s.encoder().putSymbol(ctx[0].changed, 0);
     ctx[0].dx->encode(0, 0, 1);
     ctx[0].dy->encode(0, 0, 1);
   }
@@ -264,8 +233,8 @@ TEST(LayeredPoint14Writer, ChannelSwitchesCodeTheirSymbolWithTheModelsOfTheConte
   for (size_t i = 1 + kWarmUp; i < points.size(); ++i) {
     const uint32_t c = points[i].channel;
     const uint32_t symbol = current == 0 ? (c == 1 ? 0 : 2) : (current == 1 ? 2 : 0);
-    s.e().putSymbol(ctx[current].changed, kOnlyChannelChanged);
-    s.e().putSymbol(ctx[current].channel, symbol);
+    s.encoder().putSymbol(ctx[current].changed, kOnlyChannelChanged);
+    s.encoder().putSymbol(ctx[current].channel, symbol);
     if (ctx[c].changed == nullptr) prepare(c);
     current = c;
     ctx[c].dx->encode(0, 0, 1);  // n = 1
@@ -315,9 +284,9 @@ TEST(LayeredPoint14Writer, ReturnNumberCasesAroundFifteenAndTheSameTimeModel) {
       {3 | 16, 0, -1},     // 3 -> 7 with a new time
   };
   for (const Step& step : steps) {
-    s.e().putSymbol(changed[step.model], step.symbol);
-    if (step.same_time >= 0) s.e().putSymbol(same_time, static_cast<uint32_t>(step.same_time));
-    if (step.symbol & 16) s.e().putSymbol(changed_time_after_3, 7);
+    s.encoder().putSymbol(changed[step.model], step.symbol);
+    if (step.same_time >= 0) s.encoder().putSymbol(same_time, static_cast<uint32_t>(step.same_time));
+    if (step.symbol & 16) s.encoder().putSymbol(changed_time_after_3, 7);
     dx->encode(0, 0, 0);
     dy->encode(0, 0, 0);
   }
@@ -343,22 +312,22 @@ TEST(LayeredPoint14Writer, GpsTimesOfFiveDistantRangesOpenAndReuseTheFourSequenc
   AdaptiveSymbolModel* zero_diff = s.model(5);
   IntegerResidualCoder* coder = s.coder(32, 9);
   auto newSequence = [&](AdaptiveSymbolModel* m, uint32_t symbol, uint64_t from, uint64_t t) {
-    s.e().putSymbol(m, symbol);
+    s.encoder().putSymbol(m, symbol);
     coder->encode(static_cast<int32_t>(from >> 32), static_cast<int32_t>(t >> 32), 8);
-    s.e().putRawU32(static_cast<uint32_t>(t));
+    s.encoder().putRawU32(static_cast<uint32_t>(t));
   };
   // Slot 0 starts at range 0; its first step is 10.
-  s.e().putSymbol(zero_diff, 0);
+  s.encoder().putSymbol(zero_diff, 0);
   coder->encode(0, 10, 0);
   newSequence(multiplier, 511, times[1], times[2]);  // range 1 in slot 1
-  s.e().putSymbol(zero_diff, 4);                     // from slot 1 three on: slot 0
-  s.e().putSymbol(multiplier, 1);                    // a step of 10 again
+  s.encoder().putSymbol(zero_diff, 4);                     // from slot 1 three on: slot 0
+  s.encoder().putSymbol(multiplier, 1);                    // a step of 10 again
   coder->encode(10, 10, 1);
   newSequence(multiplier, 511, times[3], times[4]);  // range 2 in slot 2
   newSequence(zero_diff, 1, times[4], times[5]);     // range 3 in slot 3
   newSequence(zero_diff, 1, times[5], times[6]);     // range 4 reuses slot 0
-  s.e().putSymbol(zero_diff, 2);                     // range 1 is one slot on
-  s.e().putSymbol(zero_diff, 0);
+  s.encoder().putSymbol(zero_diff, 2);                     // range 1 is one slot on
+  s.encoder().putSymbol(zero_diff, 0);
   coder->encode(0, 5, 0);
   newSequence(multiplier, 511, times[7], times[8]);  // range 0 is gone: slot 1 again
   EntropyEncoder main;
@@ -399,9 +368,9 @@ TEST(LayeredPoint14Writer, TimesThatDifferOnlyInTheirBitsAreCoded) {
   s.model(515);
   AdaptiveSymbolModel* zero_diff = s.model(5);
   IntegerResidualCoder* coder = s.coder(32, 9);
-  s.e().putSymbol(zero_diff, 1);
+  s.encoder().putSymbol(zero_diff, 1);
   coder->encode(0, INT32_MIN, 8);
-  s.e().putRawU32(0);
+  s.encoder().putRawU32(0);
   std::vector<P14> points(2);
   points[0].time = 0;
   points[1].time = 0x8000000000000000u;
@@ -537,9 +506,9 @@ TEST(LayeredItemWriters, ContextSequenceOneZeroTwoZeroPicksTheReferenceByVersion
       m.used = s.model(128);
       for (auto& d : m.diff) d = s.model(256);
     }
-    codeRgbDifference(s.e(), ctx[0].used, ctx[0].diff, colours[0], colours[1]);
-    codeRgbDifference(s.e(), ctx[2].used, ctx[2].diff, colours[1], colours[2]);
-    codeRgbDifference(s.e(), ctx[0].used, ctx[0].diff, version4 ? colours[1] : colours[2], colours[3]);
+    codeRgbDifference(s.encoder(), ctx[0].used, ctx[0].diff, colours[0], colours[1]);
+    codeRgbDifference(s.encoder(), ctx[2].used, ctx[2].diff, colours[1], colours[2]);
+    codeRgbDifference(s.encoder(), ctx[0].used, ctx[0].diff, version4 ? colours[1] : colours[2], colours[3]);
 
     EntropyEncoder main;
     std::unique_ptr<LASwriteItemCompressed> w;
@@ -618,7 +587,7 @@ TEST(LayeredItemWriters, ExtraBytesWriteOnlyTheLayersOfBytesThatChange) {
   const std::vector<Bytes> items = {{1, 10, 3}, {1, 12, 3}, {1, 12, 3}, {1, 250, 3}};
   LayerScript s;
   AdaptiveSymbolModel* byte1 = s.model(256);
-  for (uint32_t d : {2u, 0u, 238u}) s.e().putSymbol(byte1, d);
+  for (uint32_t d : {2u, 0u, 238u}) s.encoder().putSymbol(byte1, d);
   const Bytes layer1 = s.bytes();
   Bytes expected = {0, 0, 0, 0, static_cast<uint8_t>(layer1.size()), 0, 0, 0, 0, 0, 0, 0};
   expected.insert(expected.end(), layer1.begin(), layer1.end());

@@ -21,6 +21,7 @@
 #include "morrowtide/compressor/byte_stream_in.h"
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
+#include "tests/compressor/coding_script.h"
 #include "tests/compressor/item_readers_v2.h"
 
 namespace {
@@ -31,46 +32,7 @@ using Items = std::vector<Bytes>;
 // ---------------------------------------------------------------------------
 // Helpers
 
-// A hand-driven encoder: models and residual coders made and reset as a writer
-// makes them, then fed the expected operations one by one.
-class Script {
- public:
-  Script() { enc.start(&out); }
-  ~Script() {
-    coders.clear();  // they delete their models through `enc`
-    for (AdaptiveSymbolModel* m : models) enc.deleteSymbolModel(m);
-  }
-  Script(const Script&) = delete;
-  Script& operator=(const Script&) = delete;
-
-  AdaptiveSymbolModel* model(uint32_t symbols) {
-    models.push_back(enc.newSymbolModel(symbols));
-    enc.resetSymbolModel(models.back(), nullptr);
-    return models.back();
-  }
-  IntegerResidualCoder* coder(uint32_t bits, uint32_t contexts) {
-    coders.emplace_back(new IntegerResidualCoder(&enc, bits, contexts, 8, 0));
-    coders.back()->startEncoding();
-    return coders.back().get();
-  }
-  void sym(AdaptiveSymbolModel* m, uint32_t s) { enc.putSymbol(m, s); }
-  void res(IntegerResidualCoder* c, int32_t pred, int32_t real, uint32_t context) {
-    c->encode(pred, real, context);
-  }
-  void raw32(uint32_t v) { enc.putRawU32(v); }
-  EntropyEncoder& encoder() { return enc; }
-
-  Bytes bytes() {
-    enc.finish();
-    return Bytes(out.data(), out.data() + out.byteCount());
-  }
-
- private:
-  ByteStreamOutArrayLE out;
-  EntropyEncoder enc;
-  std::vector<AdaptiveSymbolModel*> models;
-  std::vector<std::unique_ptr<IntegerResidualCoder>> coders;
-};
+using Script = CodingScript;
 
 // Drives `writer` as the point-record writer does: the first record of each chunk
 // of `chunk_size` records goes to startChunk, then the encoder starts and the rest
