@@ -5,6 +5,7 @@
 #define MORROWTIDE_LAS_LAS_MESSAGES_H
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 namespace las_messages {
@@ -18,6 +19,14 @@ inline bool fail(const char* format, ...) {
   std::vfprintf(stderr, format, args);
   va_end(args);
   return false;
+}
+
+// The warning of a writer whose output cannot seek (a pipe, standard output)
+// when the point count in its header would need a patch. Not a failure.
+inline void warnCountNotUpdated(int64_t expected_points, int64_t points_written) {
+  std::fprintf(stderr,
+               "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
+               static_cast<long long>(expected_points), static_cast<long long>(points_written));
 }
 
 // The first failure of an output, kept for good: report() prints its line only

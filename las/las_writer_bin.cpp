@@ -213,9 +213,7 @@ int64_t LASwriterBIN::close(bool update_point_count) {
   header_written = false;
   if (update_point_count && points_written != expected_points) {
     if (!stream->canSeek()) {
-      std::fprintf(stderr,
-                   "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
-                   static_cast<long long>(expected_points), static_cast<long long>(points_written));
+      las_messages::warnCountNotUpdated(expected_points, points_written);
     } else {
       const bool sought = stream->seekTo(header_start + kOffsetPointCount);
       const bool patched = sought && writeU32LE(stream, static_cast<uint32_t>(points_written));

@@ -789,9 +789,7 @@ int64_t LASwriterLAS::close(bool update_point_count) {
 
   if (update_point_count && points_written != expected_points) {
     if (!stream->canSeek()) {
-      std::fprintf(stderr,
-                   "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
-                   static_cast<long long>(expected_points), static_cast<long long>(points_written));
+      las_messages::warnCountNotUpdated(expected_points, points_written);
     } else {
       patchPointCount();
       returnToEnd();
