@@ -123,7 +123,8 @@ void writePoints14(benchmark::State& state, uint8_t point_type, uint16_t point_s
   for (auto _ : state) {
     out.seekTo(0);
     LASwriteRecord writer;
-    if (!writer.setup(descriptor.num_items, descriptor.items, &descriptor) || !writer.attach(&out)) {
+    if (!writer.setup(descriptor.num_items, descriptor.items, &descriptor) ||
+        !writer.attach(&out)) {
       state.SkipWithError("record writer setup failed");
       return;
     }

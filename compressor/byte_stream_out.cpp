@@ -95,9 +95,7 @@ bool ByteStreamOutFileLE::seekTo(int64_t position) {
   return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
-bool ByteStreamOutFileLE::seekToEnd() {
-  return seekable && fseeko(file, 0, SEEK_END) == 0;
-}
+bool ByteStreamOutFileLE::seekToEnd() { return seekable && fseeko(file, 0, SEEK_END) == 0; }
 
 // The FILE's error flag counts too: buffered bytes may have been refused by an
 // earlier flush that someone else started (fflush(NULL), a full buffer).

@@ -197,8 +197,9 @@ void LayeredPoint14Writer::releaseModels(ChannelContext_POINT14& ctx) {
   e->deleteSymbolModel(ctx.return_number_same_time_model);
   e->deleteSymbolModel(ctx.gps_multiplier_model);
   e->deleteSymbolModel(ctx.gps_zero_diff_model);
-  for (PerByteModels* set : {&ctx.number_of_returns_models, &ctx.return_number_models,
-                             &ctx.classification_models, &ctx.flags_models, &ctx.user_data_models}) {
+  for (PerByteModels* set :
+       {&ctx.number_of_returns_models, &ctx.return_number_models, &ctx.classification_models,
+        &ctx.flags_models, &ctx.user_data_models}) {
     set->release(e);
   }
   ctx.created = false;
@@ -276,7 +277,8 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   // 2. The changed-values symbol.
   uint32_t symbol = 0;
   if (c != current_context) symbol |= kChangedChannel;
-  if (getU16LE(p + rec::kPointSource) != getU16LE(ref + rec::kPointSource)) symbol |= kChangedPointSource;
+  if (getU16LE(p + rec::kPointSource) != getU16LE(ref + rec::kPointSource))
+    symbol |= kChangedPointSource;
   if (g) symbol |= kChangedGpsTime;
   if (getU16LE(p + rec::kScanAngle) != getU16LE(ref + rec::kScanAngle)) symbol |= kChangedScanAngle;
   if (n != nR) symbol |= kChangedNumberOfReturns;
@@ -294,8 +296,9 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   EntropyEncoder* const e0 = layers.encoder(kLayerXY);
   const uint32_t pr = returnNumber(old.last_item);
   const uint32_t pn = numberOfReturns(old.last_item);
-  e0->putSymbol(old.changed_values_models[(pr == 1 ? 1 : 0) + (pr >= pn ? 2 : 0) + 4 * old.last_gps_changed],
-                symbol);
+  e0->putSymbol(
+      old.changed_values_models[(pr == 1 ? 1 : 0) + (pr >= pn ? 2 : 0) + 4 * old.last_gps_changed],
+      symbol);
 
   // 4. Channel switch.
   if (symbol & kChangedChannel) {
@@ -342,9 +345,10 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   const uint32_t cpr = (r >= n ? 1 : 0) + (r == 1 ? 2 : 0);
   if (p[rec::kClass] != ref[rec::kClass]) changed[kLayerClass] = 1;
   EntropyEncoder* const e2 = layers.encoder(kLayerClass);
-  e2->putSymbol(e2->symbolModelAtFirstUse(
-                    ctx.classification_models[2 * (ref[rec::kClass] & 31u) + (cpr == 3 ? 1 : 0)], 256),
-                p[rec::kClass]);
+  e2->putSymbol(
+      e2->symbolModelAtFirstUse(
+          ctx.classification_models[2 * (ref[rec::kClass] & 31u) + (cpr == 3 ? 1 : 0)], 256),
+      p[rec::kClass]);
   const uint32_t f = flags(p);
   const uint32_t fR = flags(ref);
   if (f != fR) changed[kLayerFlags] = 1;
@@ -365,7 +369,8 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
                 p[rec::kUserData]);
   if (symbol & kChangedPointSource) {
     changed[kLayerPointSource] = 1;
-    ctx.point_source_coder->encode(getU16LE(ref + rec::kPointSource), getU16LE(p + rec::kPointSource), 0);
+    ctx.point_source_coder->encode(getU16LE(ref + rec::kPointSource),
+                                   getU16LE(p + rec::kPointSource), 0);
   }
 
   // 17. GPS time.
@@ -419,7 +424,8 @@ void LayeredPoint14Writer::encodeGpsTime(ChannelContext_POINT14& ctx, uint64_t t
         coder.encode(0, d, 7);
         extreme = true;
       } else if (M >= -9) {
-        e->putSymbol(ctx.gps_multiplier_model, static_cast<uint32_t>(static_cast<int32_t>(kGpsMultiplierMax) - M));
+        e->putSymbol(ctx.gps_multiplier_model,
+                     static_cast<uint32_t>(static_cast<int32_t>(kGpsMultiplierMax) - M));
         coder.encode(wrappingProduct(M, D[L]), d, 5);
       } else {
         e->putSymbol(ctx.gps_multiplier_model, kGpsMultiplierMinusTen);
@@ -435,7 +441,8 @@ void LayeredPoint14Writer::encodeGpsTime(ChannelContext_POINT14& ctx, uint64_t t
       return;
     }
     // Too far from this sequence: switch to another one that reaches t, if any.
-    AdaptiveSymbolModel* const model = D[L] == 0 ? ctx.gps_zero_diff_model : ctx.gps_multiplier_model;
+    AdaptiveSymbolModel* const model =
+        D[L] == 0 ? ctx.gps_zero_diff_model : ctx.gps_multiplier_model;
     const uint32_t first_switch = D[L] == 0 ? 2 : kGpsNewSequence + 1;
     bool switched = false;
     for (uint32_t s = 1; s < 4 && !switched; ++s) {
@@ -523,10 +530,9 @@ bool LayeredColourWriter::startChunk(const uint8_t* item, uint32_t& context) {
 }
 
 bool LayeredColourWriter::writeItem(const uint8_t* item, uint32_t& context) {
-  const uint32_t owner = selectContext(contexts, current_context, context, version4,
-                                       [this](uint32_t n, uint32_t o) {
-                                         prepareChannel(n, contexts[o].last_item);
-                                       });
+  const uint32_t owner =
+      selectContext(contexts, current_context, context, version4,
+                    [this](uint32_t n, uint32_t o) { prepareChannel(n, contexts[o].last_item); });
   ChannelContext_RGBNIR14& ctx = contexts[current_context];
   uint16_t* const reference = contexts[owner].last_item;
   uint16_t colour[4] = {};
@@ -540,8 +546,12 @@ bool LayeredColourWriter::writeItem(const uint8_t* item, uint32_t& context) {
     const uint32_t x = static_cast<uint32_t>(colour[3] ^ reference[3]);
     const uint32_t mask = ((x & 0xFF) != 0 ? 1u : 0u) | (x > 0xFF ? 2u : 0u);
     e->putSymbol(ctx.nir_byte_used, mask);
-    if (mask & 1) e->putSymbol(ctx.nir_diff[0], static_cast<uint32_t>((colour[3] & 0xFF) - (reference[3] & 0xFF)) & 0xFF);
-    if (mask & 2) e->putSymbol(ctx.nir_diff[1], static_cast<uint32_t>((colour[3] >> 8) - (reference[3] >> 8)) & 0xFF);
+    if (mask & 1)
+      e->putSymbol(ctx.nir_diff[0],
+                   static_cast<uint32_t>((colour[3] & 0xFF) - (reference[3] & 0xFF)) & 0xFF);
+    if (mask & 2)
+      e->putSymbol(ctx.nir_diff[1],
+                   static_cast<uint32_t>((colour[3] >> 8) - (reference[3] >> 8)) & 0xFF);
     if (mask != 0) changed[1] = 1;
   }
   std::memcpy(reference, colour, sizeof(colour));
@@ -606,10 +616,9 @@ bool LayeredWavePacketWriter::startChunk(const uint8_t* item, uint32_t& context)
 }
 
 bool LayeredWavePacketWriter::writeItem(const uint8_t* item, uint32_t& context) {
-  const uint32_t owner = selectContext(contexts, current_context, context, version4,
-                                       [this](uint32_t n, uint32_t o) {
-                                         prepareChannel(n, contexts[o].last_item);
-                                       });
+  const uint32_t owner =
+      selectContext(contexts, current_context, context, version4,
+                    [this](uint32_t n, uint32_t o) { prepareChannel(n, contexts[o].last_item); });
   ChannelContext_WAVEPACKET14& ctx = contexts[current_context];
   uint8_t* const reference = contexts[owner].last_item;
   if (std::memcmp(item, reference, sizeof(ctx.last_item)) != 0) changed_wavepacket = 1;
@@ -643,11 +652,13 @@ void LayeredByteWriter::prepareChannel(uint32_t c, const uint8_t* seed) {
   ChannelContext_BYTE14& ctx = contexts[c];
   if (ctx.byte_models.empty() && number != 0) {
     ctx.byte_models.reserve(number);
-    for (uint32_t i = 0; i < number; ++i) ctx.byte_models.push_back(main_encoder->newSymbolModel(256));
+    for (uint32_t i = 0; i < number; ++i)
+      ctx.byte_models.push_back(main_encoder->newSymbolModel(256));
     ctx.last_bytes.resize(number);
   }
   for (AdaptiveSymbolModel* m : ctx.byte_models) main_encoder->resetSymbolModel(m, nullptr);
-  if (number != 0 && seed != ctx.last_bytes.data()) std::memcpy(ctx.last_bytes.data(), seed, number);
+  if (number != 0 && seed != ctx.last_bytes.data())
+    std::memcpy(ctx.last_bytes.data(), seed, number);
   ctx.unprepared = false;
 }
 
@@ -663,10 +674,9 @@ bool LayeredByteWriter::startChunk(const uint8_t* item, uint32_t& context) {
 
 bool LayeredByteWriter::writeItem(const uint8_t* item, uint32_t& context) {
   if (number == 0) return true;
-  const uint32_t owner = selectContext(contexts, current_context, context, version4,
-                                       [this](uint32_t n, uint32_t o) {
-                                         prepareChannel(n, contexts[o].last_bytes.data());
-                                       });
+  const uint32_t owner = selectContext(
+      contexts, current_context, context, version4,
+      [this](uint32_t n, uint32_t o) { prepareChannel(n, contexts[o].last_bytes.data()); });
   ChannelContext_BYTE14& ctx = contexts[current_context];
   uint8_t* const reference = contexts[owner].last_bytes.data();
   for (uint32_t i = 0; i < number; ++i) {

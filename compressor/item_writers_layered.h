@@ -93,7 +93,10 @@ class LayeredItemWriter : public LASwriteItemCompressed {
  protected:
   // `main_encoder` (not owned; must outlive the writer): only its stream is used.
   LayeredItemWriter(EntropyEncoder* main_encoder, uint32_t num_layers, bool version4)
-      : main_encoder(main_encoder), version4(version4), layers(num_layers), num_layers(num_layers) {}
+      : main_encoder(main_encoder),
+        version4(version4),
+        layers(num_layers),
+        num_layers(num_layers) {}
   // Writes one U32 size per layer: its byte count when used[i], else 0. False,
   // writing nothing, when a used layer failed to grow or there is no output
   // stream; false when a write fails. Requires: the used layers are finished.
@@ -120,27 +123,27 @@ struct ChannelContext_POINT14 {
   ChannelContext_POINT14& operator=(const ChannelContext_POINT14&) = delete;
 
   bool unprepared = true;
-  uint8_t last_item[30] = {};     // the last point's 30-byte record
-  uint8_t last_gps_changed = 0;   // whether its time differed from its reference
+  uint8_t last_item[30] = {};    // the last point's 30-byte record
+  uint8_t last_gps_changed = 0;  // whether its time differed from its reference
   uint16_t last_intensity[8] = {};
   RollingMedian5 x_medians[12];
   RollingMedian5 y_medians[12];
   int32_t last_z[8] = {};
-  bool created = false;  // models and coders exist
-  AdaptiveSymbolModel* changed_values_models[8] = {};  // owned, 128 symbols
-  AdaptiveSymbolModel* channel_model = nullptr;        // owned, 3 symbols
-  PerByteModels number_of_returns_models;              // 16 symbols, by reference n
+  bool created = false;                                          // models and coders exist
+  AdaptiveSymbolModel* changed_values_models[8] = {};            // owned, 128 symbols
+  AdaptiveSymbolModel* channel_model = nullptr;                  // owned, 3 symbols
+  PerByteModels number_of_returns_models;                        // 16 symbols, by reference n
   AdaptiveSymbolModel* return_number_same_time_model = nullptr;  // owned, 13 symbols
-  PerByteModels return_number_models;                  // 16 symbols, by reference r
-  std::unique_ptr<IntegerResidualCoder> dx_coder;      // layer 0
-  std::unique_ptr<IntegerResidualCoder> dy_coder;      // layer 0
-  std::unique_ptr<IntegerResidualCoder> z_coder;       // layer 1
-  PerByteModels classification_models;                 // 256 symbols, layer 2
-  PerByteModels flags_models;                          // 64 symbols, layer 3
-  PerByteModels user_data_models;                      // 256 symbols, layer 6
-  std::unique_ptr<IntegerResidualCoder> intensity_coder;     // layer 4
-  std::unique_ptr<IntegerResidualCoder> scan_angle_coder;    // layer 5
-  std::unique_ptr<IntegerResidualCoder> point_source_coder;  // layer 7
+  PerByteModels return_number_models;                            // 16 symbols, by reference r
+  std::unique_ptr<IntegerResidualCoder> dx_coder;                // layer 0
+  std::unique_ptr<IntegerResidualCoder> dy_coder;                // layer 0
+  std::unique_ptr<IntegerResidualCoder> z_coder;                 // layer 1
+  PerByteModels classification_models;                           // 256 symbols, layer 2
+  PerByteModels flags_models;                                    // 64 symbols, layer 3
+  PerByteModels user_data_models;                                // 256 symbols, layer 6
+  std::unique_ptr<IntegerResidualCoder> intensity_coder;         // layer 4
+  std::unique_ptr<IntegerResidualCoder> scan_angle_coder;        // layer 5
+  std::unique_ptr<IntegerResidualCoder> point_source_coder;      // layer 7
   uint32_t gps_last = 0;
   uint32_t gps_next = 0;
   uint64_t gps_times[4] = {};  // bit patterns of the F64 times
@@ -176,8 +179,15 @@ class LayeredPoint14Writer : public LayeredItemWriter {
  private:
   static constexpr uint32_t kLayers = 9;
   enum Layer : uint32_t {
-    kLayerXY, kLayerZ, kLayerClass, kLayerFlags, kLayerIntensity,
-    kLayerScanAngle, kLayerUserData, kLayerPointSource, kLayerGpsTime
+    kLayerXY,
+    kLayerZ,
+    kLayerClass,
+    kLayerFlags,
+    kLayerIntensity,
+    kLayerScanAngle,
+    kLayerUserData,
+    kLayerPointSource,
+    kLayerGpsTime
   };
   void prepareChannel(uint32_t channel, const uint8_t* seed_record);
   void createModels(ChannelContext_POINT14& ctx);
@@ -208,8 +218,8 @@ struct ChannelContext_RGBNIR14 {
   ChannelContext_RGBNIR14& operator=(const ChannelContext_RGBNIR14&) = delete;
   bool unprepared = true;
   uint16_t last_item[4] = {};
-  AdaptiveSymbolModel* byte_used = nullptr;  // owned, 128 symbols; null: no models yet
-  AdaptiveSymbolModel* rgb_diff[6] = {};     // owned, 256 symbols each
+  AdaptiveSymbolModel* byte_used = nullptr;      // owned, 128 symbols; null: no models yet
+  AdaptiveSymbolModel* rgb_diff[6] = {};         // owned, 256 symbols each
   AdaptiveSymbolModel* nir_byte_used = nullptr;  // owned, 4 symbols (NIR only)
   AdaptiveSymbolModel* nir_diff[2] = {};         // owned, 256 symbols each (NIR only)
 };
@@ -238,19 +248,23 @@ class LayeredColourWriter : public LayeredItemWriter {
 
 class LASwriteItemCompressed_RGB14_v3 final : public LayeredColourWriter {
  public:
-  explicit LASwriteItemCompressed_RGB14_v3(EntropyEncoder* e) : LayeredColourWriter(e, false, false) {}
+  explicit LASwriteItemCompressed_RGB14_v3(EntropyEncoder* e)
+      : LayeredColourWriter(e, false, false) {}
 };
 class LASwriteItemCompressed_RGB14_v4 final : public LayeredColourWriter {
  public:
-  explicit LASwriteItemCompressed_RGB14_v4(EntropyEncoder* e) : LayeredColourWriter(e, false, true) {}
+  explicit LASwriteItemCompressed_RGB14_v4(EntropyEncoder* e)
+      : LayeredColourWriter(e, false, true) {}
 };
 class LASwriteItemCompressed_RGBNIR14_v3 final : public LayeredColourWriter {
  public:
-  explicit LASwriteItemCompressed_RGBNIR14_v3(EntropyEncoder* e) : LayeredColourWriter(e, true, false) {}
+  explicit LASwriteItemCompressed_RGBNIR14_v3(EntropyEncoder* e)
+      : LayeredColourWriter(e, true, false) {}
 };
 class LASwriteItemCompressed_RGBNIR14_v4 final : public LayeredColourWriter {
  public:
-  explicit LASwriteItemCompressed_RGBNIR14_v4(EntropyEncoder* e) : LayeredColourWriter(e, true, true) {}
+  explicit LASwriteItemCompressed_RGBNIR14_v4(EntropyEncoder* e)
+      : LayeredColourWriter(e, true, true) {}
 };
 
 // The 29-byte wave packet in one layer, coded with the wave packet coding.
@@ -288,11 +302,13 @@ class LayeredWavePacketWriter : public LayeredItemWriter {
 
 class LASwriteItemCompressed_WAVEPACKET14_v3 final : public LayeredWavePacketWriter {
  public:
-  explicit LASwriteItemCompressed_WAVEPACKET14_v3(EntropyEncoder* e) : LayeredWavePacketWriter(e, false) {}
+  explicit LASwriteItemCompressed_WAVEPACKET14_v3(EntropyEncoder* e)
+      : LayeredWavePacketWriter(e, false) {}
 };
 class LASwriteItemCompressed_WAVEPACKET14_v4 final : public LayeredWavePacketWriter {
  public:
-  explicit LASwriteItemCompressed_WAVEPACKET14_v4(EntropyEncoder* e) : LayeredWavePacketWriter(e, true) {}
+  explicit LASwriteItemCompressed_WAVEPACKET14_v4(EntropyEncoder* e)
+      : LayeredWavePacketWriter(e, true) {}
 };
 
 // `number` extra bytes, one layer per byte, each coded as its difference to the
@@ -302,7 +318,7 @@ struct ChannelContext_BYTE14 {
   ChannelContext_BYTE14(const ChannelContext_BYTE14&) = delete;
   ChannelContext_BYTE14& operator=(const ChannelContext_BYTE14&) = delete;
   bool unprepared = true;
-  std::vector<uint8_t> last_bytes;              // `number` bytes once prepared
+  std::vector<uint8_t> last_bytes;                // `number` bytes once prepared
   std::vector<AdaptiveSymbolModel*> byte_models;  // owned, 256 symbols each; empty: no models yet
 };
 
@@ -326,11 +342,13 @@ class LayeredByteWriter : public LayeredItemWriter {
 
 class LASwriteItemCompressed_BYTE14_v3 final : public LayeredByteWriter {
  public:
-  LASwriteItemCompressed_BYTE14_v3(EntropyEncoder* e, uint32_t number) : LayeredByteWriter(e, number, false) {}
+  LASwriteItemCompressed_BYTE14_v3(EntropyEncoder* e, uint32_t number)
+      : LayeredByteWriter(e, number, false) {}
 };
 class LASwriteItemCompressed_BYTE14_v4 final : public LayeredByteWriter {
  public:
-  LASwriteItemCompressed_BYTE14_v4(EntropyEncoder* e, uint32_t number) : LayeredByteWriter(e, number, true) {}
+  LASwriteItemCompressed_BYTE14_v4(EntropyEncoder* e, uint32_t number)
+      : LayeredByteWriter(e, number, true) {}
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_LAYERED_H

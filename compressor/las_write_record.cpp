@@ -90,8 +90,10 @@ std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
       if (item.version == 4) return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v4>(enc);
       break;
     case LASitem::BYTE14:
-      if (item.version == 3) return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(enc, item.size);
-      if (item.version == 4) return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(enc, item.size);
+      if (item.version == 3)
+        return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(enc, item.size);
+      if (item.version == 4)
+        return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(enc, item.size);
       break;
     default:
       break;

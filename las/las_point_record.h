@@ -113,9 +113,7 @@ class LASpointRecord final {
   // either kind of point: see compressor/point_fields.h. Statistics use these.
   uint8_t getEffectiveClassification() const { return point_fields::classification(fixed_bytes); }
   uint8_t getEffectiveReturnNumber() const { return point_fields::returnNumber(fixed_bytes); }
-  uint8_t getEffectiveNumberOfReturns() const {
-    return point_fields::numberOfReturns(fixed_bytes);
-  }
+  uint8_t getEffectiveNumberOfReturns() const { return point_fields::numberOfReturns(fixed_bytes); }
 
   // Setters keep the other bits of a shared byte and store the low bits of `v`.
   void setX(int32_t v) { putI32LE(fixed_bytes + 0, v); }

@@ -230,8 +230,8 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   const bool coded_written = encoder->finish();
   const int64_t end = stream->position();
   if (!first_written || !coded_written || end < offset) {
-    return first_failure.report("ERROR: cannot write compressed waveform with %u samples of %u bits\n",
-                                n, bits);
+    return first_failure.report(
+        "ERROR: cannot write compressed waveform with %u samples of %u bits\n", n, bits);
   }
   packet.setSize(static_cast<uint32_t>(end - offset));
   return true;

@@ -202,7 +202,8 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   }
 
   header_start = stream->position();
-  if (header_start < 0) return reportFailure("ERROR: querying the output position for the header\n");
+  if (header_start < 0)
+    return reportFailure("ERROR: querying the output position for the header\n");
   // Records are laid out at least at the format's size (the point warned when
   // the header asked for less); the header says the size they really have.
   const uint16_t record_length = static_cast<uint16_t>(
@@ -217,7 +218,7 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
     }
     if (!stream->writeBytes(header->user_data_in_header, header->user_data_in_header_size)) {
       return reportFailure("ERROR: writing %d bytes of data from header->user_data_in_header\n",
-                  static_cast<int>(header->user_data_in_header_size));
+                           static_cast<int>(header->user_data_in_header_size));
     }
   }
   if (!writeHeaderRecords(header)) return false;
@@ -236,7 +237,7 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
     }
     if (!stream->writeBytes(header->user_data_after_header, header->user_data_after_header_size)) {
       return reportFailure("ERROR: writing %d bytes of data from header->user_data_after_header\n",
-                  static_cast<int>(header->user_data_after_header_size));
+                           static_cast<int>(header->user_data_after_header_size));
     }
   }
   if (!record_writer->attach(stream)) return reportRecordFailure();
@@ -349,9 +350,12 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
-    if (!writeU16LE(s, r.reserved)) return reportFailure("ERROR: writing header->vlrs[%u].reserved\n", i);
-    if (!putChars(s, r.user_id, 16)) return reportFailure("ERROR: writing header->vlrs[%u].user_id\n", i);
-    if (!writeU16LE(s, r.record_id)) return reportFailure("ERROR: writing header->vlrs[%u].record_id\n", i);
+    if (!writeU16LE(s, r.reserved))
+      return reportFailure("ERROR: writing header->vlrs[%u].reserved\n", i);
+    if (!putChars(s, r.user_id, 16))
+      return reportFailure("ERROR: writing header->vlrs[%u].user_id\n", i);
+    if (!writeU16LE(s, r.record_id))
+      return reportFailure("ERROR: writing header->vlrs[%u].record_id\n", i);
     if (!writeU16LE(s, r.record_length_after_header)) {
       return reportFailure("ERROR: writing header->vlrs[%u].record_length_after_header\n", i);
     }
@@ -365,7 +369,7 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
     }
     if (!s->writeBytes(r.data, r.record_length_after_header)) {
       return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
-                  r.record_length_after_header, i);
+                           r.record_length_after_header, i);
     }
   }
   return true;
@@ -383,7 +387,8 @@ bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id,
   }
   if (!putChars(s, user_id_field, 16)) return reportFailure("ERROR: writing user_id %s\n", user_id);
   if (!writeU16LE(s, record_id)) return reportFailure("ERROR: writing record_id %d\n", record_id);
-  if (!writeU16LE(s, length)) return reportFailure("ERROR: writing record_length_after_header %d\n", length);
+  if (!writeU16LE(s, length))
+    return reportFailure("ERROR: writing record_length_after_header %d\n", length);
   if (!putChars(s, description_field, 32)) {
     return reportFailure("ERROR: writing description %s\n", description);
   }
@@ -401,7 +406,8 @@ bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
                             description)) {
     return false;
   }
-  if (!writeU16LE(s, d->compressor)) return reportFailure("ERROR: writing compressor %d\n", compressor);
+  if (!writeU16LE(s, d->compressor))
+    return reportFailure("ERROR: writing compressor %d\n", compressor);
   if (!writeU16LE(s, d->coder)) return reportFailure("ERROR: writing coder %d\n", d->coder);
   if (!s->writeByte(d->version_major)) {
     return reportFailure("ERROR: writing version_major %d\n", d->version_major);
@@ -419,13 +425,14 @@ bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
   }
   if (!writeU64LE(s, static_cast<uint64_t>(d->number_of_special_evlrs))) {
     return reportFailure("ERROR: writing number_of_special_evlrs %d\n",
-                static_cast<int>(static_cast<uint32_t>(d->number_of_special_evlrs)));
+                         static_cast<int>(static_cast<uint32_t>(d->number_of_special_evlrs)));
   }
   if (!writeU64LE(s, static_cast<uint64_t>(d->offset_to_special_evlrs))) {
     return reportFailure("ERROR: writing offset_to_special_evlrs %d\n",
-                static_cast<int>(static_cast<uint32_t>(d->offset_to_special_evlrs)));
+                         static_cast<int>(static_cast<uint32_t>(d->offset_to_special_evlrs)));
   }
-  if (!writeU16LE(s, d->num_items)) return reportFailure("ERROR: writing num_items %d\n", d->num_items);
+  if (!writeU16LE(s, d->num_items))
+    return reportFailure("ERROR: writing num_items %d\n", d->num_items);
   for (uint32_t i = 0; i < d->num_items; i++) {
     const uint16_t type = static_cast<uint16_t>(d->items[i].type);
     if (!writeU16LE(s, type)) return reportFailure("ERROR: writing type %d of item %u\n", type, i);
@@ -458,7 +465,7 @@ bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
   }
   if (!writeU32LE(s, t->implicit_levels)) {
     return reportFailure("ERROR: writing header->vlr_lastiling->implicit_levels %u\n",
-                t->implicit_levels & kTilingLevelsMask);
+                         t->implicit_levels & kTilingLevelsMask);
   }
   if (!writeF32LE(s, t->min_x))
     return reportFailure("ERROR: writing header->vlr_lastiling->min_x %g\n", t->min_x);
@@ -480,12 +487,13 @@ bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
   o->payload_position = s->position();
   if (!writeU64LE(s, o->number_of_point_records)) {
     return reportFailure("ERROR: writing header->vlr_lasoriginal->number_of_point_records %u\n",
-                static_cast<uint32_t>(o->number_of_point_records));
+                         static_cast<uint32_t>(o->number_of_point_records));
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(s, o->number_of_points_by_return[i])) {
-      return reportFailure("ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
-                  static_cast<uint32_t>(o->number_of_points_by_return[i]));
+      return reportFailure(
+          "ERROR: writing header->vlr_lasoriginal->number_of_points_by_return[%u] %u\n", i,
+          static_cast<uint32_t>(o->number_of_points_by_return[i]));
     }
   }
   // On every axis the minimum before the maximum.
@@ -589,7 +597,8 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
                    static_cast<uint32_t>(las_format::kMaxLegacyCount));
     }
   }
-  if (!writeU32LE(s, legacy)) return reportFailure("ERROR: updating inventory.number_of_point_records\n");
+  if (!writeU32LE(s, legacy))
+    return reportFailure("ERROR: updating inventory.number_of_point_records\n");
   expected_points = inventory.number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     const uint64_t n = static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]);
@@ -613,7 +622,8 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
                     "extended_number_of_point_records")) {
     return false;
   }
-  if (!writeU64LE(s, count)) return reportFailure("ERROR: updating header->extended_number_of_point_records\n");
+  if (!writeU64LE(s, count))
+    return reportFailure("ERROR: updating header->extended_number_of_point_records\n");
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
       return reportFailure("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
@@ -647,9 +657,10 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (h->version_minor < 3) return true;
   if (!writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
     // The two texts differ, as they always have, by whether a value was replaced.
-    return reportFailure("%s", h->start_of_waveform_data_packet_record != 0
-                                   ? "ERROR: updating start_of_waveform_data_packet_record\n"
-                                   : "ERROR: updating header->start_of_waveform_data_packet_record\n");
+    return reportFailure("%s",
+                         h->start_of_waveform_data_packet_record != 0
+                             ? "ERROR: updating start_of_waveform_data_packet_record\n"
+                             : "ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
   if (h->version_minor < 4) return true;
@@ -658,7 +669,8 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
     return false;
   }
   if (!writeU64LE(s, h->start_of_first_extended_variable_length_record)) {
-    return reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
+    return reportFailure(
+        "ERROR: updating header->start_of_first_extended_variable_length_record\n");
   }
   if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
     return reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
@@ -695,7 +707,7 @@ bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
       if (!stream->seekTo(p)) return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
       if (!stream->writeBytes(r.data, r.record_length_after_header)) {
         return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
-                    r.record_length_after_header, i);
+                             r.record_length_after_header, i);
       }
       return true;
     }
@@ -712,11 +724,13 @@ bool LASwriterLAS::writeExtendedRecords() {
     const LASevlrRecord& r = evlrs[i];
     if (!writeU16LE(s, r.reserved)) return reportFailure("ERROR: writing evlrs[%u].reserved\n", i);
     if (!putChars(s, r.user_id, 16)) return reportFailure("ERROR: writing evlrs[%u].user_id\n", i);
-    if (!writeU16LE(s, r.record_id)) return reportFailure("ERROR: writing evlrs[%u].record_id\n", i);
+    if (!writeU16LE(s, r.record_id))
+      return reportFailure("ERROR: writing evlrs[%u].record_id\n", i);
     if (!writeU64LE(s, r.record_length_after_header)) {
       return reportFailure("ERROR: writing evlrs[%u].record_length_after_header\n", i);
     }
-    if (!putChars(s, r.description, 32)) return reportFailure("ERROR: writing evlrs[%u].description\n", i);
+    if (!putChars(s, r.description, 32))
+      return reportFailure("ERROR: writing evlrs[%u].description\n", i);
     if (r.record_length_after_header == 0) continue;
     const uint32_t low = static_cast<uint32_t>(r.record_length_after_header);
     if (r.data == nullptr) {

@@ -72,7 +72,8 @@ class LayeredReader {
   // The context selection of the items after the point: returns the context
   // whose reference the item is coded against.
   template <class Ctx, class Prepare>
-  static uint32_t select(Ctx (&ctx)[4], uint32_t& current, uint32_t word, bool v4, Prepare prepare) {
+  static uint32_t select(Ctx (&ctx)[4], uint32_t& current, uint32_t word, bool v4,
+                         Prepare prepare) {
     const uint32_t o = current;
     const uint32_t n = word & 3;
     if (n == o) return o;
@@ -83,7 +84,6 @@ class LayeredReader {
     }
     return v4 ? n : o;
   }
-
 };
 
 // The point: nine layers; yields 30-byte records.
@@ -99,14 +99,22 @@ class Point14Reader final : public LayeredReader {
 
   void readItem(uint8_t* item, uint32_t& context) override {
     static const uint8_t kSel[16][16] = {
-        {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
-        {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-        {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-        {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
-        {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
-        {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
-        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
-        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
+        {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5},
+        {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+        {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3},
+        {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+        {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+        {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+        {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+        {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
+        {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4},
+        {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
+        {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4},
+        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
+        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4},
+        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
+        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5},
+        {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
     };
     EntropyDecoder* d0 = dec(0);
     Ctx& old = ctx[current];
@@ -135,8 +143,12 @@ class Point14Reader final : public LayeredReader {
     if (bits & 4) n = d0->getSymbol(lazy(models, d0, x.nret[nR], 16));
     uint32_t r = rR;
     switch (bits & 3) {
-      case 1: r = (rR + 1) & 15; break;
-      case 2: r = (rR + 15) & 15; break;
+      case 1:
+        r = (rR + 1) & 15;
+        break;
+      case 2:
+        r = (rR + 15) & 15;
+        break;
       case 3:
         r = g ? d0->getSymbol(lazy(models, d0, x.rnum[rR], 16))
               : (rR + 2 + d0->getSymbol(x.same_time)) & 15;
@@ -174,16 +186,20 @@ class Point14Reader final : public LayeredReader {
     }
     const uint32_t j = 2 * cpr + g;
     uint32_t intensity = getLE(R + 12, 2);
-    if (present(4)) intensity = static_cast<uint16_t>(x.intensity->decode(x.last_intensity[j], cpr));
+    if (present(4))
+      intensity = static_cast<uint16_t>(x.intensity->decode(x.last_intensity[j], cpr));
     x.last_intensity[j] = static_cast<uint16_t>(intensity);
     putLE(out + 12, intensity, 2);
     if (bits & 8) {
       const int32_t a = x.angle->decode(static_cast<int16_t>(getLE(R + 18, 2)), g);
       putLE(out + 18, static_cast<uint32_t>(a), 2);
     }
-    if (present(6)) out[17] = static_cast<uint8_t>(dec(6)->getSymbol(lazy(models, dec(6), x.usr[R[17] / 4], 256)));
+    if (present(6))
+      out[17] =
+          static_cast<uint8_t>(dec(6)->getSymbol(lazy(models, dec(6), x.usr[R[17] / 4], 256)));
     if (bits & 32) {
-      putLE(out + 20, static_cast<uint32_t>(x.source->decode(static_cast<int32_t>(getLE(R + 20, 2)), 0)), 2);
+      putLE(out + 20,
+            static_cast<uint32_t>(x.source->decode(static_cast<int32_t>(getLE(R + 20, 2)), 0)), 2);
     }
     if (g) putLE(out + 22, readTime(x), 8);
     std::memcpy(item, out, 30);
@@ -238,7 +254,8 @@ class Point14Reader final : public LayeredReader {
     }
     // A reader decodes one chunk, so every context is fresh here.
     for (auto* m : x.changed) dec(0)->resetSymbolModel(m, nullptr);
-    for (auto* m : {x.channel, x.same_time, x.multiplier, x.zero_diff}) dec(0)->resetSymbolModel(m, nullptr);
+    for (auto* m : {x.channel, x.same_time, x.multiplier, x.zero_diff})
+      dec(0)->resetSymbolModel(m, nullptr);
     for (auto* coder : {x.dx.get(), x.dy.get(), x.z.get(), x.intensity.get(), x.angle.get(),
                         x.source.get(), x.gps.get()}) {
       coder->startDecoding();
@@ -306,7 +323,8 @@ class Point14Reader final : public LayeredReader {
         }
       }
       // A new sequence.
-      const uint64_t high = static_cast<uint32_t>(x.gps->decode(static_cast<int32_t>(x.T[x.L] >> 32), 8));
+      const uint64_t high =
+          static_cast<uint32_t>(x.gps->decode(static_cast<int32_t>(x.T[x.L] >> 32), 8));
       const uint64_t low = d8->getRawU32();
       x.N = (x.N + 1) & 3;
       x.L = x.N;
@@ -333,9 +351,8 @@ class RgbNir14Reader final : public LayeredReader {
   }
 
   void readItem(uint8_t* item, uint32_t& context) override {
-    const uint32_t owner = select(ctx, current, context, v4, [this](uint32_t n, uint32_t o) {
-      prepare(n, ctx[o].last);
-    });
+    const uint32_t owner = select(ctx, current, context, v4,
+                                  [this](uint32_t n, uint32_t o) { prepare(n, ctx[o].last); });
     Ctx& x = ctx[current];
     uint8_t* const last = ctx[owner].last;
     uint8_t out[8];
@@ -412,9 +429,8 @@ class WavePacket14Reader final : public LayeredReader {
   }
 
   void readItem(uint8_t* item, uint32_t& context) override {
-    const uint32_t owner = select(ctx, current, context, v4, [this](uint32_t n, uint32_t o) {
-      prepare(n, ctx[o].last);
-    });
+    const uint32_t owner = select(ctx, current, context, v4,
+                                  [this](uint32_t n, uint32_t o) { prepare(n, ctx[o].last); });
     Ctx& x = ctx[current];
     uint8_t* const last = ctx[owner].last;
     if (present(0)) {
@@ -434,11 +450,16 @@ class WavePacket14Reader final : public LayeredReader {
         offset = d->getRawU64();
       }
       putLE(out + 1, offset, 8);
-      putLE(out + 9, static_cast<uint32_t>(x.size->decode(static_cast<int32_t>(getLE(last + 9, 4)), 0)), 4);
-      putLE(out + 13, static_cast<uint32_t>(x.location->decode(static_cast<int32_t>(getLE(last + 13, 4)), 0)), 4);
+      putLE(out + 9,
+            static_cast<uint32_t>(x.size->decode(static_cast<int32_t>(getLE(last + 9, 4)), 0)), 4);
+      putLE(out + 13,
+            static_cast<uint32_t>(x.location->decode(static_cast<int32_t>(getLE(last + 13, 4)), 0)),
+            4);
       for (uint32_t k = 0; k < 3; ++k) {
         putLE(out + 17 + 4 * k,
-              static_cast<uint32_t>(x.xyz->decode(static_cast<int32_t>(getLE(last + 17 + 4 * k, 4)), k)), 4);
+              static_cast<uint32_t>(
+                  x.xyz->decode(static_cast<int32_t>(getLE(last + 17 + 4 * k, 4)), k)),
+              4);
       }
       std::memcpy(last, out, 29);
     }
@@ -467,7 +488,8 @@ class WavePacket14Reader final : public LayeredReader {
     x.size = std::make_unique<IntegerResidualCoder>(dec(0), 32, 1, 8, 0);
     x.location = std::make_unique<IntegerResidualCoder>(dec(0), 32, 1, 8, 0);
     x.xyz = std::make_unique<IntegerResidualCoder>(dec(0), 32, 3, 8, 0);
-    for (auto* coder : {x.offset_diff.get(), x.size.get(), x.location.get(), x.xyz.get()}) coder->startDecoding();
+    for (auto* coder : {x.offset_diff.get(), x.size.get(), x.location.get(), x.xyz.get()})
+      coder->startDecoding();
     std::memcpy(x.last, seed, 29);
     x.unprepared = false;
   }

@@ -66,7 +66,8 @@ Chunk runChunk(LASwriteItemCompressed& w, EntropyEncoder& main, uint32_t num_lay
   for (uint32_t i = 0; i < num_layers && 4 * i + 4 <= c.all.size(); ++i) {
     c.sizes.push_back(getLE(c.all.data() + 4 * i, 4));
     const size_t end = at + c.sizes.back() <= c.all.size() ? at + c.sizes.back() : c.all.size();
-    c.layers.emplace_back(c.all.begin() + static_cast<ptrdiff_t>(at), c.all.begin() + static_cast<ptrdiff_t>(end));
+    c.layers.emplace_back(c.all.begin() + static_cast<ptrdiff_t>(at),
+                          c.all.begin() + static_cast<ptrdiff_t>(end));
     at = end;
   }
   EXPECT_EQ(at, c.all.size()) << "bytes beyond the announced layers";
@@ -119,19 +120,21 @@ Bytes record(const Bytes& point) {
 
 // Decodes a chunk of `reader` from `c` and checks it against `expected` (item
 // bytes as the file stores them) and that no layer is read past its end.
-void expectDecodes(readers_layered::LayeredReader& reader, const Chunk& c, const std::vector<Bytes>& expected,
-                   const std::vector<uint32_t>& words = {}) {
+void expectDecodes(readers_layered::LayeredReader& reader, const Chunk& c,
+                   const std::vector<Bytes>& expected, const std::vector<uint32_t>& words = {}) {
   ASSERT_EQ(c.layers.size(), reader.numLayers());
   uint32_t word = words.empty() ? 0 : words[0];
   reader.startChunk(expected[0].data(), word);
-  for (uint32_t i = 0; i < reader.numLayers(); ++i) reader.attachLayer(i, c.layers[i].data(), c.sizes[i]);
+  for (uint32_t i = 0; i < reader.numLayers(); ++i)
+    reader.attachLayer(i, c.layers[i].data(), c.sizes[i]);
   for (size_t k = 1; k < expected.size(); ++k) {
     word = k < words.size() ? words[k] : 0;
     Bytes got(expected[k].size());
     reader.readItem(got.data(), word);
     ASSERT_EQ(got, expected[k]) << "record " << k;
   }
-  for (uint32_t i = 0; i < reader.numLayers(); ++i) EXPECT_LE(reader.consumed(i), c.sizes[i]) << "layer " << i;
+  for (uint32_t i = 0; i < reader.numLayers(); ++i)
+    EXPECT_LE(reader.consumed(i), c.sizes[i]) << "layer " << i;
 }
 
 // ---------------------------------------------------------------------------
@@ -139,8 +142,8 @@ void expectDecodes(readers_layered::LayeredReader& reader, const Chunk& c, const
 
 TEST(LayeredPoint14Writer, OnePointChunkWritesSizesFourFourThenZerosAndTheTwoEmptyLayers) {
   // Finishing an encoder that coded nothing gives 01 00 00 00.
-  const Bytes expected = {4, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+  const Bytes expected = {4, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
   EntropyEncoder main;
   LASwriteItemCompressed_POINT14_v3 w(&main);
   P14 first;
@@ -162,7 +165,8 @@ TEST(LayeredPoint14Writer, FieldsThatNeverChangeLeaveTheirLayersOut) {
   }
   const Chunk same = runChunk(w, main, 9, toBytes(points));
   EXPECT_GT(same.sizes[0], 4u);
-  EXPECT_EQ(std::vector<uint32_t>(same.sizes.begin() + 2, same.sizes.end()), std::vector<uint32_t>(7, 0));
+  EXPECT_EQ(std::vector<uint32_t>(same.sizes.begin() + 2, same.sizes.end()),
+            std::vector<uint32_t>(7, 0));
 
   // Each field changed once, at the last point: exactly its layer appears.
   struct Case {
@@ -275,17 +279,18 @@ TEST(LayeredPoint14Writer, ReturnNumberCasesAroundFifteenAndTheSameTimeModel) {
     int32_t same_time;
   };
   const Step steps[] = {
-      {1, 2, -1},          // 15 -> 0; last r = 15 >= n: index 2
-      {2, 0, -1},          // 0 -> 15; last r = 0 < n: index 0
-      {2, 2, -1},          // 15 -> 14
-      {3, 0, 3},           // 14 -> 3
-      {3, 0, 0},           // 3 -> 5
-      {3, 0, 12},          // 5 -> 3
-      {3 | 16, 0, -1},     // 3 -> 7 with a new time
+      {1, 2, -1},       // 15 -> 0; last r = 15 >= n: index 2
+      {2, 0, -1},       // 0 -> 15; last r = 0 < n: index 0
+      {2, 2, -1},       // 15 -> 14
+      {3, 0, 3},        // 14 -> 3
+      {3, 0, 0},        // 3 -> 5
+      {3, 0, 12},       // 5 -> 3
+      {3 | 16, 0, -1},  // 3 -> 7 with a new time
   };
   for (const Step& step : steps) {
     s.encoder().putSymbol(changed[step.model], step.symbol);
-    if (step.same_time >= 0) s.encoder().putSymbol(same_time, static_cast<uint32_t>(step.same_time));
+    if (step.same_time >= 0)
+      s.encoder().putSymbol(same_time, static_cast<uint32_t>(step.same_time));
     if (step.symbol & 16) s.encoder().putSymbol(changed_time_after_3, 7);
     dx->encode(0, 0, 0);
     dy->encode(0, 0, 0);
@@ -300,8 +305,8 @@ TEST(LayeredPoint14Writer, GpsTimesOfFiveDistantRangesOpenAndReuseTheFourSequenc
   // Range k lies at (k + 1) * 2^40 in the time's bit pattern, so no two ranges
   // are within a 32-bit difference and none is near the empty slots' 0.
   auto range = [](uint64_t k, uint64_t plus) { return ((k + 1) << 40) + plus; };
-  const uint64_t times[] = {range(0, 0),  range(0, 10), range(1, 0), range(0, 20), range(2, 0),
-                            range(3, 0),  range(4, 0),  range(1, 5), range(0, 30)};
+  const uint64_t times[] = {range(0, 0), range(0, 10), range(1, 0), range(0, 20), range(2, 0),
+                            range(3, 0), range(4, 0),  range(1, 5), range(0, 30)};
   std::vector<P14> points;
   for (uint64_t t : times) {
     points.emplace_back();
@@ -320,13 +325,13 @@ TEST(LayeredPoint14Writer, GpsTimesOfFiveDistantRangesOpenAndReuseTheFourSequenc
   s.encoder().putSymbol(zero_diff, 0);
   coder->encode(0, 10, 0);
   newSequence(multiplier, 511, times[1], times[2]);  // range 1 in slot 1
-  s.encoder().putSymbol(zero_diff, 4);                     // from slot 1 three on: slot 0
-  s.encoder().putSymbol(multiplier, 1);                    // a step of 10 again
+  s.encoder().putSymbol(zero_diff, 4);               // from slot 1 three on: slot 0
+  s.encoder().putSymbol(multiplier, 1);              // a step of 10 again
   coder->encode(10, 10, 1);
   newSequence(multiplier, 511, times[3], times[4]);  // range 2 in slot 2
   newSequence(zero_diff, 1, times[4], times[5]);     // range 3 in slot 3
   newSequence(zero_diff, 1, times[5], times[6]);     // range 4 reuses slot 0
-  s.encoder().putSymbol(zero_diff, 2);                     // range 1 is one slot on
+  s.encoder().putSymbol(zero_diff, 2);               // range 1 is one slot on
   s.encoder().putSymbol(zero_diff, 0);
   coder->encode(0, 5, 0);
   newSequence(multiplier, 511, times[7], times[8]);  // range 0 is gone: slot 1 again
@@ -421,7 +426,8 @@ TEST(LayeredPoint14Writer, VersionsThreeAndFourCodeTheSameLayersButOtherContextW
   const Chunk c3 = runChunk(v3, main3, 9, toBytes(points), garbage);
   const Chunk c4 = runChunk(v4, main4, 9, toBytes(points), garbage);
   EXPECT_EQ(c3.all, c4.all);
-  EXPECT_EQ(c3.words, (std::vector<uint32_t>{2, 0xFFFFFFF1u, 1, 0xFFFFFFF1u, 0xFFFFFFF1u, 2, 0, 0xFFFFFFF1u}));
+  EXPECT_EQ(c3.words, (std::vector<uint32_t>{2, 0xFFFFFFF1u, 1, 0xFFFFFFF1u, 0xFFFFFFF1u, 2, 0,
+                                             0xFFFFFFF1u}));
   EXPECT_EQ(c4.words, (std::vector<uint32_t>{2, 2, 1, 1, 1, 2, 0, 0}));
 }
 
@@ -436,11 +442,31 @@ TEST(LayeredItemWriters, OneRecordChunksWriteZeroSizesAndNoBytes) {
     size_t item_size;
   };
   const Case cases[] = {
-      {"RGB14 v3", [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_RGB14_v3>(e); }, 1, 6},
-      {"RGBNIR14 v4", [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(e); }, 2, 8},
-      {"WAVEPACKET14 v3", [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(e); }, 1, 29},
-      {"BYTE14 v4 of 3", [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(e, 3); }, 3, 3},
-      {"BYTE14 v3 of 0", [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(e, 0); }, 0, 0},
+      {"RGB14 v3",
+       [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+         return std::make_unique<LASwriteItemCompressed_RGB14_v3>(e);
+       },
+       1, 6},
+      {"RGBNIR14 v4",
+       [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+         return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(e);
+       },
+       2, 8},
+      {"WAVEPACKET14 v3",
+       [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+         return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(e);
+       },
+       1, 29},
+      {"BYTE14 v4 of 3",
+       [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+         return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(e, 3);
+       },
+       3, 3},
+      {"BYTE14 v3 of 0",
+       [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+         return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(e, 0);
+       },
+       0, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -488,7 +514,8 @@ TEST(LayeredItemWriters, ContextSequenceOneZeroTwoZeroPicksTheReferenceByVersion
   // 0's fresh models; record 3 (context 2) against record 2; record 4 (context
   // 0, prepared before) with context 0's models against record 3 (version 3,
   // context 2's reference) or record 2 (version 4, context 0's own).
-  const uint16_t colours[4][3] = {{100, 200, 300}, {1100, 1210, 1300}, {3000, 30, 7}, {1150, 1200, 1350}};
+  const uint16_t colours[4][3] = {
+      {100, 200, 300}, {1100, 1210, 1300}, {3000, 30, 7}, {1150, 1200, 1350}};
   std::vector<Bytes> items;
   for (const auto& c : colours) {
     items.emplace_back(6);
@@ -508,7 +535,8 @@ TEST(LayeredItemWriters, ContextSequenceOneZeroTwoZeroPicksTheReferenceByVersion
     }
     codeRgbDifference(s.encoder(), ctx[0].used, ctx[0].diff, colours[0], colours[1]);
     codeRgbDifference(s.encoder(), ctx[2].used, ctx[2].diff, colours[1], colours[2]);
-    codeRgbDifference(s.encoder(), ctx[0].used, ctx[0].diff, version4 ? colours[1] : colours[2], colours[3]);
+    codeRgbDifference(s.encoder(), ctx[0].used, ctx[0].diff, version4 ? colours[1] : colours[2],
+                      colours[3]);
 
     EntropyEncoder main;
     std::unique_ptr<LASwriteItemCompressed> w;
@@ -533,9 +561,15 @@ TEST(LayeredItemWriters, OnlyTheLowTwoBitsOfTheContextWordChooseTheContext) {
   const std::vector<uint32_t> high = {5, 0xFFFFFFFCu, 6, 8, 0xFFFFFFFFu, 13};
   using Make = std::unique_ptr<LASwriteItemCompressed> (*)(EntropyEncoder*);
   const Make makers[] = {
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(e); },
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(e); },
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(e, 5); },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_RGBNIR14_v4>(e);
+      },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v3>(e);
+      },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_BYTE14_v4>(e, 5);
+      },
   };
   const uint32_t layers[] = {2, 1, 5};
   for (size_t k = 0; k < 3; ++k) {
@@ -543,7 +577,8 @@ TEST(LayeredItemWriters, OnlyTheLowTwoBitsOfTheContextWordChooseTheContext) {
     EntropyEncoder main_a, main_b;
     auto a = makers[k](&main_a);
     auto b = makers[k](&main_b);
-    EXPECT_EQ(runChunk(*a, main_a, layers[k], items, high).all, runChunk(*b, main_b, layers[k], items, words).all);
+    EXPECT_EQ(runChunk(*a, main_a, layers[k], items, high).all,
+              runChunk(*b, main_b, layers[k], items, words).all);
   }
 }
 
@@ -553,7 +588,8 @@ TEST(LayeredItemWriters, ExtraBytesOfSizeZeroHaveNoLayersInAnyChunk) {
   EntropyEncoder main;
   LASwriteItemCompressed_BYTE14_v3 w(&main, 0);
   for (int chunk = 0; chunk < 3; ++chunk) {
-    EXPECT_EQ(runChunk(w, main, 0, {Bytes(1, 1), Bytes(1, 2), Bytes(1, 3)}, {0, 1, 2}).all, Bytes{});
+    EXPECT_EQ(runChunk(w, main, 0, {Bytes(1, 1), Bytes(1, 2), Bytes(1, 3)}, {0, 1, 2}).all,
+              Bytes{});
   }
 }
 
@@ -571,7 +607,9 @@ TEST(LayeredItemWriters, WavePacketLayerIsLeftOutOnlyWhenEveryPacketEqualsItsRef
     Bytes later;
     bool written;
   };
-  const Case cases[] = {{"equal", packet, false}, {"index only", other_index, true}, {"end to end", end_to_end, true}};
+  const Case cases[] = {{"equal", packet, false},
+                        {"index only", other_index, true},
+                        {"end to end", end_to_end, true}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     EntropyEncoder main;
@@ -614,9 +652,15 @@ TEST(LayeredItemWriters, AChunkCodesTheSameWhateverTheWriterCodedBefore) {
   const auto second = randomChunk(200, 29);
   using Make = std::unique_ptr<LASwriteItemCompressed> (*)(EntropyEncoder*);
   const Make makers[] = {
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_RGBNIR14_v3>(e); },
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v4>(e); },
-      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> { return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(e, 29); },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_RGBNIR14_v3>(e);
+      },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_WAVEPACKET14_v4>(e);
+      },
+      [](EntropyEncoder* e) -> std::unique_ptr<LASwriteItemCompressed> {
+        return std::make_unique<LASwriteItemCompressed_BYTE14_v3>(e, 29);
+      },
   };
   const uint32_t layers[] = {2, 1, 29};
   for (size_t k = 0; k < 3; ++k) {

@@ -522,7 +522,8 @@ TEST(LASwriteRecordSetup, AcceptsEveryLayeredCoderOfVersionsThreeAndFour) {
                                         {LASitem::RGBNIR14, 8, version},
                                         {LASitem::WAVEPACKET14, 29, version},
                                         {LASitem::BYTE14, 3, version}};
-    for (const std::vector<LASitem>& list : {items, std::vector<LASitem>{items[0], {LASitem::RGB14, 6, version}}}) {
+    for (const std::vector<LASitem>& list :
+         {items, std::vector<LASitem>{items[0], {LASitem::RGB14, 6, version}}}) {
       SCOPED_TRACE(testing::Message() << "v" << version << " items " << list.size());
       auto q = makeDescriptor(list, Quodax::CompressorLayeredChunked, 10);
       LASwriteRecord w;

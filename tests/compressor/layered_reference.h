@@ -134,14 +134,22 @@ inline void bytesOf(Bytes& out, const Layer& l, bool changed) {
 // The median selector by number of returns (row) and return number (column),
 // spelled out again on purpose: a shared copy would let a wrong entry pass.
 constexpr uint8_t kMedianSelector[16][16] = {
-    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
-    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
-    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
+    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5},
+    {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3},
+    {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4},
+    {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
+    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
 };
 
 // The fields the POINT14 coder works on, read from a 40-byte point (or a copy)
@@ -228,14 +236,17 @@ class Point14 final : public ChunkItem {
     }
     const uint32_t m = kMedianSelector[it.n][it.r];
     const uint32_t l = std::min<uint32_t>(
-        static_cast<uint32_t>(std::abs(static_cast<int32_t>(it.n) - static_cast<int32_t>(it.r))), 7);
+        static_cast<uint32_t>(std::abs(static_cast<int32_t>(it.n) - static_cast<int32_t>(it.r))),
+        7);
     const uint32_t i = 2 * m + g;
     const uint32_t n1 = it.n == 1 ? 1 : 0;
-    const int32_t dx = static_cast<int32_t>(static_cast<uint32_t>(it.x) - static_cast<uint32_t>(R.x));
+    const int32_t dx =
+        static_cast<int32_t>(static_cast<uint32_t>(it.x) - static_cast<uint32_t>(R.x));
     x.dx->encode(x.xm[i].get(), dx, n1);
     x.xm[i].add(dx);
     const uint32_t kx = x.dx->lastClass();
-    const int32_t dy = static_cast<int32_t>(static_cast<uint32_t>(it.y) - static_cast<uint32_t>(R.y));
+    const int32_t dy =
+        static_cast<int32_t>(static_cast<uint32_t>(it.y) - static_cast<uint32_t>(R.y));
     x.dy->encode(x.ym[i].get(), dy, n1 | (kx < 20 ? (kx & ~1u) : 20));
     x.ym[i].add(dy);
     const uint32_t ky = x.dy->lastClass();
@@ -252,8 +263,8 @@ class Point14 final : public ChunkItem {
     layers[3].enc.putSymbol(lazy(x.flags[R.flags], layers[3].enc, 64), it.flags);
     if (it.intensity != R.intensity) changed[4] = true;
     const uint32_t j = 2 * cpr + g;
-    x.intensity->encode(static_cast<int32_t>(x.last_intensity[j]), static_cast<int32_t>(it.intensity),
-                        cpr);
+    x.intensity->encode(static_cast<int32_t>(x.last_intensity[j]),
+                        static_cast<int32_t>(it.intensity), cpr);
     x.last_intensity[j] = it.intensity;
     if (sym & 8) {
       changed[5] = true;
@@ -416,7 +427,8 @@ class Point14 final : public ChunkItem {
     }
 
     void newSequence(EntropyEncoder& e, uint64_t t) {
-      gps->encode(static_cast<int32_t>(gps_times[gps_last] >> 32), static_cast<int32_t>(t >> 32), 8);
+      gps->encode(static_cast<int32_t>(gps_times[gps_last] >> 32), static_cast<int32_t>(t >> 32),
+                  8);
       e.putRawU32(static_cast<uint32_t>(t));
       gps_next = (gps_next + 1) & 3;
       gps_last = gps_next;
@@ -512,7 +524,8 @@ class Rgb14 final : public ChunkItem {
     Model byte_used, rgb_diff[6], nir_used, nir_diff[2];
   };
   void read(const uint8_t* item, uint16_t c[4]) const {
-    for (int i = 0; i < 4; ++i) c[i] = i < 3 || nir ? static_cast<uint16_t>(le(item + 2 * i, 2)) : 0;
+    for (int i = 0; i < 4; ++i)
+      c[i] = i < 3 || nir ? static_cast<uint16_t>(le(item + 2 * i, 2)) : 0;
   }
   std::unique_ptr<Ctx> make(const uint16_t seed[4]) {
     auto x = std::make_unique<Ctx>();
@@ -544,8 +557,8 @@ class WavePacket14 final : public ChunkItem {
     if (std::memcmp(item, ref->last, 29) != 0) changed = true;
     AdaptiveSymbolModel* offs[4];
     for (int i = 0; i < 4; ++i) offs[i] = x.offset_symbol[i].get();
-    codeWavePacket(layer.enc, item, ref->last + 1, x.packet_index.get(), offs, *x.offset_diff, *x.size,
-                   *x.location, *x.xyz, x.last_offset_diff, x.last_offset_symbol);
+    codeWavePacket(layer.enc, item, ref->last + 1, x.packet_index.get(), offs, *x.offset_diff,
+                   *x.size, *x.location, *x.xyz, x.last_offset_diff, x.last_offset_symbol);
     std::memcpy(ref->last, item, 29);
   }
   void sizes(Bytes& out) override {
@@ -633,7 +646,8 @@ class Byte14 final : public ChunkItem {
 class PointData {
  public:
   // chunk_size 0: variable chunks, ended by closeChunk().
-  PointData(std::vector<LASitem> items, uint32_t chunk_size) : items(std::move(items)), chunk_size(chunk_size) {
+  PointData(std::vector<LASitem> items, uint32_t chunk_size)
+      : items(std::move(items)), chunk_size(chunk_size) {
     appendLE(out, 0, 8);  // the table position, filled in by finish()
   }
 
@@ -692,11 +706,16 @@ class PointData {
   static std::unique_ptr<ChunkItem> make(const LASitem& it) {
     const bool v4 = it.version == 4;
     switch (it.type) {
-      case LASitem::POINT14: return std::make_unique<Point14>(v4);
-      case LASitem::RGB14: return std::make_unique<Rgb14>(v4, false);
-      case LASitem::RGBNIR14: return std::make_unique<Rgb14>(v4, true);
-      case LASitem::WAVEPACKET14: return std::make_unique<WavePacket14>(v4);
-      default: return std::make_unique<Byte14>(v4, it.size);
+      case LASitem::POINT14:
+        return std::make_unique<Point14>(v4);
+      case LASitem::RGB14:
+        return std::make_unique<Rgb14>(v4, false);
+      case LASitem::RGBNIR14:
+        return std::make_unique<Rgb14>(v4, true);
+      case LASitem::WAVEPACKET14:
+        return std::make_unique<WavePacket14>(v4);
+      default:
+        return std::make_unique<Byte14>(v4, it.size);
     }
   }
 

@@ -75,10 +75,13 @@ class Sequence {
 
   std::vector<LASitem> items(std::mt19937& pick, int mode) const {
     std::vector<LASitem> list = {{LASitem::POINT14, 30, 3}};
-    if (rgb) list.push_back({nir ? LASitem::RGBNIR14 : LASitem::RGB14, static_cast<uint16_t>(nir ? 8 : 6), 3});
+    if (rgb)
+      list.push_back(
+          {nir ? LASitem::RGBNIR14 : LASitem::RGB14, static_cast<uint16_t>(nir ? 8 : 6), 3});
     if (wave) list.push_back({LASitem::WAVEPACKET14, 29, 3});
     if (extra != 0) list.push_back({LASitem::BYTE14, static_cast<uint16_t>(extra), 3});
-    for (LASitem& it : list) it.version = static_cast<uint16_t>(mode == 2 ? 3 + pick() % 2 : 3 + mode);
+    for (LASitem& it : list)
+      it.version = static_cast<uint16_t>(mode == 2 ? 3 + pick() % 2 : 3 + mode);
     return list;
   }
 
@@ -144,8 +147,10 @@ class Sequence {
     view[16] = static_cast<uint8_t>(rng());  // scan angle rank: not coded
     if (chance(rate[6])) view[17] = static_cast<uint8_t>(rng());
     if (chance(rate[7])) putLE(view + 18, below(65536), 2);
-    if (chance(rate[8])) putLE(view + 20, chance(0.1) ? (below(2) ? 0x7FFF : 0x8000) : below(65536), 2);
-    view[22] = static_cast<uint8_t>((below(20) == 0 ? 0 : 1 + below(3)) | channel << 2 | ext_flags << 4);
+    if (chance(rate[8]))
+      putLE(view + 20, chance(0.1) ? (below(2) ? 0x7FFF : 0x8000) : below(65536), 2);
+    view[22] =
+        static_cast<uint8_t>((below(20) == 0 ? 0 : 1 + below(3)) | channel << 2 | ext_flags << 4);
     view[23] = ext_class;
     for (int i = 25; i < 32; ++i) view[i] = static_cast<uint8_t>(rng());  // unused bytes
     nextTime();
@@ -159,7 +164,8 @@ class Sequence {
       const double special[] = {0.0, -0.0, std::numeric_limits<double>::quiet_NaN(), -1.5};
       std::memcpy(&t, &special[below(4)], 8);
       const uint64_t now = layered_reference::le(view + 32, 8);
-      if (now << 1 == 0 && below(2) == 0) t = now ^ uint64_t{1} << 63;  // +0.0 after -0.0 or back
+      if (now << 1 == 0 && below(2) == 0)
+        t = now ^ uint64_t { 1 } << 63;  // +0.0 after -0.0 or back
     } else if (kind < 16) {
       range = below(5);  // another range, usually far away
       t = time_base[range] + below(1000);
@@ -179,15 +185,18 @@ class Sequence {
 
   void nextColour() {
     uint16_t c[4];
-    for (int i = 0; i < 4; ++i) c[i] = static_cast<uint16_t>(layered_reference::le(colour + 2 * i, 2));
+    for (int i = 0; i < 4; ++i)
+      c[i] = static_cast<uint16_t>(layered_reference::le(colour + 2 * i, 2));
     if (chance(rate[11])) {
       const bool grey = chance(0.3);
       for (int i = 0; i < 3; ++i) {
-        c[i] = chance(0.5) ? static_cast<uint16_t>(c[i] + below(5) - 2) : static_cast<uint16_t>(rng());
+        c[i] =
+            chance(0.5) ? static_cast<uint16_t>(c[i] + below(5) - 2) : static_cast<uint16_t>(rng());
       }
       if (grey) c[1] = c[2] = c[0];
     }
-    if (chance(rate[12])) c[3] = chance(0.5) ? static_cast<uint16_t>(c[3] + 1) : static_cast<uint16_t>(rng());
+    if (chance(rate[12]))
+      c[3] = chance(0.5) ? static_cast<uint16_t>(c[3] + 1) : static_cast<uint16_t>(rng());
     for (int i = 0; i < 4; ++i) putLE(colour + 2 * i, c[i], 2);
   }
 
@@ -296,7 +305,8 @@ TEST(LayeredReference, ChunksEqualAnIndependentEncoderByteForByte) {
     max_points = 6000;
   }
   uint32_t first_seed = 1;
-  if (const char* env = std::getenv("MORROWTIDE_REFERENCE_FIRST_SEED")) first_seed = static_cast<uint32_t>(std::atoi(env));
+  if (const char* env = std::getenv("MORROWTIDE_REFERENCE_FIRST_SEED"))
+    first_seed = static_cast<uint32_t>(std::atoi(env));
   uint32_t failures = 0;
   size_t chunks = 0, points = 0;
   for (uint32_t s = first_seed; s < first_seed + seeds && failures < 5; ++s) {
@@ -306,7 +316,8 @@ TEST(LayeredReference, ChunksEqualAnIndependentEncoderByteForByte) {
     if (o.library == o.reference) continue;
     ++failures;
     size_t at = 0;
-    while (at < o.library.size() && at < o.reference.size() && o.library[at] == o.reference[at]) ++at;
+    while (at < o.library.size() && at < o.reference.size() && o.library[at] == o.reference[at])
+      ++at;
     ADD_FAILURE() << o.what << ": sizes " << o.library.size() << " and " << o.reference.size()
                   << ", first difference at byte " << at;
   }
@@ -334,13 +345,14 @@ TEST(LayeredReference, LasFilesOfFormatsSixToTenHoldTheReferencePointData) {
     int32_t chunk_size;
     bool pipe;
   };
-  const Case cases[] = {{6, 0, 50, false}, {7, 2, 0, true},   {8, 0, 300, true},
+  const Case cases[] = {{6, 0, 50, false}, {7, 2, 0, true},    {8, 0, 300, true},
                         {9, 1, 0, false},  {10, 4, 17, false}, {10, 0, 0, true}};
   static constexpr uint16_t kBaseLength[] = {30, 36, 38, 59, 67};
   constexpr uint32_t kPoints = 400;
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "format " << c.format << ", extra " << c.extra << ", chunk size "
-                                    << c.chunk_size << (c.pipe ? ", pipe" : ", ostream"));
+    SCOPED_TRACE(testing::Message()
+                 << "format " << c.format << ", extra " << c.extra << ", chunk size "
+                 << c.chunk_size << (c.pipe ? ", pipe" : ", ostream"));
     LASheader h;
     h.clean();
     std::memcpy(h.file_signature, "LASF", 4);
@@ -353,7 +365,8 @@ TEST(LayeredReference, LasFilesOfFormatsSixToTenHoldTheReferencePointData) {
     h.extended_number_of_point_records = kPoints;
     h.x_scale_factor = h.y_scale_factor = h.z_scale_factor = 0.01;
 
-    const std::string name = testing::TempDir() + "layered_reference_" + std::to_string(c.format) + ".las";
+    const std::string name =
+        testing::TempDir() + "layered_reference_" + std::to_string(c.format) + ".las";
     std::ostringstream os;
     FILE* pipe = nullptr;
     LASwriterLAS w;
@@ -365,7 +378,8 @@ TEST(LayeredReference, LasFilesOfFormatsSixToTenHoldTheReferencePointData) {
       ASSERT_TRUE(w.openOstream(os, &h, 3, 2, c.chunk_size));
     }
     LASpointRecord p;
-    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, static_cast<uint8_t>(c.format), h.point_data_record_length, nullptr));
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, static_cast<uint8_t>(c.format),
+                                 h.point_data_record_length, nullptr));
     std::vector<LASitem> items;
     for (uint16_t i = 0; i < p.num_items; ++i) items.push_back(p.items[i]);
     for (LASitem& it : items) it.version = 3;  // what the LAS writer asks for

@@ -484,7 +484,8 @@ struct Layout14 {
   uint8_t format;
   uint16_t point_size;
 };
-const Layout14 kLayouts14[] = {{6, 30}, {7, 36}, {8, 38}, {9, 59}, {10, 67}, {6, 33}, {8, 41}, {10, 68}};
+const Layout14 kLayouts14[] = {{6, 30},  {7, 36}, {8, 38}, {9, 59},
+                               {10, 67}, {6, 33}, {8, 41}, {10, 68}};
 
 struct Written14 {
   std::vector<LASitem> items;
@@ -495,8 +496,8 @@ struct Written14 {
 // Writes `num_points` points of `layout` raw and compressed (layered chunks of
 // `chunk_size`; 0: variable chunks closed after every `close_every` points),
 // with every item at `version` (3 or 4).
-Written14 write14(const Layout14& layout, uint16_t version, uint32_t chunk_size,
-                  size_t num_points, size_t close_every = 0) {
+Written14 write14(const Layout14& layout, uint16_t version, uint32_t chunk_size, size_t num_points,
+                  size_t close_every = 0) {
   Written14 w;
   Quodax q;
   EXPECT_TRUE(q.setup(layout.format, layout.point_size, Quodax::CompressorLayeredChunked));
@@ -521,11 +522,19 @@ Written14 write14(const Layout14& layout, uint16_t version, uint32_t chunk_size,
   std::vector<const uint8_t*> pointers;
   for (const LASitem& item : w.items) {
     switch (item.type) {
-      case LASitem::POINT14: pointers.push_back(point.data()); break;
+      case LASitem::POINT14:
+        pointers.push_back(point.data());
+        break;
       case LASitem::RGB14:
-      case LASitem::RGBNIR14: pointers.push_back(point.data() + kColourAt); break;
-      case LASitem::WAVEPACKET14: pointers.push_back(point.data() + kWavePacketAt); break;
-      default: pointers.push_back(extra.data()); break;
+      case LASitem::RGBNIR14:
+        pointers.push_back(point.data() + kColourAt);
+        break;
+      case LASitem::WAVEPACKET14:
+        pointers.push_back(point.data() + kWavePacketAt);
+        break;
+      default:
+        pointers.push_back(extra.data());
+        break;
     }
   }
   for (size_t n = 0; n < num_points; ++n) {
@@ -570,14 +579,16 @@ TEST(PointRoundTrip, Las14LayeredChunksDecodeToTheRecordsOfAnUncompressedRun) {
   for (const las14::Layout14& layout : las14::kLayouts14) {
     for (uint16_t version : {3, 4}) {
       for (const Chunking& c : chunkings) {
-        SCOPED_TRACE(testing::Message() << "format " << int{layout.format} << ", size " << layout.point_size
-                                        << ", v" << version << ", " << c.num_points << " points, chunks of "
-                                        << c.chunk_size << "/" << c.close_every);
-        const las14::Written14 w = las14::write14(layout, version, c.chunk_size, c.num_points, c.close_every);
+        SCOPED_TRACE(testing::Message()
+                     << "format " << int{layout.format} << ", size " << layout.point_size << ", v"
+                     << version << ", " << c.num_points << " points, chunks of " << c.chunk_size
+                     << "/" << c.close_every);
+        const las14::Written14 w =
+            las14::write14(layout, version, c.chunk_size, c.num_points, c.close_every);
         const Written expected = las14::toRecords(w);
         ASSERT_EQ(expected.records.size(), c.num_points);
-        const auto got = record_reader::readPointData(w.data, w.items, Quodax::CompressorLayeredChunked,
-                                                      c.chunk_size, c.num_points);
+        const auto got = record_reader::readPointData(
+            w.data, w.items, Quodax::CompressorLayeredChunked, c.chunk_size, c.num_points);
         EXPECT_EQ(got.error, "");
         expectSameRecords(expected, got.records);
         EXPECT_EQ(static_cast<uint64_t>(got.table_pointer), got.chunks_end);

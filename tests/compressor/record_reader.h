@@ -23,8 +23,8 @@
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_item.h"
 #include "tests/compressor/item_reader_support.h"
-#include "tests/compressor/item_readers_v1.h"
 #include "tests/compressor/item_readers_layered.h"
+#include "tests/compressor/item_readers_v1.h"
 #include "tests/compressor/item_readers_v2.h"
 
 namespace record_reader {
@@ -158,7 +158,8 @@ inline uint64_t readLayeredChunk(const Bytes& data, uint64_t at, const std::vect
                                  std::vector<Bytes>& records, std::vector<uint32_t>& counts) {
   size_t point_size = 0;
   for (const LASitem& item : items) point_size += item.size;
-  if (at + point_size + 4 > data.size()) throw std::runtime_error("layered chunk runs past the data");
+  if (at + point_size + 4 > data.size())
+    throw std::runtime_error("layered chunk runs past the data");
   std::vector<std::unique_ptr<readers_layered::LayeredReader>> readers;
   for (const LASitem& item : items) readers.push_back(makeLayeredReader(item));
   Bytes record(data.begin() + static_cast<ptrdiff_t>(at),
@@ -218,7 +219,8 @@ inline void readInto(PointData& got, const Bytes& data, const std::vector<LASite
     return;
   }
   const bool layered = compressor == 3;
-  if ((compressor != 2 || chunk_size == 0) && !layered) throw std::runtime_error("unsupported point data");
+  if ((compressor != 2 || chunk_size == 0) && !layered)
+    throw std::runtime_error("unsupported point data");
   if (data.size() < 8) throw std::runtime_error("no chunk-table pointer");
   got.table_pointer = static_cast<int64_t>(item_readers::getLE64(data.data()));
 

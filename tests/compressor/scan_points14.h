@@ -100,12 +100,23 @@ class ScanPoints14 {
     uint64_t bits;
     std::memcpy(&bits, &t, 8);
     switch (index % 101) {
-      case 20: bits = 0; break;
-      case 21: bits = 0x8000000000000000u; break;  // -0.0 after +0.0
-      case 22: bits = 0; break;
-      case 50: bits = 0x7FF8000000000000u; break;  // NaN
-      case 51: bits = 0x7FF8000000000000u; break;  // the same NaN again
-      default: break;
+      case 20:
+        bits = 0;
+        break;
+      case 21:
+        bits = 0x8000000000000000u;
+        break;  // -0.0 after +0.0
+      case 22:
+        bits = 0;
+        break;
+      case 50:
+        bits = 0x7FF8000000000000u;
+        break;  // NaN
+      case 51:
+        bits = 0x7FF8000000000000u;
+        break;  // the same NaN again
+      default:
+        break;
     }
     return bits;
   }
@@ -121,11 +132,21 @@ class ScanPoints14 {
     uint32_t size = 256;
     if (index % 13 == 6) {
       switch ((index / 13) % 5) {
-        case 0: offset = offset_next - 5000; break;
-        case 1: offset = offset_next + 0x80000000u; break;
-        case 2: size = 0; break;
-        case 3: break;
-        default: offset = offset_next - 256; size = 0x80000000u; break;
+        case 0:
+          offset = offset_next - 5000;
+          break;
+        case 1:
+          offset = offset_next + 0x80000000u;
+          break;
+        case 2:
+          size = 0;
+          break;
+        case 3:
+          break;
+        default:
+          offset = offset_next - 256;
+          size = 0x80000000u;
+          break;
       }
     }
     p[0] = static_cast<uint8_t>(index % 97 == 5 ? below(256) : 1);
@@ -147,7 +168,8 @@ class ScanPoints14 {
   uint32_t zs[4] = {500, 600, 700, 800};
   uint16_t source = 11;
   double times[4] = {1000.0, 1000.5, 2000.0, 3000.0};
-  uint16_t rgb[4][4] = {{100, 200, 300, 400}, {5000, 5000, 5000, 9}, {65535, 0, 65535, 0}, {7, 8, 9, 10}};
+  uint16_t rgb[4][4] = {
+      {100, 200, 300, 400}, {5000, 5000, 5000, 9}, {65535, 0, 65535, 0}, {7, 8, 9, 10}};
   uint64_t offset_next = 1000;
 };
 

@@ -216,13 +216,40 @@ TEST(LAShistogramUnparse, WritesThePlainSlotsOnlyAndCanBeBounded) {
 TEST(LAShistogramReport, EverySlotHasItsTitleAndItsUnparseText) {
   // Each plain slot once, by the name unparse writes back: unparse lists them in
   // slot order, and the report prints each title (no bins, nothing added).
-  const char* const names[] = {
-      "x", "y", "z", "X", "Y", "Z", "intensity", "classification", "scan_angle",
-      "extended_scan_angle", "return_number", "number_of_returns", "user_data", "point_source",
-      "gps_time", "scanner_channel", "R", "G", "B", "I", "attribute0", "attribute1", "attribute2",
-      "attribute3", "attribute4", "attribute5", "attribute6", "attribute7", "attribute8",
-      "attribute9", "wavepacket_index", "wavepacket_offset", "wavepacket_size",
-      "wavepacket_location"};
+  const char* const names[] = {"x",
+                               "y",
+                               "z",
+                               "X",
+                               "Y",
+                               "Z",
+                               "intensity",
+                               "classification",
+                               "scan_angle",
+                               "extended_scan_angle",
+                               "return_number",
+                               "number_of_returns",
+                               "user_data",
+                               "point_source",
+                               "gps_time",
+                               "scanner_channel",
+                               "R",
+                               "G",
+                               "B",
+                               "I",
+                               "attribute0",
+                               "attribute1",
+                               "attribute2",
+                               "attribute3",
+                               "attribute4",
+                               "attribute5",
+                               "attribute6",
+                               "attribute7",
+                               "attribute8",
+                               "attribute9",
+                               "wavepacket_index",
+                               "wavepacket_offset",
+                               "wavepacket_size",
+                               "wavepacket_location"};
   LAShistogram h;
   for (const char* name : names) ASSERT_TRUE(h.histo(name, 0.5)) << name;
   ASSERT_TRUE(h.histoAvg("classification", 0.5, "intensity"));

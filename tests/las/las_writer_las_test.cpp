@@ -1,7 +1,6 @@
 #include "morrowtide/las/las_writer_las.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -1303,7 +1302,8 @@ TEST(LASwriterLAS, ChunkEndsOnlyVariableChunks) {
 // update and close. Returns the captured standard error.
 std::string runUntilFailure(LASwriterLAS& w, LASheader& h, int points, int chunk_every = 0) {
   LASpointRecord p;
-  EXPECT_TRUE(p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
+  EXPECT_TRUE(
+      p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
   for (int i = 0; i < points; i++) {
     fillPoint(p, i);
     if (!w.writePoint(&p)) break;
@@ -1507,7 +1507,8 @@ TEST(LASwriterLAS, HeaderTellsTheRecordLengthActuallyUsed) {
     const char* warning;
   };
   const std::vector<Case> cases = {
-      {20, 28, "WARNING: point size 20 too small by 8 bytes for point type 1. assuming point_size of 28\n"},
+      {20, 28,
+       "WARNING: point size 20 too small by 8 bytes for point type 1. assuming point_size of 28\n"},
       {28, 28, ""},
       {31, 31, ""},  // three extra bytes
   };

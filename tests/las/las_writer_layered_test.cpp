@@ -82,7 +82,8 @@ Bytes writeFile(uint8_t format, uint16_t length, uint32_t compressor, int32_t ch
   EXPECT_TRUE(p.initFromFormat(&w.scale_offset, format, length, &h));
   scan_points14::ScanPoints14 points(format);
   uint8_t point[scan_points14::kPointBytes];
-  std::vector<uint8_t> extra(static_cast<size_t>(p.extra_bytes_size > 0 ? p.extra_bytes_size : 0), 0x80);
+  std::vector<uint8_t> extra(static_cast<size_t>(p.extra_bytes_size > 0 ? p.extra_bytes_size : 0),
+                             0x80);
   for (uint32_t i = 0; i < kPoints; i++) {
     points.next(point, extra);
     std::memcpy(p.fixed_bytes, point, sizeof(p.fixed_bytes));
@@ -152,7 +153,8 @@ TEST(LASwriterLayered, FilesOfFormatsSixToTenDecodeToTheRecordsOfAnUncompressedF
     ASSERT_TRUE(q.requestVersion(2));
     const std::vector<LASitem> items(q.items, q.items + q.num_items);
     for (const Output& o : outputs) {
-      SCOPED_TRACE(testing::Message() << "format " << int{f.format} << "/" << f.length << ", " << o.name);
+      SCOPED_TRACE(testing::Message()
+                   << "format " << int{f.format} << "/" << f.length << ", " << o.name);
       const Bytes file = writeFile(f.format, f.length, 3, o.chunk_size, o.sink);
       const uint32_t offset = getLE(file.data() + 96, 4);
       EXPECT_EQ(item_readers::getLE64(file.data() + offset) == ~0ull, o.sink == Sink::kPipe);
@@ -162,7 +164,8 @@ TEST(LASwriterLayered, FilesOfFormatsSixToTenDecodeToTheRecordsOfAnUncompressedF
       EXPECT_EQ(got.error, "");
       ASSERT_EQ(got.records.size(), kPoints);
       for (uint32_t i = 0; i < kPoints; i++) {
-        const Bytes expected(raw_points.begin() + i * f.length, raw_points.begin() + (i + 1) * f.length);
+        const Bytes expected(raw_points.begin() + i * f.length,
+                             raw_points.begin() + (i + 1) * f.length);
         ASSERT_EQ(got.records[i], expected) << "record " << i;
       }
       EXPECT_EQ(got.end, data.size());

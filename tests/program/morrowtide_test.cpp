@@ -183,10 +183,10 @@ class Morrowtide : public testing::Test {
 
   // Where the program's standard output goes.
   enum class Stdout {
-    kFile,                  // a temporary file, returned in Outcome::out
-    kFullDevice,            // /dev/full: every byte is refused
-    kClosedPipe,            // a pipe nobody reads, with SIGPIPE at its default
-    kClosedPipeNoSigpipe,   // the same with SIGPIPE ignored
+    kFile,                 // a temporary file, returned in Outcome::out
+    kFullDevice,           // /dev/full: every byte is refused
+    kClosedPipe,           // a pipe nobody reads, with SIGPIPE at its default
+    kClosedPipeNoSigpipe,  // the same with SIGPIPE ignored
   };
 
   // Runs the program in the test directory with `args` (argv[0] "morrowtide")
@@ -217,7 +217,7 @@ class Morrowtide : public testing::Test {
       } else if (where != Stdout::kFile) {
         int ends[2];
         if (pipe(ends) != 0 || dup2(ends[1], 1) < 0) _exit(125);
-        close(ends[0]);  // nobody reads
+        close(ends[0]);                                                     // nobody reads
         signal(SIGPIPE, where == Stdout::kClosedPipe ? SIG_DFL : SIG_IGN);  // kept across exec
       }
       execv(MORROWTIDE_BINARY, argv.data());
@@ -327,22 +327,27 @@ TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
   };
   const std::vector<Case> cases = {
       // Points: the file's 256 KiB buffer is refused while point 9355 is written.
-      {{"-o", "full.las", "-no_waveform", "-num_points", "100000"}, Stdout::kFile,
+      {{"-o", "full.las", "-no_waveform", "-num_points", "100000"},
+       Stdout::kFile,
        "ERROR: writing point 9355\n" + unpatched +
            "WARNING: stream not seekable. cannot update header from 0 to 9355 points.\n"},
       // The compressed points fit the buffer: its flush at close is refused.
-      {{"-o", "full.qdx", "-no_waveform", "-num_points", "100000"}, Stdout::kFile,
+      {{"-o", "full.qdx", "-no_waveform", "-num_points", "100000"},
+       Stdout::kFile,
        unpatched + "WARNING: stream not seekable. cannot update header from 0 to 300000 points.\n" +
            "ERROR: flushing output 'full.qdx'\n"},
       {{"-o", "fw.las"}, Stdout::kFile, "ERROR: flushing waveform file\n"},
-      {{"-no_waveform", "-stdout"}, Stdout::kFullDevice,
+      {{"-no_waveform", "-stdout"},
+       Stdout::kFullDevice,
        unpatched + "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n" +
            "ERROR: flushing output 'stdout'\n"},
-      {{"-no_waveform", "-stdout"}, Stdout::kClosedPipeNoSigpipe,
+      {{"-no_waveform", "-stdout"},
+       Stdout::kClosedPipeNoSigpipe,
        unpatched + "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n" +
            "ERROR: flushing output 'stdout'\n"},
       // A pipe's 4 KiB buffer is refused while point 139 is written.
-      {{"-no_waveform", "-stdout", "-num_points", "100000"}, Stdout::kClosedPipeNoSigpipe,
+      {{"-no_waveform", "-stdout", "-num_points", "100000"},
+       Stdout::kClosedPipeNoSigpipe,
        "ERROR: writing point 139\n" + unpatched +
            "WARNING: stream not seekable. cannot update header from 0 to 139 points.\n"},
   };
@@ -357,8 +362,8 @@ TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
 }
 
 TEST_F(Morrowtide, ClosedPipeEndsTheRunBySignalLikeOtherTools) {
-  const Outcome r = run({"-no_waveform", "-stdout", "-num_points", "100000"}, "",
-                        Stdout::kClosedPipe);
+  const Outcome r =
+      run({"-no_waveform", "-stdout", "-num_points", "100000"}, "", Stdout::kClosedPipe);
   EXPECT_EQ(r.status, -1);
   EXPECT_EQ(r.signal, SIGPIPE);
 }
@@ -708,8 +713,7 @@ TEST_F(Morrowtide, SideFormatsOnStandardOutput) {
                  " 23365829.000000\n")},
       {"-owrl", "",
        textBytes(kVrmlOpening + line + "\n" + line + "\n" + line + "\n" + kVrmlClosing)},
-      {"-obin", "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n",
-       bin.b},
+      {"-obin", "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n", bin.b},
       {"-oqi", "", qi.b},
   };
   for (const Case& c : cases) {
