@@ -9,6 +9,10 @@ AdaptiveSymbolModel::~AdaptiveSymbolModel() { delete[] distribution; }
 
 int32_t AdaptiveSymbolModel::reset(const uint32_t* initial_counts) {
   if (symbols < kSymbolModelMinSymbols || symbols > kSymbolModelMaxSymbols) return -1;
+  // Counts of 1 with nothing counted since are what a reset without counts
+  // makes: a chunk start resets many models (the high residual classes above
+  // all) that the chunk before never used.
+  if (initial_counts == nullptr && distribution != nullptr && untouchedSinceReset()) return 0;
   // Given counts must leave every symbol a non-empty interval and keep the
   // total within the 15-bit scale; anything else is refused before any change.
   uint32_t total = symbols;

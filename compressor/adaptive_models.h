@@ -51,6 +51,14 @@ class AdaptiveSymbolModel final {
   uint32_t table_size = 0;   // 2^table_bits, or 0 without decoder table
   uint32_t table_shift = 0;  // 15 - table_bits, or 0 without decoder table
   bool for_encoder;
+
+ private:
+  // Whether the counts are all 1 and none was added since: the state reset()
+  // without counts would give (a rescale leaves total_count above `symbols`).
+  bool untouchedSinceReset() const {
+    return total_count == symbols && update_cycle == (symbols + 6) >> 1 &&
+           symbols_until_update == update_cycle;
+  }
 };
 
 // Model of one bit: probability of a 0 on a 13-bit scale.

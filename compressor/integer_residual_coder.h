@@ -71,7 +71,10 @@ class IntegerResidualCoder final {
   AdaptiveSymbolModel** residual_models = nullptr;  // owned; [k] for classes 1..residual_bits
 };
 
-inline void IntegerResidualCoder::encode(int32_t pred, int32_t real, uint32_t context) {
+// Forced inline: the compiler keeps an out-of-line copy for the large item
+// coders, and the call costs more than the coding (point benchmark, about 5%).
+[[gnu::always_inline]] inline void IntegerResidualCoder::encode(int32_t pred, int32_t real,
+                                                                uint32_t context) {
   // Wrapping difference, in unsigned arithmetic.
   uint32_t c = static_cast<uint32_t>(real) - static_cast<uint32_t>(pred);
   if (residual_range != 0) {
@@ -92,7 +95,8 @@ inline void IntegerResidualCoder::encode(int32_t pred, int32_t real, uint32_t co
   encodeResidual(c, class_models[context]);
 }
 
-inline void IntegerResidualCoder::encodeResidual(uint32_t c, AdaptiveSymbolModel* m) {
+[[gnu::always_inline]] inline void IntegerResidualCoder::encodeResidual(uint32_t c,
+                                                                        AdaptiveSymbolModel* m) {
   // c is the residual as a 32-bit pattern; read as signed for the class.
   const int32_t sc = static_cast<int32_t>(c);
   const uint32_t u = sc >= 1 ? c - 1 : 0u - c;

@@ -4,6 +4,7 @@
 // extra-bytes coding per context, and the end-of-chunk sizes and bytes.
 #include "morrowtide/compressor/item_writers_layered.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "morrowtide/compressor/byte_order.h"
@@ -22,7 +23,7 @@ void CodingLayers::startChunk() {
   } else {
     for (auto& layer : layers) layer->stream.rewind();
   }
-  for (auto& layer : layers) layer->encoder->start(&layer->stream);
+  for (auto& layer : layers) layer->encoder.start(&layer->stream);
 }
 
 bool CodingLayers::writeSize(ByteStreamOut* out, uint32_t i, bool used) const {
@@ -164,19 +165,16 @@ void LayeredPoint14Writer::createModels(ChannelContext_POINT14& ctx) {
   for (AdaptiveSymbolModel*& m : ctx.changed_values_models) m = e0->newSymbolModel(128);
   ctx.channel_model = e0->newSymbolModel(3);
   ctx.return_number_same_time_model = e0->newSymbolModel(13);
-  ctx.dx_coder = std::make_unique<IntegerResidualCoder>(e0, 32, 2, 8, 0);
-  ctx.dy_coder = std::make_unique<IntegerResidualCoder>(e0, 32, 22, 8, 0);
-  ctx.z_coder = std::make_unique<IntegerResidualCoder>(layers.encoder(kLayerZ), 32, 20, 8, 0);
-  ctx.intensity_coder =
-      std::make_unique<IntegerResidualCoder>(layers.encoder(kLayerIntensity), 16, 4, 8, 0);
-  ctx.scan_angle_coder =
-      std::make_unique<IntegerResidualCoder>(layers.encoder(kLayerScanAngle), 16, 2, 8, 0);
-  ctx.point_source_coder =
-      std::make_unique<IntegerResidualCoder>(layers.encoder(kLayerPointSource), 16, 1, 8, 0);
+  ctx.dx_coder.emplace(e0, 32, 2, 8, 0);
+  ctx.dy_coder.emplace(e0, 32, 22, 8, 0);
+  ctx.z_coder.emplace(layers.encoder(kLayerZ), 32, 20, 8, 0);
+  ctx.intensity_coder.emplace(layers.encoder(kLayerIntensity), 16, 4, 8, 0);
+  ctx.scan_angle_coder.emplace(layers.encoder(kLayerScanAngle), 16, 2, 8, 0);
+  ctx.point_source_coder.emplace(layers.encoder(kLayerPointSource), 16, 1, 8, 0);
   EntropyEncoder* const e8 = layers.encoder(kLayerGpsTime);
   ctx.gps_multiplier_model = e8->newSymbolModel(515);
   ctx.gps_zero_diff_model = e8->newSymbolModel(5);
-  ctx.gps_coder = std::make_unique<IntegerResidualCoder>(e8, 32, 9, 8, 0);
+  ctx.gps_coder.emplace(e8, 32, 9, 8, 0);
   ctx.created = true;
 }
 
@@ -264,10 +262,9 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   const uint32_t c = channel(p);
 
   // 1. The reference point.
-  const uint8_t* r_item = old.last_item;
-  if (c != current_context && !contexts[c].unprepared) r_item = contexts[c].last_item;
-  uint8_t ref[rec::kSize];  // a copy: the reference's context is overwritten at the end
-  std::memcpy(ref, r_item, rec::kSize);
+  // Read in place: its context's last point changes only at step 18.
+  const uint8_t* ref = old.last_item;
+  if (c != current_context && !contexts[c].unprepared) ref = contexts[c].last_item;
   const uint32_t n = numberOfReturns(p);
   const uint32_t r = returnNumber(p);
   const uint32_t nR = numberOfReturns(ref);
@@ -326,7 +323,7 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
 
   // 7-10. X, Y by running medians of their steps, Z by height level.
   const uint32_t m = kMedianSelector[n][r];
-  const uint32_t l = n > r ? (n - r > 7 ? 7 : n - r) : (r - n > 7 ? 7 : r - n);
+  const uint32_t l = std::min(n > r ? n - r : r - n, 7u);
   const uint32_t i = 2 * m + g;
   const uint32_t single = n == 1 ? 1 : 0;
   const int32_t dx = wrappingDifference(getU32LE(p + rec::kX), getU32LE(ref + rec::kX));
@@ -343,7 +340,8 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
 
   // 11-16. The per-field layers.
   const uint32_t cpr = (r >= n ? 1 : 0) + (r == 1 ? 2 : 0);
-  if (p[rec::kClass] != ref[rec::kClass]) changed[kLayerClass] = 1;
+  // The changed flags are or-ed in, not branched on: the fields vary point by point.
+  changed[kLayerClass] |= p[rec::kClass] != ref[rec::kClass];
   EntropyEncoder* const e2 = layers.encoder(kLayerClass);
   e2->putSymbol(
       e2->symbolModelAtFirstUse(
@@ -351,11 +349,11 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
       p[rec::kClass]);
   const uint32_t f = flags(p);
   const uint32_t fR = flags(ref);
-  if (f != fR) changed[kLayerFlags] = 1;
+  changed[kLayerFlags] |= f != fR;
   EntropyEncoder* const e3 = layers.encoder(kLayerFlags);
   e3->putSymbol(e3->symbolModelAtFirstUse(ctx.flags_models[fR], 64), f);
   const uint16_t intensity = getU16LE(p + rec::kIntensity);
-  if (intensity != getU16LE(ref + rec::kIntensity)) changed[kLayerIntensity] = 1;
+  changed[kLayerIntensity] |= intensity != getU16LE(ref + rec::kIntensity);
   const uint32_t j = 2 * cpr + g;
   ctx.intensity_coder->encode(ctx.last_intensity[j], intensity, cpr);
   ctx.last_intensity[j] = intensity;
@@ -363,7 +361,7 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
     changed[kLayerScanAngle] = 1;
     ctx.scan_angle_coder->encode(getI16LE(ref + rec::kScanAngle), getI16LE(p + rec::kScanAngle), g);
   }
-  if (p[rec::kUserData] != ref[rec::kUserData]) changed[kLayerUserData] = 1;
+  changed[kLayerUserData] |= p[rec::kUserData] != ref[rec::kUserData];
   EntropyEncoder* const e6 = layers.encoder(kLayerUserData);
   e6->putSymbol(e6->symbolModelAtFirstUse(ctx.user_data_models[ref[rec::kUserData] / 4], 256),
                 p[rec::kUserData]);

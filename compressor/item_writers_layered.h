@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "morrowtide/compressor/adaptive_models.h"
@@ -68,9 +69,9 @@ class CodingLayers final {
   explicit CodingLayers(uint32_t count) : count(count) {}
   // Creates the layers on the first call, else rewinds them; starts every encoder.
   void startChunk();
-  EntropyEncoder* encoder(uint32_t i) { return layers[i]->encoder.get(); }
+  EntropyEncoder* encoder(uint32_t i) { return &layers[i]->encoder; }
   // Flushes layer i's coded bytes into its stream.
-  void finish(uint32_t i) { layers[i]->encoder->finish(); }
+  void finish(uint32_t i) { layers[i]->encoder.finish(); }
   // Whether every write into layer i succeeded since the chunk started.
   bool sound(uint32_t i) const { return !layers[i]->stream.failed(); }
   // Writes layer i's byte count, or 0 when `used` is false, as a U32 to `out`.
@@ -81,7 +82,7 @@ class CodingLayers final {
  private:
   struct Layer {
     LayerStreamOut stream;
-    std::unique_ptr<EntropyEncoder> encoder = std::make_unique<EntropyEncoder>();
+    EntropyEncoder encoder;
   };
   uint32_t count;
   std::vector<std::unique_ptr<Layer>> layers;  // empty until the first chunk
@@ -135,15 +136,17 @@ struct ChannelContext_POINT14 {
   PerByteModels number_of_returns_models;                        // 16 symbols, by reference n
   AdaptiveSymbolModel* return_number_same_time_model = nullptr;  // owned, 13 symbols
   PerByteModels return_number_models;                            // 16 symbols, by reference r
-  std::unique_ptr<IntegerResidualCoder> dx_coder;                // layer 0
-  std::unique_ptr<IntegerResidualCoder> dy_coder;                // layer 0
-  std::unique_ptr<IntegerResidualCoder> z_coder;                 // layer 1
-  PerByteModels classification_models;                           // 256 symbols, layer 2
-  PerByteModels flags_models;                                    // 64 symbols, layer 3
-  PerByteModels user_data_models;                                // 256 symbols, layer 6
-  std::unique_ptr<IntegerResidualCoder> intensity_coder;         // layer 4
-  std::unique_ptr<IntegerResidualCoder> scan_angle_coder;        // layer 5
-  std::unique_ptr<IntegerResidualCoder> point_source_coder;      // layer 7
+  // The coders live in the context (no pointer to follow per point), made at its
+  // first seeding.
+  std::optional<IntegerResidualCoder> dx_coder;            // layer 0
+  std::optional<IntegerResidualCoder> dy_coder;            // layer 0
+  std::optional<IntegerResidualCoder> z_coder;             // layer 1
+  PerByteModels classification_models;                     // 256 symbols, layer 2
+  PerByteModels flags_models;                              // 64 symbols, layer 3
+  PerByteModels user_data_models;                          // 256 symbols, layer 6
+  std::optional<IntegerResidualCoder> intensity_coder;     // layer 4
+  std::optional<IntegerResidualCoder> scan_angle_coder;    // layer 5
+  std::optional<IntegerResidualCoder> point_source_coder;  // layer 7
   uint32_t gps_last = 0;
   uint32_t gps_next = 0;
   uint64_t gps_times[4] = {};  // bit patterns of the F64 times
@@ -151,7 +154,7 @@ struct ChannelContext_POINT14 {
   int32_t gps_extreme_counters[4] = {};
   AdaptiveSymbolModel* gps_multiplier_model = nullptr;  // owned, 515 symbols
   AdaptiveSymbolModel* gps_zero_diff_model = nullptr;   // owned, 5 symbols
-  std::unique_ptr<IntegerResidualCoder> gps_coder;      // layer 8
+  std::optional<IntegerResidualCoder> gps_coder;        // layer 8
 };
 
 // The LAS 1.4 point in nine layers: 0 changed-values symbol, channel, returns, X

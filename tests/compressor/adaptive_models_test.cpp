@@ -140,6 +140,35 @@ TEST(AdaptiveSymbolModel, SecondResetRestoresStartWithoutReallocating) {
   EXPECT_EQ(m.symbols_until_update, 5u);
 }
 
+// A reset of a model still at counts of 1 is skipped; every other state must
+// still be reset in full, including one just rescaled (countdown full again).
+TEST(AdaptiveSymbolModel, ResetAfterAnyUseGivesTheFreshState) {
+  const struct {
+    const char* name;
+    std::vector<uint32_t> initial;  // empty: reset without counts first
+    uint32_t coded;                 // symbols coded before the second reset
+  } cases[] = {
+      {"unused", {}, 0},
+      {"one symbol", {}, 1},
+      {"one short of a cycle", {}, 4},
+      {"exactly one cycle", {}, 5},
+      {"many cycles", {}, 300},
+      {"initial counts, unused", {2, 1, 1, 1, 1}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    AdaptiveSymbolModel m(5, true);
+    ASSERT_EQ(m.reset(c.initial.empty() ? nullptr : c.initial.data()), 0);
+    codeSymbols(&m, std::vector<uint32_t>(c.coded, 4));
+    ASSERT_EQ(m.reset(nullptr), 0);
+    EXPECT_EQ(distributionOf(m), (std::vector<uint32_t>{0, 6553, 13107, 19660, 26214}));
+    EXPECT_EQ(countsOf(m), std::vector<uint32_t>(5, 1));
+    EXPECT_EQ(m.total_count, 5u);
+    EXPECT_EQ(m.update_cycle, 5u);
+    EXPECT_EQ(m.symbols_until_update, 5u);
+  }
+}
+
 TEST(AdaptiveSymbolModel, HalvingKeepsCountsPositiveAndDistributionIncreasing) {
   AdaptiveSymbolModel m(4, true);
   ASSERT_EQ(m.reset(nullptr), 0);
