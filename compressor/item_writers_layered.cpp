@@ -17,22 +17,21 @@
 // --- CodingLayers ---
 
 void CodingLayers::startChunk() {
-  if (layers.empty()) {
-    layers.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) layers.push_back(std::make_unique<Layer>());
+  if (layers == nullptr) {
+    layers = std::make_unique<Layer[]>(count);
   } else {
-    for (auto& layer : layers) layer->stream.rewind();
+    for (uint32_t i = 0; i < count; ++i) layers[i].stream.rewind();
   }
-  for (auto& layer : layers) layer->encoder.start(&layer->stream);
+  for (uint32_t i = 0; i < count; ++i) layers[i].encoder.start(&layers[i].stream);
 }
 
 bool CodingLayers::writeSize(ByteStreamOut* out, uint32_t i, bool used) const {
-  return writeU32LE(out, used ? layers[i]->stream.byteCount() : 0);
+  return writeU32LE(out, used ? layers[i].stream.byteCount() : 0);
 }
 
 bool CodingLayers::writeBytes(ByteStreamOut* out, uint32_t i, bool used) const {
   if (!used) return true;
-  const LayerStreamOut& s = layers[i]->stream;
+  const LayerStreamOut& s = layers[i].stream;
   return out->writeBytes(s.data(), s.byteCount());
 }
 

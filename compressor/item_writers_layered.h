@@ -69,11 +69,11 @@ class CodingLayers final {
   explicit CodingLayers(uint32_t count) : count(count) {}
   // Creates the layers on the first call, else rewinds them; starts every encoder.
   void startChunk();
-  EntropyEncoder* encoder(uint32_t i) { return &layers[i]->encoder; }
+  EntropyEncoder* encoder(uint32_t i) { return &layers[i].encoder; }
   // Flushes layer i's coded bytes into its stream.
-  void finish(uint32_t i) { layers[i]->encoder.finish(); }
+  void finish(uint32_t i) { layers[i].encoder.finish(); }
   // Whether every write into layer i succeeded since the chunk started.
-  bool sound(uint32_t i) const { return !layers[i]->stream.failed(); }
+  bool sound(uint32_t i) const { return !layers[i].stream.failed(); }
   // Writes layer i's byte count, or 0 when `used` is false, as a U32 to `out`.
   bool writeSize(ByteStreamOut* out, uint32_t i, bool used) const;
   // Writes layer i's bytes to `out` when `used` is true.
@@ -85,7 +85,7 @@ class CodingLayers final {
     EntropyEncoder encoder;
   };
   uint32_t count;
-  std::vector<std::unique_ptr<Layer>> layers;  // empty until the first chunk
+  std::unique_ptr<Layer[]> layers;  // `count` layers from the first chunk on
 };
 
 // What every layered writer shares: the record writer's encoder (whose stream
