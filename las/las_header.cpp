@@ -46,6 +46,11 @@ T roundSaturating(double v) {
   return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : 0.0);
 }
 
+// t = (data_type - 1) mod 10 with the sign of the dividend: -1 for data type 0.
+int32_t valueType(const LASextraAttribute& d) {
+  return (static_cast<int32_t>(d.data_type) - 1) % 10;
+}
+
 }  // namespace
 
 void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
@@ -54,7 +59,7 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
   if (offset_valid) value -= offset[0];
   if (scaled) value /= scale[0];
   if (data_type == 0) return;
-  switch ((data_type - 1) % 10) {
+  switch (valueType(*this)) {
     case 0:
       destination[0] = roundSaturating<uint8_t>(value);
       break;
@@ -86,6 +91,76 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
       putF64LE(destination, value);
       break;
   }
+}
+
+uint32_t attributeValueWidth(const LASextraAttribute& d) {
+  switch (valueType(d)) {
+    case 0:
+    case 1:
+      return 1;
+    case 2:
+    case 3:
+      return 2;
+    case 4:
+    case 5:
+    case 8:
+      return 4;
+    default:
+      return 8;
+  }
+}
+
+double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes) {
+  double v;
+  switch (valueType(d)) {
+    case 0:
+      v = bytes[0];
+      break;
+    case 1:
+      v = static_cast<int8_t>(bytes[0]);
+      break;
+    case 2:
+      v = getU16LE(bytes);
+      break;
+    case 3:
+      v = getI16LE(bytes);
+      break;
+    case 4:
+      v = getU32LE(bytes);
+      break;
+    case 5:
+      v = getI32LE(bytes);
+      break;
+    case 6:
+      v = static_cast<double>(getU64LE(bytes));
+      break;
+    case 7:
+      v = static_cast<double>(getI64LE(bytes));
+      break;
+    case 8:
+      v = getF32LE(bytes);
+      break;
+    default:
+      v = getF64LE(bytes);
+      break;
+  }
+  if (d.options & 0x08) {
+    v *= d.scale[0];
+    if (d.options & 0x10) v += d.offset[0];
+  } else if (d.options & 0x10) {
+    v += d.offset[0];
+  }
+  return v;
+}
+
+bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size) {
+  if (index < 0 || index >= attributes.attribute_count) return false;
+  if (attributes.attribute_descriptors == nullptr || attributes.attribute_offsets == nullptr) {
+    return false;
+  }
+  const int64_t offset = attributes.attribute_offsets[index];
+  const int64_t width = attributeValueWidth(attributes.attribute_descriptors[index]);
+  return offset >= 0 && offset + width <= size;
 }
 
 LASheader::~LASheader() { clean(); }

@@ -73,6 +73,23 @@ struct LASextraAttributes {
   int32_t* attribute_sizes = nullptr;    // size in bytes (malloc)
 };
 
+// The reading rule of extra-bytes attribute values, shared by the statistics
+// and the text writer.
+// Width in bytes of the value of an attribute of descriptor `d` (its first
+// element for an array type), by t = (data_type - 1) mod 10 with the sign of the
+// dividend: 1 (U8, I8), 2 (U16, I16), 4 (U32, I32, F32), 8 (U64, I64, F64 and
+// t = -1, the data type 0, which reads as an F64).
+uint32_t attributeValueWidth(const LASextraAttribute& d);
+
+// The value of descriptor `d` read from `bytes` as an F64: the number of type t,
+// times scale[0] when bit 3 of options is set, plus offset[0] when bit 4 is set.
+// Requires: `bytes` holds attributeValueWidth(d) bytes.
+double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes);
+
+// Whether attribute `index` of `attributes` has a descriptor and lies wholly in
+// extra bytes of `size` bytes (offset >= 0 and offset + value width <= size).
+bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size);
+
 // One variable-length record in memory. A plain record: arrays of them are grown
 // with realloc. `data` is owned by the header holding the record (delete[]).
 struct LASvlrRecord {

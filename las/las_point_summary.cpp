@@ -1,5 +1,4 @@
-// The point summary's per-point work and the reading rule of extra-bytes
-// attribute values. Every count is a direct array increment; the extreme points
+// The point summary's per-point work. Every count is a direct array increment; the extreme points
 // are compared field by field through the point's own accessors, so a bit field
 // changes only its own bits.
 #include "morrowtide/las/las_point_summary.h"
@@ -7,11 +6,6 @@
 #include <initializer_list>
 
 namespace {
-
-// t = (data_type - 1) mod 10 with the sign of the dividend: -1 for data type 0.
-int32_t valueType(const LASextraAttribute& d) {
-  return (static_cast<int32_t>(d.data_type) - 1) % 10;
-}
 
 // Smaller values go to `min`; otherwise larger ones go to `max`. A comparison
 // with NaN changes nothing.
@@ -25,76 +19,6 @@ void extend(T v, Object& min, Object& max, T (Object::*get)() const, void (Objec
 }
 
 }  // namespace
-
-uint32_t attributeValueWidth(const LASextraAttribute& d) {
-  switch (valueType(d)) {
-    case 0:
-    case 1:
-      return 1;
-    case 2:
-    case 3:
-      return 2;
-    case 4:
-    case 5:
-    case 8:
-      return 4;
-    default:
-      return 8;
-  }
-}
-
-double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes) {
-  double v;
-  switch (valueType(d)) {
-    case 0:
-      v = bytes[0];
-      break;
-    case 1:
-      v = static_cast<int8_t>(bytes[0]);
-      break;
-    case 2:
-      v = getU16LE(bytes);
-      break;
-    case 3:
-      v = getI16LE(bytes);
-      break;
-    case 4:
-      v = getU32LE(bytes);
-      break;
-    case 5:
-      v = getI32LE(bytes);
-      break;
-    case 6:
-      v = static_cast<double>(getU64LE(bytes));
-      break;
-    case 7:
-      v = static_cast<double>(getI64LE(bytes));
-      break;
-    case 8:
-      v = getF32LE(bytes);
-      break;
-    default:
-      v = getF64LE(bytes);
-      break;
-  }
-  if (d.options & 0x08) {
-    v *= d.scale[0];
-    if (d.options & 0x10) v += d.offset[0];
-  } else if (d.options & 0x10) {
-    v += d.offset[0];
-  }
-  return v;
-}
-
-bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size) {
-  if (index < 0 || index >= attributes.attribute_count) return false;
-  if (attributes.attribute_descriptors == nullptr || attributes.attribute_offsets == nullptr) {
-    return false;
-  }
-  const int64_t offset = attributes.attribute_offsets[index];
-  const int64_t width = attributeValueWidth(attributes.attribute_descriptors[index]);
-  return offset >= 0 && offset + width <= size;
-}
 
 LASpointSummary::LASpointSummary() = default;
 

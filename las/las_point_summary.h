@@ -2,8 +2,8 @@
 // class; counts of the synthetic, keypoint, withheld and overlap flags by class;
 // the smallest and largest value of every field (two whole points, extra-bytes
 // attributes included); and how often the low decimal digits of the integer
-// coordinates repeat those of the first point. Also the reading rule for an
-// extra-bytes attribute value, shared with the histograms.
+// coordinates repeat those of the first point. Attribute values are read by the
+// rule of las_header.h (readAttributeValue, attributeInside).
 // Class and returns are read by the one rule of LASpointRecord's
 // getEffective...() accessors.
 #ifndef MORROWTIDE_LAS_LAS_POINT_SUMMARY_H
@@ -13,21 +13,6 @@
 
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
-
-// Width in bytes of the value of an attribute of descriptor `d` (its first
-// element for an array type), by t = (data_type - 1) mod 10 with the sign of the
-// dividend: 1 (U8, I8), 2 (U16, I16), 4 (U32, I32, F32), 8 (U64, I64, F64 and
-// t = -1, the data type 0, which reads as an F64).
-uint32_t attributeValueWidth(const LASextraAttribute& d);
-
-// The value of descriptor `d` read from `bytes` as an F64: the number of type t,
-// times scale[0] when bit 3 of options is set, plus offset[0] when bit 4 is set.
-// Requires: `bytes` holds attributeValueWidth(d) bytes.
-double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes);
-
-// Whether attribute `index` of `attributes` has a descriptor and lies wholly in
-// extra bytes of `size` bytes (offset >= 0 and offset + value width <= size).
-bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size);
 
 class LASpointSummary final {
  public:

@@ -420,44 +420,9 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
       static_cast<int64_t>(start) + size > point.extra_bytes_size) {
     return true;
   }
-  const uint8_t* p = point.extra_bytes + start;
-  double value = 0.0;
-  bool integral = true;
-  switch (a.data_type) {
-    case 1:
-      value = p[0];
-      break;
-    case 2:
-      value = static_cast<int8_t>(p[0]);
-      break;
-    case 3:
-      value = getU16LE(p);
-      break;
-    case 4:
-      value = getI16LE(p);
-      break;
-    case 5:
-      value = getU32LE(p);
-      break;
-    case 6:
-      value = getI32LE(p);
-      break;
-    case 9:
-      value = static_cast<double>(getF32LE(p));
-      integral = false;
-      break;
-    default:
-      value = getF64LE(p);
-      integral = false;
-      break;
-  }
-  constexpr uint8_t kScaleBit = 0x08;
-  constexpr uint8_t kOffsetBit = 0x10;
-  if ((a.options & (kScaleBit | kOffsetBit)) != 0) {
-    if (a.options & kScaleBit) value *= a.scale[0];
-    if (a.options & kOffsetBit) value += a.offset[0];
-    integral = false;
-  }
+  const double value = readAttributeValue(a, point.extra_bytes + start);
+  constexpr uint8_t kScaleOrOffsetBits = 0x18;
+  const bool integral = a.data_type <= 6 && (a.options & kScaleOrOffsetBits) == 0;
   // Every integer type fits an F64 exactly; "%.0f" prints it in full, U32
   // values of 2^31 and above included.
   if (integral) return std::fprintf(file, "%.0f", value) >= 0;
