@@ -47,7 +47,7 @@ class FailingByteStream final : public ByteStreamOutLE {
     return true;
   }
   bool seekToEnd() override {
-    if (!can_seek || refuse_seeks) return false;
+    if (!can_seek || refuse_seeks || refuse_seek_to_end) return false;
     cursor = static_cast<int64_t>(sink->size());
     return true;
   }
@@ -56,6 +56,7 @@ class FailingByteStream final : public ByteStreamOutLE {
   int64_t fail_at = -1;  // the byte no write may touch; -1: none
   bool can_seek = true;
   bool refuse_seeks = false;     // seekTo and seekToEnd fail, moving nothing
+  bool refuse_seek_to_end = false;  // only seekToEnd fails
   bool refuse_position = false;  // position() says -1
   bool refuse_flush = false;
 

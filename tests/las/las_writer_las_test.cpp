@@ -1404,6 +1404,8 @@ TEST(LASwriterLASFailure, FailedSeekPositionOrFlushIsReported) {
   const auto seeks = [](FailingByteStream& s) { s.refuse_seeks = true; };
   const auto positions = [](FailingByteStream& s) { s.refuse_position = true; };
   const auto flushes = [](FailingByteStream& s) { s.refuse_flush = true; };
+  const auto ends = [](FailingByteStream& s) { s.refuse_seek_to_end = true; };
+  const auto evlr_start = [](FailingByteStream& s) { s.fail_at = 235; };
   const std::vector<Case> cases = {
       {"seek of the header update", 0, 2, true, seeks,
        "ERROR: seeking to header->number_of_point_records\n"},
@@ -1418,6 +1420,10 @@ TEST(LASwriterLASFailure, FailedSeekPositionOrFlushIsReported) {
       {"position of the extended records", 0, 4, false, positions,
        "ERROR: querying the output position for the extended records\n"},
       {"flush", 0, 2, false, flushes, "ERROR: flushing output 'output'\n"},
+      {"return to the end after the header update", 0, 2, true, ends,
+       "ERROR: seeking to the end of output 'output'\n"},
+      {"patch of the extended records' start", 0, 4, false, evlr_start,
+       "ERROR: updating header->start_of_first_extended_variable_length_record\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1454,6 +1460,20 @@ TEST(LASwriterLASFailure, FailedSeekPositionOrFlushIsReported) {
       EXPECT_EQ(u32At(bytes, 107), 0u);
     }
   }
+}
+
+TEST(LASwriterLASFailure, FailedPositionQueryBeforeTheHeaderIsReported) {
+  LASheader h;
+  setUpHeader12(h);
+  Bytes bytes;
+  LASwriterLAS w;
+  FailingByteStream* s = new FailingByteStream(&bytes);
+  s->refuse_position = true;
+  CaptureStderr();
+  EXPECT_FALSE(w.open(s, &h, 0, 2, -1));
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: querying the output position for the header\n");
+  EXPECT_TRUE(w.failed());
+  EXPECT_TRUE(bytes.empty());
 }
 
 // A caller's FILE opened for appending once counted as seekable: the header
