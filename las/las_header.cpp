@@ -186,40 +186,54 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
     std::fprintf(stderr, "ERROR: user_id pointer is zero\n");
     return false;
   }
+  if (vlrCountOverrunsArray()) {
+    std::fprintf(stderr, kVlrCountOverrunLine, number_of_variable_length_records, made_vlr_count);
+    return false;
+  }
+  // The record this call replaces, if any.
   uint32_t i = 0;
   bool replaced = false;
-  if (vlrs == nullptr) {
-    vlrs = static_cast<LASvlrRecord*>(std::malloc(sizeof(LASvlrRecord)));
-    if (vlrs == nullptr) throw std::bad_alloc();
-    offset_to_point_data += las_format::kVlrHeaderSize;
-    number_of_variable_length_records = 1;
-  } else {
-    if (!keep_existing) {
-      for (; i < number_of_variable_length_records; i++) {
-        if (std::strncmp(vlrs[i].user_id, user_id, las_format::kUserIdSize) == 0 &&
-            vlrs[i].record_id == record_id) {
-          replaced = true;
-          break;
-        }
+  if (vlrs != nullptr && !keep_existing) {
+    for (; i < number_of_variable_length_records; i++) {
+      if (std::strncmp(vlrs[i].user_id, user_id, las_format::kUserIdSize) == 0 &&
+          vlrs[i].record_id == record_id) {
+        replaced = true;
+        break;
       }
-    }
-    if (replaced) {
-      LASvlrRecord& old = vlrs[i];
-      if (old.record_length_after_header != 0) {
-        offset_to_point_data -= old.record_length_after_header;
-        releasePayload(old.data, data);
-        old.data = nullptr;
-      }
-    } else {
-      const size_t count = static_cast<size_t>(number_of_variable_length_records) + 1;
-      void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
-      if (grown == nullptr) throw std::bad_alloc();
-      vlrs = static_cast<LASvlrRecord*>(grown);
-      i = number_of_variable_length_records;
-      offset_to_point_data += las_format::kVlrHeaderSize;
-      number_of_variable_length_records += 1;
     }
   }
+  // The offset after this call, in 64 bits: it must still fit its U32 field.
+  const int64_t old_length = replaced ? vlrs[i].record_length_after_header : 0;
+  const int64_t added = (replaced ? 0 : las_format::kVlrHeaderSize) +
+                        static_cast<int64_t>(record_length_after_header) - old_length;
+  const int64_t new_offset = static_cast<int64_t>(offset_to_point_data) + added;
+  if (new_offset < 0 || new_offset > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) {
+    std::fprintf(stderr,
+                 "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
+                 record_length_after_header, offset_to_point_data,
+                 static_cast<long long>(new_offset));
+    return false;
+  }
+
+  if (replaced) {
+    LASvlrRecord& old = vlrs[i];
+    if (old.record_length_after_header != 0) {
+      releasePayload(old.data, data);
+      old.data = nullptr;
+    }
+  } else {
+    // Without an array the count starts again from 0, whatever it said.
+    const uint32_t held = vlrs == nullptr ? 0 : number_of_variable_length_records;
+    const size_t count = static_cast<size_t>(held) + 1;
+    void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
+    if (grown == nullptr) throw std::bad_alloc();
+    vlrs = static_cast<LASvlrRecord*>(grown);
+    i = held;
+    number_of_variable_length_records = held + 1;
+    made_vlrs = vlrs;
+    made_vlr_count = number_of_variable_length_records;
+  }
+  offset_to_point_data = static_cast<uint32_t>(new_offset);
 
   LASvlrRecord& entry = vlrs[i];
   char old_description[las_format::kDescriptionSize];
@@ -241,7 +255,6 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
                   description != nullptr ? description : las_format::kDefaultVlrDescription);
   }
   if (record_length_after_header != 0) {
-    offset_to_point_data += record_length_after_header;
     entry.data = data;
   } else {
     entry.data = nullptr;
@@ -258,7 +271,10 @@ void LASheader::clean() {
   // 2. records; the wave packet descriptors are released as their payloads
   const void* const shared = attribute_descriptors;
   if (vlrs != nullptr) {
-    for (uint32_t i = 0; i < number_of_variable_length_records; i++) {
+    // The array addVlr made holds made_vlr_count records, whatever the count
+    // says now; an array the caller installed holds what the count says.
+    const uint32_t held = vlrs == made_vlrs ? made_vlr_count : number_of_variable_length_records;
+    for (uint32_t i = 0; i < held; i++) {
       if (vlrs[i].data != nullptr && static_cast<const void*>(vlrs[i].data) != shared) {
         delete[] vlrs[i].data;
       }
@@ -267,6 +283,8 @@ void LASheader::clean() {
     vlrs = nullptr;
     number_of_variable_length_records = 0;
   }
+  made_vlrs = nullptr;
+  made_vlr_count = 0;
   // The slot array goes too, also when it holds descriptors that were never
   // registered as records.
   delete[] vlr_wave_packet_descr;

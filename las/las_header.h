@@ -20,6 +20,12 @@
 
 class Quodax;
 
+// The line of every reader that refuses a header whose record count is above
+// the records its array holds (LASheader::vlrCountOverrunsArray), with the
+// count and the records held.
+inline constexpr char kVlrCountOverrunLine[] =
+    "ERROR: number_of_variable_length_records is %u but vlrs holds %u records\n";
+
 // Scale factors and offsets: coordinate = integer * scale factor + offset.
 struct LASscaleOffset {
   double x_scale_factor = 0.0;
@@ -191,8 +197,10 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
   // description is `description` ("%.31s"), or the default text when null; on a
   // replacement with `keep_description` the old one is kept. A replaced payload
   // is released unless it is `data` or the extra-bytes array, and descriptor
-  // slots that pointed at it become null. Returns true; a null `user_id` prints
-  // "ERROR: user_id pointer is zero\n", changes nothing and returns false.
+  // slots that pointed at it become null. Returns true. Changes nothing and
+  // returns false, printing one "ERROR: " line (the caller keeps `data`), for a
+  // null `user_id`, for a record that would carry offset_to_point_data outside
+  // 0 to 2^32 - 1, and while vlrCountOverrunsArray() holds.
   bool addVlr(const char* user_id, uint16_t record_id, uint16_t record_length_after_header,
               uint8_t* data, bool keep_description = false, const char* description = nullptr,
               bool keep_existing = false);
@@ -211,6 +219,14 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
     return number_of_point_records != 0 ? number_of_point_records
                                         : extended_number_of_point_records;
   }
+  // True while `vlrs` is the array addVlr made and number_of_variable_length_records
+  // counts more records than that array holds. An array the caller installed
+  // is trusted: this is then false.
+  bool vlrCountOverrunsArray() const {
+    return vlrs != nullptr && vlrs == made_vlrs && number_of_variable_length_records > made_vlr_count;
+  }
+  // The records the array addVlr made holds (0 when there is none).
+  uint32_t madeVlrCount() const { return made_vlr_count; }
   // The same for the points of return i + 1 (i 0 to 14; only 0 to 4 have a
   // legacy count).
   uint64_t pointsByReturn(uint32_t i) const {
@@ -269,6 +285,11 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
   // Releases a payload that is about to be dropped: not when it is `keep` or
   // the extra-bytes array; descriptor slots pointing at it become null.
   void releasePayload(uint8_t* payload, const uint8_t* keep);
+
+  // The array addVlr made last and how many records it holds, so that a count
+  // raised by hand is never read past it.
+  const LASvlrRecord* made_vlrs = nullptr;
+  uint32_t made_vlr_count = 0;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_HEADER_H

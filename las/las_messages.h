@@ -39,6 +39,9 @@ class FirstFailure {
   // marks the failure. Returns false.
   bool report(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool vreport(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+  // Prints `format` with the arguments whether or not a failure was reported
+  // before, and marks the failure. Returns false.
+  bool vreportAlways(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
  private:
   bool has_failed = false;
@@ -46,6 +49,12 @@ class FirstFailure {
 
 inline bool FirstFailure::vreport(const char* format, va_list args) {
   if (has_failed) return false;
+  has_failed = true;
+  std::vfprintf(stderr, format, args);
+  return false;
+}
+
+inline bool FirstFailure::vreportAlways(const char* format, va_list args) {
   has_failed = true;
   std::vfprintf(stderr, format, args);
   return false;

@@ -8,6 +8,43 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax.h"
 
+namespace {
+
+// The place of a point an item's pointer views, as layOut sets it.
+enum class View : uint8_t { kNone, kPoint, kGpsTime, kColour, kWavePacket, kExtraBytes };
+
+View viewOf(uint32_t type) {
+  switch (type) {
+    case LASitem::POINT10:
+    case LASitem::POINT14:
+      return View::kPoint;
+    case LASitem::GPSTIME11:
+      return View::kGpsTime;
+    case LASitem::RGB12:
+    case LASitem::RGB14:
+    case LASitem::RGBNIR14:
+      return View::kColour;
+    case LASitem::WAVEPACKET13:
+    case LASitem::WAVEPACKET14:
+      return View::kWavePacket;
+    case LASitem::BYTE:
+    case LASitem::BYTE14:
+      return View::kExtraBytes;
+    default:
+      return View::kNone;
+  }
+}
+
+}  // namespace
+
+bool itemServes(const LASitem& have, const LASitem& need) {
+  const View view = viewOf(have.type);
+  if (view == View::kNone || view != viewOf(need.type)) return false;
+  // Colour and extra bytes are the views whose size varies by item.
+  if (view == View::kColour || view == View::kExtraBytes) return have.size >= need.size;
+  return true;
+}
+
 LASpointRecord::LASpointRecord()
     : extra_bytes(nullptr),
       scale_offset(nullptr),

@@ -172,6 +172,13 @@ class LASpointRecord final {
     fixed_bytes[at] = static_cast<uint8_t>(keep | ((v & mask) << shift));
   }
 };
+// Whether item `have` of a point laid out by initFromFormat or initFromItems
+// lets a writer of item `need` read all it reads at that item's pointer: both
+// view the point at byte 0 (POINT10 or POINT14), both the GPS time, both the
+// colour with `have` no smaller, both the wave packet, or both the extra bytes
+// with `have` no smaller.
+bool itemServes(const LASitem& have, const LASitem& need);
+
 static_assert(offsetof(LASpointRecord, fixed_bytes) == 0, "the point item starts the record");
 static_assert(offsetof(LASpointRecord, wavepacket) == las_format::kPointOffsetWavePacket,
               "the wave packet is at byte 48");

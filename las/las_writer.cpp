@@ -3,6 +3,7 @@
 #include "morrowtide/las/las_writer.h"
 
 #include <cstdarg>
+#include <cstdio>
 
 LASwriter::LASwriter() {
   scale_offset.x_scale_factor = las_format::kDefaultScaleFactor;
@@ -19,4 +20,27 @@ bool LASwriter::reportFailure(const char* format, ...) {
   first_failure.vreport(format, args);
   va_end(args);
   return false;
+}
+
+bool LASwriter::reportFailureAlways(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  first_failure.vreportAlways(format, args);
+  va_end(args);
+  return false;
+}
+
+bool LASwriter::reportMisuse(Misuse kind, const char* format, ...) {
+  const uint8_t bit = static_cast<uint8_t>(kind);
+  if ((misuse_reported & bit) != 0) return false;
+  misuse_reported |= bit;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  return false;
+}
+
+bool LASwriter::refuseNullPoint() {
+  return reportMisuse(Misuse::kNullPoint, "ERROR: point pointer is zero\n");
 }

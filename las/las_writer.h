@@ -23,9 +23,13 @@ class LASwriter {
   // Writes one point laid out for the header's point format and counts it in
   // points_written. The result is success as far as the writer tests it.
   virtual bool writePoint(const LASpointRecord* point) = 0;
-  // Counts the point in `inventory`; always true. The caller calls it after
-  // writePoint when it wants the inventory kept; writers never call it.
-  virtual bool updateInventory(const LASpointRecord* point) { return inventory.add(point); }
+  // Counts the point in `inventory`; true. The caller calls it after writePoint
+  // when it wants the inventory kept; writers never call it. A null point is
+  // not counted: false with "ERROR: point pointer is zero\n" (the first time).
+  virtual bool updateInventory(const LASpointRecord* point) {
+    if (point == nullptr) return refuseNullPoint();
+    return inventory.add(point);
+  }
   // Ends the current chunk of compressed points. Only the LAS writer supports
   // it; the other writers return false.
   virtual bool chunk() = 0;
@@ -55,9 +59,23 @@ class LASwriter {
   // Marks the writer failed and prints the printf-style `format` (a whole
   // "ERROR: " line) unless an earlier failure was reported. Returns false.
   bool reportFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Marks the writer failed and prints the line even when an earlier failure
+  // printed its own: for what close or updateHeader could not write because the
+  // caller's data was missing. Returns false.
+  bool reportFailureAlways(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // A call the writer cannot serve: made out of order, or with a null point.
+  // Nothing is written and no output is lost, so the writer is not marked
+  // failed; the line is printed for the first mistake of each kind of this
+  // writer object only, so a loop of bad calls does not flood standard error.
+  enum class Misuse : uint8_t { kNotOpen = 1, kNullPoint = 2 };
+  bool reportMisuse(Misuse kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // "ERROR: point pointer is zero\n" as a misuse. Returns false.
+  bool refuseNullPoint();
 
  private:
   las_messages::FirstFailure first_failure;
+  uint8_t misuse_reported = 0;  // the Misuse kinds already printed
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WRITER_H

@@ -156,6 +156,7 @@ bool LASwriterBIN::writePoint(const LASpointRecord* point) {
   ByteStreamOut* stream = output.getStream();
   // Records without the header before them would make a file no reader takes.
   if (stream == nullptr || !header_written) return false;
+  if (point == nullptr) return refuseNullPoint();
   const LASscaleOffset& so = point->scale_offset != nullptr ? *point->scale_offset : scale_offset;
   const double file_units = units;
   const int32_t x =

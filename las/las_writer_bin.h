@@ -49,7 +49,8 @@ class LASwriterBIN final : public LASwriter {
 
   // Writes the record of the current version and the point's time and colour
   // words. False, the point not counted, when the writer is closed, its open
-  // failed, or a write fails (the first failure prints its line).
+  // failed, or a write fails (the first failure prints its line). A null point:
+  // false, "ERROR: point pointer is zero\n" the first time.
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }

@@ -79,6 +79,39 @@ void copyText(char* field, size_t size, const char* text) {
 
 uint16_t narrowU16(int64_t v) { return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)); }
 
+// "[POINT10(20) GPSTIME11(8)], 28 bytes": a point layout for messages.
+std::string describeLayout(uint16_t num_items, const LASitem* items, uint32_t bytes) {
+  std::string text = "[";
+  for (uint16_t i = 0; i < num_items; i++) {
+    const char* name = items[i].typeName();
+    char item[48];
+    if (name != nullptr) {
+      std::snprintf(item, sizeof(item), "%s%s(%u)", i == 0 ? "" : " ", name, items[i].size);
+    } else {
+      std::snprintf(item, sizeof(item), "%stype %u(%u)", i == 0 ? "" : " ", items[i].type,
+                    items[i].size);
+    }
+    text += item;
+  }
+  return text + "], " + std::to_string(bytes) + " bytes";
+}
+
+// The version minor written: the header's, but at most 4.
+uint8_t writtenVersionMinor(uint8_t minor) { return std::min(minor, las_format::kMaxVersionMinor); }
+
+// The bytes of the records the writer adds after the header's own: the
+// compressor's record when there is a descriptor, the tiling record and the
+// record of the original counters when the header has them.
+uint32_t ownRecordsSize(const LASheader* h, const Quodax* descriptor) {
+  uint32_t size = 0;
+  if (descriptor != nullptr) {
+    size += kCompressorRecordHeaderAndFixed + quodax_format::kRecordItemSize * descriptor->num_items;
+  }
+  if (h->vlr_lastiling != nullptr) size += kTilingRecordTotal;
+  if (h->vlr_lasoriginal != nullptr) size += kOriginalRecordTotal;
+  return size;
+}
+
 }  // namespace
 
 LASwriterLAS::LASwriterLAS() = default;
@@ -201,21 +234,24 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
                 header->point_data_record_length);
   }
 
+  // Every point is checked against the items the point-record writer writes.
+  const uint16_t num_items = descriptor ? descriptor->num_items : point.num_items;
+  const LASitem* items = descriptor ? descriptor->items : point.items;
+  layout.reset(new LASitem[num_items]);
+  std::copy(items, items + num_items, layout.get());
+  layout_size = num_items;
+
+  if (!checkHeaderData(header)) return false;
+  if (!layOutHeader(header, writtenVersionMinor(header->version_minor),
+                    ownRecordsSize(header, descriptor.get()), point.record_size)) {
+    return false;
+  }
+
   header_start = stream->position();
   if (header_start < 0)
     return reportFailure("ERROR: querying the output position for the header\n");
-  // Records are laid out at least at the format's size (the point warned when
-  // the header asked for less); the header says the size they really have.
-  const uint16_t record_length = static_cast<uint16_t>(
-      std::clamp<uint32_t>(point.record_size, header->point_data_record_length, 0xFFFF));
-  if (!writeHeaderBlock(header, point_type, record_length, compressor, descriptor.get())) {
-    return false;
-  }
+  if (!writeHeaderBlock(header, point_type, compressor, descriptor.get())) return false;
   if (header->user_data_in_header_size != 0) {
-    if (header->user_data_in_header == nullptr) {
-      return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
-                  static_cast<int>(header->user_data_in_header_size));
-    }
     if (!stream->writeBytes(header->user_data_in_header, header->user_data_in_header_size)) {
       return reportFailure("ERROR: writing %d bytes of data from header->user_data_in_header\n",
                            static_cast<int>(header->user_data_in_header_size));
@@ -231,10 +267,6 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
     return false;
   }
   if (header->user_data_after_header_size != 0) {
-    if (header->user_data_after_header == nullptr) {
-      return fail("ERROR: there should be %d bytes of data in header->user_data_after_header\n",
-                  static_cast<int>(header->user_data_after_header_size));
-    }
     if (!stream->writeBytes(header->user_data_after_header, header->user_data_after_header_size)) {
       return reportFailure("ERROR: writing %d bytes of data from header->user_data_after_header\n",
                            static_cast<int>(header->user_data_after_header_size));
@@ -244,11 +276,71 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
 
   expected_points = static_cast<int64_t>(header->pointCount());
   points_written = 0;
+  accepting_points = true;
   return true;
 }
 
-bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint16_t record_length,
-                                    uint32_t compressor, const Quodax* descriptor) {
+bool LASwriterLAS::checkHeaderData(const LASheader* h) {
+  if (h->user_data_in_header_size != 0 && h->user_data_in_header == nullptr) {
+    return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
+                static_cast<int>(h->user_data_in_header_size));
+  }
+  if (h->number_of_variable_length_records != 0 && h->vlrs == nullptr) {
+    return fail("ERROR: vlrs pointer is zero\n");
+  }
+  if (h->vlrCountOverrunsArray()) {
+    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
+  }
+  for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
+    const LASvlrRecord& r = h->vlrs[i];
+    if (r.record_length_after_header != 0 && r.data == nullptr) {
+      return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+                  r.record_length_after_header, i);
+    }
+  }
+  if (h->user_data_after_header_size != 0 && h->user_data_after_header == nullptr) {
+    return fail("ERROR: there should be %d bytes of data in header->user_data_after_header\n",
+                static_cast<int>(h->user_data_after_header_size));
+  }
+  return true;
+}
+
+bool LASwriterLAS::layOutHeader(const LASheader* h, uint8_t minor, uint32_t own_records_size,
+                                uint32_t record_size) {
+  // Sums in 64 bits: every part is at most 32 bits wide.
+  const uint64_t block = minor >= 4   ? las_format::kHeaderSize14
+                         : minor == 3 ? las_format::kHeaderSize13
+                                      : las_format::kHeaderSize12;
+  const uint64_t header_size = block + h->user_data_in_header_size;
+  if (header_size > 0xFFFF) {
+    return fail("ERROR: header_size of %llu bytes does not fit its 16 bits\n",
+                static_cast<unsigned long long>(header_size));
+  }
+  uint64_t records_size = 0;
+  for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
+    records_size += las_format::kVlrHeaderSize + h->vlrs[i].record_length_after_header;
+  }
+  const uint64_t offset =
+      header_size + records_size + own_records_size + h->user_data_after_header_size;
+  if (offset > 0xFFFFFFFFu) {
+    return fail("ERROR: offset_to_point_data of %llu bytes does not fit its 32 bits\n",
+                static_cast<unsigned long long>(offset));
+  }
+  if (record_size > 0xFFFF) {
+    return fail("ERROR: point_data_record_length of %u bytes does not fit its 16 bits\n",
+                record_size);
+  }
+  written_version_minor = minor;
+  written_header_size = static_cast<uint16_t>(header_size);
+  written_records_size = static_cast<int64_t>(records_size);
+  written_offset_to_point_data = static_cast<uint32_t>(offset);
+  written_own_records_size = own_records_size;
+  written_record_length = static_cast<uint16_t>(record_size);
+  return true;
+}
+
+bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint32_t compressor,
+                                    const Quodax* descriptor) {
   ByteStreamOut* s = stream;
   // A header field: on failure "ERROR: writing header-><name>\n".
   const auto field = [this](bool ok, const char* name) {
@@ -267,10 +359,10 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
                  h->version_major);
   }
   if (!field(s->writeByte(las_format::kVersionMajor), "version_major")) return false;
-  uint8_t minor = h->version_minor;
-  if (minor > las_format::kMaxVersionMinor) {
-    std::fprintf(stderr, "WARNING: header->version_minor is %d. writing 4 instead.\n", minor);
-    minor = las_format::kMaxVersionMinor;
+  const uint8_t minor = written_version_minor;
+  if (h->version_minor != minor) {
+    std::fprintf(stderr, "WARNING: header->version_minor is %d. writing 4 instead.\n",
+                 h->version_minor);
   }
   if (!field(s->writeByte(minor), "version_minor")) return false;
 
@@ -278,29 +370,37 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(putChars(s, h->generating_software, 32), "generating_software")) return false;
   if (!field(writeU16LE(s, h->file_creation_day), "file_creation_day")) return false;
   if (!field(writeU16LE(s, h->file_creation_year), "file_creation_year")) return false;
-  if (!field(writeU16LE(s, h->header_size), "header_size")) return false;
-
+  // The sizes are the ones laid out: a header whose fields disagree with what
+  // is written gets a warning per field, and the file tells the truth.
+  if (h->header_size != written_header_size) {
+    std::fprintf(stderr, "WARNING: header->header_size is %u. writing %u instead.\n",
+                 h->header_size, written_header_size);
+  }
+  if (!field(writeU16LE(s, written_header_size), "header_size")) return false;
+  // The header's offset counts everything before the writer's own records.
+  if (static_cast<uint64_t>(h->offset_to_point_data) + written_own_records_size !=
+      written_offset_to_point_data) {
+    std::fprintf(stderr, "WARNING: header->offset_to_point_data is %u. writing %u instead.\n",
+                 h->offset_to_point_data, written_offset_to_point_data);
+  }
+  if (!field(writeU32LE(s, written_offset_to_point_data), "offset_to_point_data")) return false;
   // The writer's own records come after the header's and are counted here.
-  uint32_t offset = h->offset_to_point_data;
   uint32_t records = h->number_of_variable_length_records;
-  if (descriptor != nullptr) {
-    offset +=
-        kCompressorRecordHeaderAndFixed + quodax_format::kRecordItemSize * descriptor->num_items;
-    records++;
-  }
-  if (h->vlr_lastiling != nullptr) {
-    offset += kTilingRecordTotal;
-    records++;
-  }
-  if (h->vlr_lasoriginal != nullptr) {
-    offset += kOriginalRecordTotal;
-    records++;
-  }
-  if (!field(writeU32LE(s, offset), "offset_to_point_data")) return false;
+  if (descriptor != nullptr) records++;
+  if (h->vlr_lastiling != nullptr) records++;
+  if (h->vlr_lasoriginal != nullptr) records++;
   if (!field(writeU32LE(s, records), "number_of_variable_length_records")) return false;
   const uint32_t format_byte = compressor != 0 ? (point_type | 128u) : point_type;
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
-  if (!field(writeU16LE(s, record_length), "point_data_record_length")) return false;
+  // A length below the point format's size was already warned about when the
+  // point was laid out (records have the format's size).
+  const bool warned_by_layout = h->compressor_descriptor == nullptr &&
+                                h->point_data_record_length < written_record_length;
+  if (h->point_data_record_length != written_record_length && !warned_by_layout) {
+    std::fprintf(stderr, "WARNING: header->point_data_record_length is %u. writing %u instead.\n",
+                 h->point_data_record_length, written_record_length);
+  }
+  if (!field(writeU16LE(s, written_record_length), "point_data_record_length")) return false;
   if (!field(writeU32LE(s, h->number_of_point_records), "number_of_point_records")) return false;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     if (!writeU32LE(s, h->number_of_points_by_return[i])) {
@@ -344,9 +444,7 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
 }
 
 bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
-  if (h->number_of_variable_length_records != 0 && h->vlrs == nullptr) {
-    return fail("ERROR: vlrs pointer is zero\n");
-  }
+  // checkHeaderData made sure the array and every payload are there.
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
@@ -363,10 +461,6 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
       return reportFailure("ERROR: writing header->vlrs[%u].description\n", i);
     }
     if (r.record_length_after_header == 0) continue;
-    if (r.data == nullptr) {
-      return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
-                  r.record_length_after_header, i);
-    }
     if (!s->writeBytes(r.data, r.record_length_after_header)) {
       return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
                            r.record_length_after_header, i);
@@ -529,19 +623,47 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   return true;
 }
 
+bool LASwriterLAS::refusePoint(const LASpointRecord* point) {
+  if (!accepting_points) {
+    return reportMisuse(Misuse::kNotOpen, "ERROR: writePoint on a LASwriterLAS that is not open\n");
+  }
+  if (point == nullptr) return refuseNullPoint();
+  const std::string have = describeLayout(point->items != nullptr ? point->num_items : 0,
+                                          point->items, point->record_size);
+  uint32_t size = 0;
+  for (uint16_t i = 0; i < layout_size; i++) size += layout[i].size;
+  const std::string need = describeLayout(layout_size, layout.get(), size);
+  return reportFailure("ERROR: point with items %s cannot be written as items %s\n", have.c_str(),
+                       need.c_str());
+}
+
 bool LASwriterLAS::chunk() {
-  if (!record_writer) return false;
+  if (!accepting_points) {
+    return reportMisuse(Misuse::kNotOpen, "ERROR: chunk on a LASwriterLAS that is not open\n");
+  }
   return record_writer->closeChunk() || reportRecordFailure();
 }
 
 bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
                                 bool update_extra_bytes) {
-  if (header == nullptr) return fail("ERROR: header pointer is zero\n");
+  if (header == nullptr) {
+    // An open writer's header then keeps what open wrote: that is a failure.
+    return accepting_points ? reportFailureAlways("ERROR: header pointer is zero\n")
+                            : fail("ERROR: header pointer is zero\n");
+  }
   if (stream == nullptr) return fail("ERROR: stream pointer is zero\n");
+  if (!accepting_points) {
+    return reportMisuse(Misuse::kNotOpen,
+                        "ERROR: updateHeader on a LASwriterLAS that is not open\n");
+  }
   if (!stream->canSeek()) return fail("WARNING: stream not seekable. cannot update header.\n");
+  if (header->vlrCountOverrunsArray()) {
+    return reportFailureAlways(kVlrCountOverrunLine, header->number_of_variable_length_records,
+                               header->madeVlrCount());
+  }
   const bool patched =
       seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records") &&
-      (use_inventory ? patchFromInventory(header) : patchFromHeader(header));
+      (use_inventory ? patchFromInventory() : patchFromHeader(header));
   // Back to the end also after a failed patch, so that later points never land
   // inside the header.
   if (!returnToEnd() || !patched) return false;
@@ -580,20 +702,19 @@ bool LASwriterLAS::reportRecordFailure() {
   return false;  // a call out of order (after close): nothing was lost
 }
 
-bool LASwriterLAS::patchFromInventory(const LASheader* header) {
+bool LASwriterLAS::patchFromInventory() {
   ByteStreamOut* s = stream;
-  const bool las14 = header->version_minor >= 4;
+  const bool las14 = writing_las14;
   // Legacy counts are 0 only in a LAS 1.4 file with a LAS 1.4 point format,
   // the same rule close() follows; elsewhere they are the only counts there are.
-  const bool zero_legacy =
-      las14 && header->point_data_format >= las_format::kFirstExtendedPointDataFormat;
+  const bool zero_legacy = writing_new_point_type;
   const uint64_t count = static_cast<uint64_t>(inventory.number_of_point_records);
   uint32_t legacy = 0;
   if (!zero_legacy) {
     legacy = legacyCount(count, las14);
     if (count > las_format::kMaxLegacyCount && !las14) {
       std::fprintf(stderr, "WARNING: too many points in LAS %d.%d file. limit is %u.\n",
-                   header->version_major, header->version_minor,
+                   las_format::kVersionMajor, written_version_minor,
                    static_cast<uint32_t>(las_format::kMaxLegacyCount));
     }
   }
@@ -634,8 +755,7 @@ bool LASwriterLAS::patchFromInventory(const LASheader* header) {
 
 bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   ByteStreamOut* s = stream;
-  const bool zero_legacy =
-      h->version_minor >= 4 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
+  const bool zero_legacy = writing_new_point_type;
   if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_point_records)) {
     return reportFailure("ERROR: updating header->number_of_point_records\n");
   }
@@ -654,7 +774,7 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (!writeF64LE(s, h->max_z)) return reportFailure("ERROR: updating header->max_z\n");
   if (!writeF64LE(s, h->min_z)) return reportFailure("ERROR: updating header->min_z\n");
 
-  if (h->version_minor < 3) return true;
+  if (written_version_minor < 3) return true;
   if (!writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
     // The two texts differ, as they always have, by whether a value was replaced.
     return reportFailure("%s",
@@ -663,7 +783,7 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
                              : "ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
-  if (h->version_minor < 4) return true;
+  if (!writing_las14) return true;
   if (!seekInHeader(las_format::kOffsetStartOfFirstEvlr,
                     "start_of_first_extended_variable_length_record")) {
     return false;
@@ -691,8 +811,11 @@ bool LASwriterLAS::writeExtendedCounts(const LASheader* h, const char* verb) {
 }
 
 bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
-  // The records begin right after the header block and its user data.
-  int64_t p = header_start + h->header_size;
+  // The records begin right after the header block and its user data, as open
+  // wrote them; a record past their end would land in the point data.
+  const int64_t records_start = header_start + written_header_size;
+  const int64_t records_end = records_start + written_records_size;
+  int64_t p = records_start;
   const uint32_t count = h->vlrs != nullptr ? h->number_of_variable_length_records : 0;
   for (uint32_t i = 0; i < count; i++) {
     const LASvlrRecord& r = h->vlrs[i];
@@ -701,8 +824,13 @@ bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
         std::strncmp(r.user_id, las_format::kUserIdLasfSpec, las_format::kUserIdSize) == 0) {
       if (r.record_length_after_header == 0) return true;
       if (r.data == nullptr) {
-        return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
-                    r.record_length_after_header, i);
+        return reportFailureAlways(
+            "ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+            r.record_length_after_header, i);
+      }
+      if (p + r.record_length_after_header > records_end) {
+        return reportFailureAlways(
+            "ERROR: header->vlrs[%u] ends past the records written at open\n", i);
       }
       if (!stream->seekTo(p)) return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
       if (!stream->writeBytes(r.data, r.record_length_after_header)) {
@@ -718,7 +846,7 @@ bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
 }
 
 bool LASwriterLAS::writeExtendedRecords() {
-  if (evlrs == nullptr) return fail("ERROR: evlrs pointer is zero\n");
+  if (evlrs == nullptr) return reportFailureAlways("ERROR: evlrs pointer is zero\n");
   ByteStreamOut* s = stream;
   for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
     const LASevlrRecord& r = evlrs[i];
@@ -734,11 +862,12 @@ bool LASwriterLAS::writeExtendedRecords() {
     if (r.record_length_after_header == 0) continue;
     const uint32_t low = static_cast<uint32_t>(r.record_length_after_header);
     if (r.data == nullptr) {
-      return fail("ERROR: there should be %u bytes of data in evlrs[%u].data\n", low, i);
+      return reportFailureAlways("ERROR: there should be %u bytes of data in evlrs[%u].data\n", low,
+                                 i);
     }
     // One piece of at most 2^32 - 1 bytes; a longer payload would be cut short.
     if (r.record_length_after_header > kMaxPieceBytes) {
-      return fail("ERROR: evlrs[%u].data has %llu bytes, more than %u\n", i,
+      return reportFailureAlways("ERROR: evlrs[%u].data has %llu bytes, more than %u\n", i,
                   static_cast<unsigned long long>(r.record_length_after_header),
                   static_cast<uint32_t>(kMaxPieceBytes));
     }
@@ -765,6 +894,7 @@ bool LASwriterLAS::releaseOutput() {
 int64_t LASwriterLAS::close(bool update_point_count) {
   // A closed writer, or one that never got an output: nothing to do or say.
   if (stream == nullptr && !record_writer && file == nullptr) return 0;
+  accepting_points = false;
 
   if (points_written != expected_points && !(expected_points == 0 && update_point_count)) {
     std::fprintf(stderr, "WARNING: written %lld points but expected %lld points\n",

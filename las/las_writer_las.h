@@ -11,7 +11,6 @@
 #ifndef MORROWTIDE_LAS_LAS_WRITER_LAS_H
 #define MORROWTIDE_LAS_LAS_WRITER_LAS_H
 
-#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -49,9 +48,13 @@ class LASwriterLAS final : public LASwriter {
   // writes everything up to the first point record. `header` is not owned; its
   // extended records are written by close(), so it must outlive close().
   // `compressor` 0 to 3; `requested_version` 0 means 2; a negative `chunk_size`
-  // keeps the default, 0 asks for chunks ended by chunk(). False with one line
-  // (or the lines of the header's check) on failure; the writer must then only
-  // be closed or deleted.
+  // keeps the default, 0 asks for chunks ended by chunk(). header_size,
+  // offset_to_point_data and point_data_record_length are written as laid out
+  // (the version's block and user data; the records; the items' sizes), with a
+  // "WARNING: " line for each whose header value differs. False with one line
+  // (or the lines of the header's check) on failure, also for a size that does
+  // not fit its field or a record count above the records addVlr made; the
+  // writer must then only be closed or deleted.
   bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
             int32_t requested_version, int32_t chunk_size);
   // For a writer whose stream writes to a FILE: later output goes to `file`.
@@ -60,39 +63,52 @@ class LASwriterLAS final : public LASwriter {
   // "ERROR: " line when the stream does not write to a FILE.
   bool replaceFile(FILE* file);
 
-  // Counts the point and hands its items to the point-record writer.
-  // Requires: a successful open, and `point` laid out for the header's format.
-  // False when the point's bytes did not go out, as far as the stream can tell
-  // now (coded bytes reach it in blocks): the first such failure prints its line
+  // Counts the point and hands its items to the point-record writer. False
+  // when the point's bytes did not go out, as far as the stream can tell now
+  // (coded bytes reach it in blocks): the first such failure prints its line
   // and makes failed() true; later points are refused.
+  // A point the writer cannot take is refused, not counted and nothing written:
+  // - before a successful open, after a failed one and after close: "ERROR:
+  //   writePoint on a LASwriterLAS that is not open\n" (the first such call only);
+  // - a null point: "ERROR: point pointer is zero\n" (the first time);
+  // - a point whose items cannot serve the writer's layout (not laid out, fewer
+  //   items, or item i not the same kind of view as the writer's item i: the
+  //   point at byte 0, GPS time, colour no smaller, wave packet, extra bytes no
+  //   smaller): a line naming both layouts, and failed() (a point was lost).
   bool writePoint(const LASpointRecord* point) override {
-    assert(record_writer != nullptr);
+    if (!accepting_points || point == nullptr || !servesLayout(*point)) return refusePoint(point);
     points_written++;
     return record_writer->writeRecord(point->item_pointers) || reportRecordFailure();
   }
   // Ends the current chunk; true only for chunks of variable size (chunk size 0)
   // when a chunk was ended, else false with nothing done. False with its line
-  // (and failed()) when the chunk could not be written.
+  // (and failed()) when the chunk could not be written. Not open: false with
+  // "ERROR: chunk on a LASwriterLAS that is not open\n" (the first such call).
   bool chunk() override;
   // Patches counts and bounding box (from the inventory when `use_inventory`,
-  // else from `header`, the header the writer was opened with) and, for LAS 1.3
-  // and 1.4, the record fields; optionally rewrites the extra-bytes record. The
-  // stream is back at its end on return. False with a line on failure; on a
-  // stream that cannot seek only a warning.
+  // else from `header`) and, for LAS 1.3 and 1.4, the record fields; optionally
+  // rewrites the extra-bytes record. What is patched follows the layout open
+  // wrote (its version, point format and header block), whatever `header` says
+  // of them. The stream is back at its end on return. False with a line on
+  // failure, which makes failed() true; on a stream that cannot seek only a
+  // warning. Not open: "ERROR: stream pointer is zero\n" when no stream is held,
+  // after a failed open "ERROR: updateHeader on a LASwriterLAS that is not
+  // open\n" (the first such call); neither marks the writer failed.
   bool updateHeader(const LASheader* header, bool use_inventory, bool update_extra_bytes) override;
   // Finishes the point data, writes the extended records of a LAS 1.4 file,
   // patches the point count when it changed (and `update_point_count`), flushes
   // and releases stream and file, and returns the bytes from the header's start
   // to the end. Returns 0 when the writer holds nothing, or after a failed
-  // extended record. Every failed seek, write, flush or close here prints its
-  // line (the first of the writer's life only) and shows in failed().
+  // extended record. Every "ERROR: " line it prints shows in failed(); a failed
+  // seek, write, flush or close prints its line only as the writer's first
+  // failure, a missing extended record always.
   int64_t close(bool update_point_count = true) override;
 
  private:
   // Steps of open() after the stream and header checks; `point` is the temporary
   // point that supplies the layout.
-  bool writeHeaderBlock(const LASheader* header, uint8_t point_type, uint16_t record_length,
-                        uint32_t compressor, const Quodax* descriptor);
+  bool writeHeaderBlock(const LASheader* header, uint8_t point_type, uint32_t compressor,
+                        const Quodax* descriptor);
   bool writeHeaderRecords(const LASheader* header);
   bool writeCompressorRecord(const Quodax* descriptor, uint32_t compressor);
   bool writeTilingRecord(const LAStilingRecord* tiling);
@@ -100,7 +116,7 @@ class LASwriterLAS final : public LASwriter {
   bool writeOwnRecordHeader(const char* user_id, uint16_t record_id, uint16_t length,
                             const char* description);
   // The patches of updateHeader, before the stream returns to its end.
-  bool patchFromInventory(const LASheader* header);
+  bool patchFromInventory();
   bool patchFromHeader(const LASheader* header);
   bool patchExtraBytes(const LASheader* header);
   // The extended point count and counts by return (LAS 1.4), at the stream's
@@ -118,6 +134,29 @@ class LASwriterLAS final : public LASwriter {
   void patchPointCount();
   // Reports what the point-record writer said failed; returns false.
   bool reportRecordFailure();
+  // The per-point check of writePoint: the point's items can serve the layout
+  // open prepared. The common case, item i equal in type and size to the
+  // writer's, is one comparison per item.
+  bool servesLayout(const LASpointRecord& point) const {
+    if (point.item_pointers == nullptr || point.num_items < layout_size) return false;
+    for (uint16_t i = 0; i < layout_size; i++) {
+      const LASitem& have = point.items[i];
+      if ((have.type != layout[i].type || have.size != layout[i].size) &&
+          !itemServes(have, layout[i])) {
+        return false;
+      }
+    }
+    return true;
+  }
+  // Why writePoint refused `point` (see there); returns false.
+  bool refusePoint(const LASpointRecord* point);
+  // The sizes open lays out, each checked and compared with the header's; false
+  // with a line when one does not fit its field.
+  bool layOutHeader(const LASheader* header, uint8_t minor, uint32_t own_records_size,
+                    uint32_t record_size);
+  // The checks of open for data the header announces but does not hold, in the
+  // order the data is written.
+  bool checkHeaderData(const LASheader* header);
   // Flushes and deletes the stream and closes an owned file; false (with the
   // line) when the flush or the close failed.
   bool releaseOutput();
@@ -134,6 +173,20 @@ class LASwriterLAS final : public LASwriter {
   int64_t start_of_first_extended_variable_length_record = 0;
   uint32_t number_of_extended_variable_length_records = 0;
   const LASevlrRecord* evlrs = nullptr;  // not owned: the header's array
+  // Set by a successful open, cleared by close: writePoint, chunk and
+  // updateHeader serve only while it is set.
+  bool accepting_points = false;
+  // The items each point is written as (the point-record writer's list).
+  std::unique_ptr<LASitem[]> layout;
+  uint16_t layout_size = 0;
+  // What open wrote, for updateHeader's patches: the version minor (after the
+  // clamp), the header block with its user data, and the header's records.
+  uint8_t written_version_minor = 0;
+  uint16_t written_header_size = 0;
+  uint16_t written_record_length = 0;
+  uint32_t written_offset_to_point_data = 0;
+  uint32_t written_own_records_size = 0;
+  int64_t written_records_size = 0;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WRITER_LAS_H

@@ -157,6 +157,7 @@ bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
   // Without the header the record length is not settled (a failed open left
   // it 0, and a point would have been counted with nothing written).
   if (stream == nullptr || !header_written) return false;
+  if (point == nullptr) return refuseNullPoint();
   const LASscaleOffset& so = point->scale_offset != nullptr ? *point->scale_offset : scale_offset;
   auto word = [this](int32_t index, int32_t value) { putI32LE(record + 4 * index, value); };
 

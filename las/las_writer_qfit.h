@@ -47,7 +47,8 @@ class LASwriterQFIT final : public LASwriter {
   bool replaceFile(FILE* file);
 
   // Writes one record. False, the point not counted, when the writer is closed,
-  // its open failed, or the write fails (the first failure prints its line).
+  // its open failed, or the write fails (the first failure prints its line). A
+  // null point: false, "ERROR: point pointer is zero\n" the first time.
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }

@@ -159,6 +159,10 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
   }
 
   intensity_mode = IntensityMode::kPlain;
+  // The PTS and PTX headers look through the header's records.
+  if ((pts || ptx) && h->vlrCountOverrunsArray()) {
+    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
+  }
   if (pts) {
     if (!writePtsHeader(file)) return reportFailure("ERROR: cannot write the PTS header\n");
   } else if (ptx) {
@@ -285,6 +289,7 @@ bool LASwriterTXT::writePoint(const LASpointRecord* point) {
   // An open that failed before the header or the parse string was settled
   // leaves nothing to write the columns by.
   if (file == nullptr || header == nullptr || !parse_string) return false;
+  if (point == nullptr) return refuseNullPoint();
   points_written++;
   bool ok = true;
   const std::string& letters = *parse_string;

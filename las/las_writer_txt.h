@@ -52,7 +52,8 @@ class LASwriterTXT final : public LASwriter {
 
   // Writes one line. False, the point not counted, when the writer is closed, its
   // open failed before the header and parse string were settled, or the write
-  // fails (the first failure prints its line).
+  // fails (the first failure prints its line). A null point: false,
+  // "ERROR: point pointer is zero\n" the first time.
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }

@@ -130,6 +130,7 @@ bool LASwriterWRL::growColours() {
 bool LASwriterWRL::writePoint(const LASpointRecord* point) {
   FILE* file = output.getFile();
   if (file == nullptr || header == nullptr) return false;
+  if (point == nullptr) return refuseNullPoint();
   const size_t index = static_cast<size_t>(points_written);
   if (rgb_capacity != 0 && index == rgb_capacity && !growColours()) {
     return reportFailure("ERROR: cannot keep the colour of point %lld for VRML\n",

@@ -48,7 +48,8 @@ class LASwriterWRL final : public LASwriter {
 
   // Writes the point's coordinate line and keeps its colour. False, the point not
   // counted and nothing written, when the writer is closed, the colour buffer
-  // cannot grow, or the write fails.
+  // cannot grow, or the write fails. A null point: false, "ERROR: point pointer
+  // is zero\n" the first time.
   bool writePoint(const LASpointRecord* point) override;
   bool chunk() override { return false; }
   bool updateHeader(const LASheader*, bool, bool) override { return true; }

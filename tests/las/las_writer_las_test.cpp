@@ -263,15 +263,18 @@ TEST_F(LASwriterLASTest, HeaderDescriptorDecidesTheLayoutOfRawOutput) {
     std::vector<LASitem> items;
     uint8_t format_byte;
     uint32_t records;
+    const char* lines;  // the header announces 28-byte records
   };
   const std::vector<Case> cases = {
       // A standard layout: no record, and the matched type, not the header's field.
-      {"standard", {{LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2}}, 1, 0},
-      // No standard layout: type 127 and a record with compressor 0.
+      {"standard", {{LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2}}, 1, 0, ""},
+      // No standard layout: type 127 and a record with compressor 0; the records
+      // are as long as the items say.
       {"custom",
        {{LASitem::POINT10, 20, 2}, {LASitem::RGB12, 6, 2}, {LASitem::GPSTIME11, 8, 2}},
        127,
-       1},
+       1,
+       "WARNING: header->point_data_record_length is 28. writing 34 instead.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,9 +286,12 @@ TEST_F(LASwriterLASTest, HeaderDescriptorDecidesTheLayoutOfRawOutput) {
         h.compressor_descriptor->setup(static_cast<uint16_t>(c.items.size()), c.items.data(), 0));
     Bytes bytes;
     LASwriterLAS w;
+    CaptureStderr();
     ASSERT_TRUE(w.open(new FailingByteStream(&bytes), &h, 0, 2, 50000));
+    EXPECT_EQ(GetCapturedStderr(), c.lines);
     EXPECT_EQ(bytes[104], c.format_byte);
     EXPECT_EQ(u32At(bytes, 100), c.records);
+    EXPECT_EQ(uAt(bytes, 105, 2), c.records == 1 ? 34u : 28u);
     if (c.records == 1) {
       // clang-format off
       const Bytes payload = LE()
@@ -590,15 +596,19 @@ TEST(LASwriterLAS, WarnsAndRewritesVersionAndWaveformStart) {
        227, 2},
       {"minor 7", [](LASheader& h) { h.version_minor = 7; },
        "WARNING: unknown version 1.7 (should be 1.0 or 1.1 or 1.2 or 1.3 or 1.4)\n"
-       "WARNING: header->version_minor is 7. writing 4 instead.\n",
+       "WARNING: header->version_minor is 7. writing 4 instead.\n"
+       "WARNING: header->header_size is 227. writing 375 instead.\n"
+       "WARNING: header->offset_to_point_data is 227. writing 375 instead.\n",
        375, 4},
       {"waveform start",
        [](LASheader& h) {
          h.version_minor = 3;
          h.start_of_waveform_data_packet_record = 1000;
        },
-       "WARNING: header->start_of_waveform_data_packet_record is 1000. writing 0 instead.\n", 235,
-       3},
+       "WARNING: header->header_size is 227. writing 235 instead.\n"
+       "WARNING: header->offset_to_point_data is 227. writing 235 instead.\n"
+       "WARNING: header->start_of_waveform_data_packet_record is 1000. writing 0 instead.\n",
+       235, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -613,6 +623,9 @@ TEST(LASwriterLAS, WarnsAndRewritesVersionAndWaveformStart) {
     EXPECT_EQ(bytes.size(), c.block_size);
     EXPECT_EQ(bytes[24], 1);
     EXPECT_EQ(bytes[25], c.minor_written);
+    // The block written is announced, whatever the header said.
+    EXPECT_EQ(uAt(bytes, 94, 2), c.block_size);
+    EXPECT_EQ(u32At(bytes, 96), c.block_size);
     if (c.block_size > 227) {
       EXPECT_EQ(u64At(bytes, 227), 0u);
     }
