@@ -1,11 +1,10 @@
 // The LAS writer on its per-point path: uncompressed format 1 points into the null
-// stream and into a file in /tmp, and compressed (chunked, compressor 2) format 1
+// stream and into a file in a scratch folder, and compressed (chunked, compressor 2) format 1
 // and format 4 points into the null stream. Every iteration opens the writer,
 // writes 2^20 points cycling through 1024 prepared ones, and closes it, so the
 // header and the chunk table are counted too (a small share).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -15,6 +14,7 @@
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
 #include "morrowtide/las/las_writer_las.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -96,7 +96,8 @@ BENCHMARK(BM_UncompressedFormat1ToNull)->Unit(benchmark::kMillisecond);
 
 void BM_UncompressedFormat1ToFile(benchmark::State& state) {
   const auto run = makeRun(1);
-  const std::string path = "/tmp/las_writer_bench.las";
+  const ScratchDir scratch;  // runs at once never share the file
+  const std::string path = scratch.path("las_writer_bench.las");
   for (auto _ : state) {
     LASwriterLAS writer;
     if (!writer.openFile(path.c_str(), &run->header, 0, 2, 50000, 262144)) {
@@ -105,7 +106,6 @@ void BM_UncompressedFormat1ToFile(benchmark::State& state) {
     }
     writeRun(state, writer, *run);
   }
-  std::remove(path.c_str());
   finish(state);
 }
 BENCHMARK(BM_UncompressedFormat1ToFile)->Unit(benchmark::kMillisecond);

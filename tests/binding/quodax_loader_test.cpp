@@ -2,10 +2,10 @@
 // tests run as processes of their own with the library search path on one folder
 // (see CMakeLists.txt): the stand-in libquodax.so with all 41 entry points, one
 // lacking quodax_close_reader, one needing a function that nothing defines, a
-// file of that name that is no shared object, no library, and a scratch folder
-// that its test fills. Tests reach the stand-in's record of the last call through
-// a handle of their own that they release at once, so the binding's reference is
-// the only one that keeps the library loaded.
+// file of that name that is no shared object, no library, and the working
+// directory, a scratch folder that its test fills. Tests reach the stand-in's
+// record of the last call through a handle of their own that they release at
+// once, so the binding's reference is the only one that keeps the library loaded.
 #include "morrowtide/binding/quodax_loader.h"
 
 #include <dlfcn.h>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/binding/quodax_standin.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -211,7 +212,14 @@ using QuodaxLoaderUnloadable = QuodaxLoaderFailingLoad;
 using QuodaxLoaderUnresolved = QuodaxLoaderFailingLoad;
 using QuodaxLoaderMissingName = QuodaxLoaderFailingLoad;
 using QuodaxLoaderBound = QuodaxLoaderTest;
-using QuodaxLoaderRetry = QuodaxLoaderTest;
+
+// The scenario's search path is /proc/self/cwd: its test fills a scratch folder
+// of its own and makes it the working directory, so the library is looked up there.
+class QuodaxLoaderRetry : public QuodaxLoaderTest {
+ protected:
+  const ScratchDir scratch;
+  const WorkingDirectory in_scratch{scratch.dir()};
+};
 
 TEST_F(QuodaxLoaderWithoutLibrary, LoadFailsLeavingNothingBound) {
   expectLoadFailsLeavingNothingBound();
@@ -233,12 +241,12 @@ TEST_F(QuodaxLoaderMissingName, LoadFailsUnbindsEverythingAndReleasesTheLibrary)
 
 TEST_F(QuodaxLoaderRetry, LoadAfterAFailedLoadTriesAgain) {
   const std::filesystem::path folder(kStandinFolder);
-  const auto install = [&folder](const char* variant) {
-    const std::filesystem::path staged = folder / "retry" / "libquodax.so.new";
+  const auto install = [this, &folder](const char* variant) {
+    const std::string staged = scratch.path("libquodax.so.new");
     std::filesystem::copy_file(folder / variant / "libquodax.so", staged,
                                std::filesystem::copy_options::overwrite_existing);
     // A new file, never the one a failed load may still have mapped.
-    std::filesystem::rename(staged, folder / "retry" / "libquodax.so");
+    std::filesystem::rename(staged, scratch.path("libquodax.so"));
   };
   install("missing");
   EXPECT_EQ(quodax_load_dll(), 1);

@@ -1,12 +1,14 @@
 #include "morrowtide/compressor/byte_stream_out.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 #include <vector>
+
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -163,10 +165,8 @@ TEST(ByteStreamOutOstreamLE, FailedStreamRefusesEverything) {
 // for appending used to count as seekable, so patches meant for the header were
 // written at the end of the file.
 TEST(ByteStreamOutFileLE, SeeksOnlyOnRegularFilesNotOpenedForAppending) {
-  char name[] = "/tmp/byte_stream_out_XXXXXX";
-  const int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const ScratchDir scratch;
+  const std::string name = scratch.path("file");
   struct Case {
     const char* what;
     FILE* file;
@@ -174,8 +174,8 @@ TEST(ByteStreamOutFileLE, SeeksOnlyOnRegularFilesNotOpenedForAppending) {
   };
   FILE* pipe = popen("cat > /dev/null", "w");
   const std::vector<Case> cases = {
-      {"regular file", fopen(name, "wb"), true},
-      {"regular file for appending", fopen(name, "ab"), false},
+      {"regular file", fopen(name.c_str(), "wb"), true},
+      {"regular file for appending", fopen(name.c_str(), "ab"), false},
       {"device", fopen("/dev/null", "wb"), false},
       {"pipe", pipe, false},
       {"standard output", stdout, false},
@@ -197,7 +197,6 @@ TEST(ByteStreamOutFileLE, SeeksOnlyOnRegularFilesNotOpenedForAppending) {
   }
   pclose(pipe);
   for (size_t i = 0; i < 3; i++) fclose(cases[i].file);
-  remove(name);
 }
 
 // A full device takes bytes into stdio's buffer and refuses them when they are

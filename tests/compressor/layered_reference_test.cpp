@@ -26,6 +26,7 @@
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
 #include "morrowtide/las/las_writer_las.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -365,8 +366,8 @@ TEST(LayeredReference, LasFilesOfFormatsSixToTenHoldTheReferencePointData) {
     h.extended_number_of_point_records = kPoints;
     h.x_scale_factor = h.y_scale_factor = h.z_scale_factor = 0.01;
 
-    const std::string name =
-        testing::TempDir() + "layered_reference_" + std::to_string(c.format) + ".las";
+    const ScratchDir scratch;
+    const std::string name = scratch.path("layered_reference.las");
     std::ostringstream os;
     FILE* pipe = nullptr;
     LASwriterLAS w;
@@ -400,7 +401,6 @@ TEST(LayeredReference, LasFilesOfFormatsSixToTenHoldTheReferencePointData) {
       ASSERT_EQ(pclose(pipe), 0);
       std::ifstream in(name, std::ios::binary);
       file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      std::remove(name.c_str());
     } else {
       const std::string bytes = os.str();
       file.assign(bytes.begin(), bytes.end());

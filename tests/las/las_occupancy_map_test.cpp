@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/las/failing_allocation.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -28,11 +29,10 @@ std::string readFile(const std::string& name) {
 }
 
 std::string gridOf(const LASoccupancyMap& map) {
-  const std::string name = testing::TempDir() + "occupancy_grid.asc";
+  const ScratchDir scratch;
+  const std::string name = scratch.path("grid.asc");
   EXPECT_TRUE(map.writeAsciiGrid(name.c_str()));
-  const std::string text = readFile(name);
-  std::remove(name.c_str());
-  return text;
+  return readFile(name);
 }
 
 // A format 0 point whose integer coordinates are hundredths.
@@ -229,8 +229,8 @@ TEST(LASoccupancyMapGrid, AGridWiderThan32BitsIsRefusedBeforeAnyFileIsOpened) {
   LASoccupancyMap map(1.0f);
   map.addCell(INT32_MIN, 0);
   map.addCell(INT32_MAX, 1);
-  const std::string name = testing::TempDir() + "occupancy_too_wide.asc";
-  std::remove(name.c_str());
+  const ScratchDir scratch;
+  const std::string name = scratch.path("grid.asc");
   CaptureStderr();
   EXPECT_FALSE(map.writeAsciiGrid(name.c_str()));
   EXPECT_EQ(GetCapturedStderr(),

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "morrowtide/las/las_waveform13_writer.h"
 #include "morrowtide/las/las_writer_las.h"
 #include "tests/las/opener_usage_text.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -298,16 +298,9 @@ TEST(LASoutputOpenerParse, LaterOfStdoutAndNilWins) {
 
 class LASoutputOpenerDirectory : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/opener_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    missing = dir + "/missing";
-  }
-  void TearDown() override { rmdir(dir.c_str()); }
-
-  std::string dir;
-  std::string missing;
+  ScratchDir scratch;
+  const std::string dir = scratch.dir();
+  const std::string missing = dir + "/missing";
 };
 
 TEST_F(LASoutputOpenerDirectory, MovesTheNameIntoTheDirectory) {
@@ -680,23 +673,10 @@ TEST(LASoutputOpenerNames, MakeFileNameFromItsOwnName) {
 }
 
 // Creating writers: each test opens writers from an opener set up by parse on a
-// header the LAS writer accepts, in a fresh temporary directory.
+// header the LAS writer accepts, in a scratch folder of its own.
 class LASoutputOpenerOpen : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/opener_open_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override {
-    for (const char* name : {"lidar.las", "lidar.qdx", "lidar", "lidar.wdp", "lidar.txt",
-                             "lidar.bin", "lidar.qi", "lidar.wrl"}) {
-      std::remove(path(name).c_str());
-    }
-    rmdir(dir.c_str());
-  }
-
-  std::string path(const std::string& name) const { return dir + "/" + name; }
+  std::string path(const std::string& name) const { return scratch.path(name); }
 
   // The file's bytes; empty when it does not exist.
   std::vector<uint8_t> bytesOf(const std::string& name) const {
@@ -731,7 +711,8 @@ class LASoutputOpenerOpen : public testing::Test {
     return writer;
   }
 
-  std::string dir;
+  ScratchDir scratch;
+  const std::string dir = scratch.dir();
 };
 
 // A LAS 1.2 header with point format 1, or a LAS 1.4 header with point format 6.

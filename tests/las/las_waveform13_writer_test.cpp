@@ -19,6 +19,7 @@
 #include "morrowtide/compressor/byte_stream_in.h"
 #include "morrowtide/compressor/entropy_decoder.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
+#include "tests/scratch_dir.h"
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
@@ -148,21 +149,9 @@ DescriptorTable demoTable() {
 // Each test runs in a fresh, empty working directory.
 class LASwaveform13writerTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/waveform13_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-    previous_dir = cwd;
-    ASSERT_EQ(chdir(dir.c_str()), 0);
-  }
   void TearDown() override {
     g_fwrites_before_failure = -1;
     g_fail_next_fclose = false;
-    ASSERT_EQ(chdir(previous_dir.c_str()), 0);
-    const std::string command = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(command.c_str()), 0);
   }
 
   // A point whose wave packet names `index`, with offset and size set to
@@ -174,8 +163,8 @@ class LASwaveform13writerTest : public testing::Test {
     return &p;
   }
 
-  std::string dir;
-  std::string previous_dir;
+  const ScratchDir scratch;
+  const WorkingDirectory in_scratch{scratch.dir()};  // left before the folder is removed
 };
 
 TEST_F(LASwaveform13writerTest, DemoRunWritesTheExactFileAndPatchesTheLengthAtClose) {

@@ -1,7 +1,6 @@
 #include "morrowtide/las/las_writer_las.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include "morrowtide/compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
 #include "tests/le_bytes.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -705,7 +705,8 @@ TEST_F(LASwriterLASTest, EveryTargetGetsTheSameBytes) {
     return w.close(true);
   };
 
-  const std::string path = testing::TempDir() + "las_writer_las_test.las";
+  const ScratchDir scratch;
+  const std::string path = scratch.path("written.las");
   LASwriterLAS to_file;
   ASSERT_TRUE(to_file.openFile(path.c_str(), &header, 0, 2, 50000, 262144));
   EXPECT_EQ(run(to_file), 311);
@@ -714,7 +715,6 @@ TEST_F(LASwriterLASTest, EveryTargetGetsTheSameBytes) {
   Bytes from_file(400);
   from_file.resize(std::fread(from_file.data(), 1, from_file.size(), f));
   std::fclose(f);
-  std::remove(path.c_str());
   EXPECT_EQ(from_file, out);
 
   FILE* caller_file = std::tmpfile();
@@ -794,7 +794,8 @@ TEST(LASwriterLAS, ReplaceFileSendsLaterOutputToTheNewFile) {
   // The file the writer opened could be reached by nothing else after a
   // replacement, and stayed open for good: it is closed, complete, and the new
   // file is the writer's to close.
-  const std::string path = testing::TempDir() + "las_writer_las_replaced.las";
+  const ScratchDir scratch;
+  const std::string path = scratch.path("replaced.las");
   LASwriterLAS owner;
   ASSERT_TRUE(owner.openFile(path.c_str(), &h, 0, 2, 0, 4096));
   EXPECT_TRUE(owner.replaceFile(std::tmpfile()));
@@ -803,7 +804,6 @@ TEST(LASwriterLAS, ReplaceFileSendsLaterOutputToTheNewFile) {
   std::fseek(first, 0, SEEK_END);
   EXPECT_EQ(std::ftell(first), 227);
   std::fclose(first);
-  std::remove(path.c_str());
   owner.writePoint(&p);
   CaptureStderr();
   EXPECT_EQ(owner.close(false), 28);
@@ -1493,12 +1493,13 @@ TEST(LASwriterLASFailure, FailedPositionQueryBeforeTheHeaderIsReported) {
 // patches went to the end of the file. It gets no patch and the warnings of an
 // output that cannot seek, which is no failure.
 TEST(LASwriterLASFailure, FileOpenedForAppendingGetsNoPatch) {
-  char name[] = "/tmp/las_writer_append_XXXXXX";
-  const int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, "abc", 3), 3);
-  close(fd);
-  FILE* f = std::fopen(name, "ab");
+  const ScratchDir scratch;
+  const std::string name = scratch.path("appended.las");
+  FILE* f = std::fopen(name.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite("abc", 1, 3, f), 3u);
+  ASSERT_EQ(std::fclose(f), 0);
+  f = std::fopen(name.c_str(), "ab");
   ASSERT_NE(f, nullptr);
   LASheader h;
   setUpHeader12(h);
@@ -1519,11 +1520,10 @@ TEST(LASwriterLASFailure, FileOpenedForAppendingGetsNoPatch) {
             "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n");
   EXPECT_FALSE(w.failed());
   std::fclose(f);
-  f = std::fopen(name, "rb");
+  f = std::fopen(name.c_str(), "rb");
   Bytes file;
   for (int ch; (ch = std::fgetc(f)) != EOF;) file.push_back(static_cast<uint8_t>(ch));
   std::fclose(f);
-  std::remove(name);
   ASSERT_EQ(file.size(), 3u + 227 + 3 * 28);
   EXPECT_EQ(slice(file, 0, 3), (Bytes{'a', 'b', 'c'}));
   EXPECT_EQ(u32At(file, 3 + 107), 0u);

@@ -19,6 +19,7 @@
 #include "morrowtide/las/las_writer_las.h"
 #include "tests/compressor/record_reader.h"
 #include "tests/compressor/scan_points14.h"
+#include "tests/scratch_dir.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ Bytes writeFile(uint8_t format, uint16_t length, uint32_t compressor, int32_t ch
                 int64_t* closed_size = nullptr) {
   LASheader h;
   setUpHeader(h, format, length);
-  const std::string name = testing::TempDir() + "layered_" + std::to_string(format) + ".las";
+  const ScratchDir scratch;
+  const std::string name = scratch.path("layered.las");
   std::ostringstream os;
   FILE* file = nullptr;
   LASwriterLAS w;
@@ -107,9 +109,7 @@ Bytes writeFile(uint8_t format, uint16_t length, uint32_t compressor, int32_t ch
     const std::string s = os.str();
     return Bytes(s.begin(), s.end());
   }
-  const Bytes bytes = readFile(name);
-  std::remove(name.c_str());
-  return bytes;
+  return readFile(name);
 }
 
 // The file's point data, its chunk-table position made relative to the data as

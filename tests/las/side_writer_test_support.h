@@ -1,13 +1,11 @@
 // Shared pieces of the side writer tests (BIN, QFIT, VRML, text): a little-endian
 // builder for expected bytes, a header and point made for a point format, a
-// temporary directory for files, and FILE helpers (a temporary FILE read back,
+// scratch folder for files, and FILE helpers (a temporary FILE read back,
 // /dev/full for failing writes).
 #ifndef MORROWTIDE_TESTS_LAS_SIDE_WRITER_TEST_SUPPORT_H
 #define MORROWTIDE_TESTS_LAS_SIDE_WRITER_TEST_SUPPORT_H
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -20,6 +18,7 @@
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
 #include "tests/le_bytes.h"
+#include "tests/scratch_dir.h"
 
 namespace side_writer_test {
 
@@ -86,27 +85,12 @@ inline std::string fileText(const std::string& path) {
   return text;
 }
 
-// A fixture with a fresh temporary directory, removed with its files.
+// A fixture whose tests write their files into a scratch folder of their own.
 class TempDir : public testing::Test {
  protected:
-  void SetUp() override {
-    char dir_template[] = "/tmp/side_writer_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    dir = dir_template;
-  }
-  void TearDown() override {
-    if (DIR* d = opendir(dir.c_str())) {
-      while (const dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") std::remove((dir + "/" + name).c_str());
-      }
-      closedir(d);
-    }
-    rmdir(dir.c_str());
-  }
-  std::string path(const std::string& name) const { return dir + "/" + name; }
+  std::string path(const std::string& name) const { return scratch.path(name); }
 
-  std::string dir;
+  ScratchDir scratch;
 };
 
 }  // namespace side_writer_test

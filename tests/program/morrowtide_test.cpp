@@ -1,5 +1,5 @@
 // Tests of the morrowtide program from the outside: each test runs the built
-// executable in a fresh temporary directory with given arguments and standard
+// executable in a scratch folder of its own with given arguments and standard
 // input, then checks its exit status, its exact standard error and standard
 // output, and the bytes of the files it wrote there.
 #include <dirent.h>
@@ -21,6 +21,7 @@
 
 #include "tests/las/opener_usage_text.h"
 #include "tests/le_bytes.h"
+#include "tests/scratch_dir.h"
 
 #ifndef MORROWTIDE_BINARY
 #error "MORROWTIDE_BINARY must name the morrowtide executable"
@@ -171,16 +172,6 @@ Bytes readAll(FILE* file) {
 
 class Morrowtide : public testing::Test {
  protected:
-  void SetUp() override {
-    char dir_template[] = "/tmp/morrowtide_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    dir = dir_template;
-  }
-  void TearDown() override {
-    for (const std::string& name : files()) std::remove((dir + "/" + name).c_str());
-    rmdir(dir.c_str());
-  }
-
   // Where the program's standard output goes.
   enum class Stdout {
     kFile,                 // a temporary file, returned in Outcome::out
@@ -207,7 +198,7 @@ class Morrowtide : public testing::Test {
 
     const pid_t pid = fork();
     if (pid == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(126);
+      if (chdir(scratch.dir().c_str()) != 0) _exit(126);
       dup2(fileno(in), 0);
       dup2(fileno(out), 1);
       dup2(fileno(err), 2);
@@ -240,7 +231,7 @@ class Morrowtide : public testing::Test {
   // Names of the files in the test directory, sorted.
   std::vector<std::string> files() const {
     std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
+    DIR* d = opendir(scratch.dir().c_str());
     if (d == nullptr) return names;
     while (const dirent* entry = readdir(d)) {
       const std::string name = entry->d_name;
@@ -253,14 +244,14 @@ class Morrowtide : public testing::Test {
 
   Bytes file(const std::string& name) const {
     Bytes bytes;
-    FILE* f = std::fopen((dir + "/" + name).c_str(), "rb");
+    FILE* f = std::fopen(scratch.path(name).c_str(), "rb");
     if (f == nullptr) return bytes;
     bytes = readAll(f);
     std::fclose(f);
     return bytes;
   }
 
-  std::string dir;
+  ScratchDir scratch;
 };
 
 using Names = std::vector<std::string>;
@@ -317,7 +308,7 @@ TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
   // Output lost to a full device or to a pipe nobody reads ended with status 0,
   // mostly without a word: only failures inside the header block were reported.
   for (const char* name : {"full.las", "full.qdx", "fw.wdp"}) {
-    ASSERT_EQ(symlink("/dev/full", (dir + "/" + name).c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", scratch.path(name).c_str()), 0);
   }
   const std::string unpatched = "WARNING: stream not seekable. cannot update header.\n";
   struct Case {
@@ -388,7 +379,7 @@ TEST_F(Morrowtide, CompressedOutputStartsWithARawPoint) {
   EXPECT_EQ(Bytes(qdx.begin(), qdx.begin() + 501), prefix.b);
   EXPECT_EQ(Bytes(qdx.begin() + 509, qdx.begin() + 566), pointRecord(true, kDefaultPulse[0]));
 
-  std::remove((dir + "/a.qdx").c_str());
+  std::remove(scratch.path("a.qdx").c_str());
   const Outcome compatible = run({"-compatible", "-o", "a.qdx"});
   EXPECT_EQ(compatible.status, 0);
   EXPECT_EQ(file("a.qdx"), qdx);
@@ -691,7 +682,7 @@ TEST_F(Morrowtide, SideFormatsWriteBesideTheirWaveformFile) {
     EXPECT_EQ(files(), expected_files);
     EXPECT_EQ(file(c.name), c.bytes);
     EXPECT_EQ(file(c.waveform_name), waveformFile(1, 3));
-    for (const std::string& name : files()) std::remove((dir + "/" + name).c_str());
+    for (const std::string& name : files()) std::remove(scratch.path(name).c_str());
   }
 }
 
