@@ -204,7 +204,8 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
   bool addVlr(const char* user_id, uint16_t record_id, uint16_t record_length_after_header,
               uint8_t* data, bool keep_description = false, const char* description = nullptr,
               bool keep_existing = false);
-  // Releases everything the header owns and resets it to the defaults: "LASF",
+  // Releases everything the header owns (of the array addVlr made, the records
+  // it holds, whatever the count says) and resets it to the defaults: "LASF",
   // version 1.2, header size and offset to point data 227, point format 0 of 20
   // bytes, scale factors 0.01, everything else 0 or null.
   void clean();
