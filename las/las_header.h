@@ -224,7 +224,8 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
   // counts more records than that array holds. An array the caller installed
   // is trusted: this is then false.
   bool vlrCountOverrunsArray() const {
-    return vlrs != nullptr && vlrs == made_vlrs && number_of_variable_length_records > made_vlr_count;
+    return vlrs != nullptr && vlrs == made_vlrs &&
+           number_of_variable_length_records > made_vlr_count;
   }
   // The records the array addVlr made holds (0 when there is none).
   uint32_t madeVlrCount() const { return made_vlr_count; }

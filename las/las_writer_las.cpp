@@ -105,7 +105,8 @@ uint8_t writtenVersionMinor(uint8_t minor) { return std::min(minor, las_format::
 uint32_t ownRecordsSize(const LASheader* h, const Quodax* descriptor) {
   uint32_t size = 0;
   if (descriptor != nullptr) {
-    size += kCompressorRecordHeaderAndFixed + quodax_format::kRecordItemSize * descriptor->num_items;
+    size +=
+        kCompressorRecordHeaderAndFixed + quodax_format::kRecordItemSize * descriptor->num_items;
   }
   if (h->vlr_lastiling != nullptr) size += kTilingRecordTotal;
   if (h->vlr_lasoriginal != nullptr) size += kOriginalRecordTotal;
@@ -394,8 +395,8 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
   // A length below the point format's size was already warned about when the
   // point was laid out (records have the format's size).
-  const bool warned_by_layout = h->compressor_descriptor == nullptr &&
-                                h->point_data_record_length < written_record_length;
+  const bool warned_by_layout =
+      h->compressor_descriptor == nullptr && h->point_data_record_length < written_record_length;
   if (h->point_data_record_length != written_record_length && !warned_by_layout) {
     std::fprintf(stderr, "WARNING: header->point_data_record_length is %u. writing %u instead.\n",
                  h->point_data_record_length, written_record_length);
@@ -868,8 +869,8 @@ bool LASwriterLAS::writeExtendedRecords() {
     // One piece of at most 2^32 - 1 bytes; a longer payload would be cut short.
     if (r.record_length_after_header > kMaxPieceBytes) {
       return reportFailureAlways("ERROR: evlrs[%u].data has %llu bytes, more than %u\n", i,
-                  static_cast<unsigned long long>(r.record_length_after_header),
-                  static_cast<uint32_t>(kMaxPieceBytes));
+                                 static_cast<unsigned long long>(r.record_length_after_header),
+                                 static_cast<uint32_t>(kMaxPieceBytes));
     }
     if (!s->writeBytes(r.data, low)) {
       return reportFailure("ERROR: writing %u bytes of data from evlrs[%u].data\n", low, i);

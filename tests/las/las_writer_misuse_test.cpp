@@ -361,8 +361,7 @@ TEST(LASwriterLASMisuse, HeaderSizeOffsetAndRecordLengthSayWhatIsWritten) {
          h.compressor_descriptor->setup(2, items, 0);
          h.point_data_record_length = 50;
        },
-       375, 375, 31,
-       "WARNING: header->point_data_record_length is 50. writing 31 instead.\n"},
+       375, 375, 31, "WARNING: header->point_data_record_length is 50. writing 31 instead.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -510,8 +509,9 @@ TEST(LASwriterLASMisuse, EveryErrorLineOfCloseAndUpdateHeaderShowsInFailed) {
     const char* line;
   };
   const std::vector<Case> cases = {
-      {"no extended records", [](LASheader& h) { h.number_of_extended_variable_length_records = 1; },
-       false, "ERROR: evlrs pointer is zero\n"},
+      {"no extended records",
+       [](LASheader& h) { h.number_of_extended_variable_length_records = 1; }, false,
+       "ERROR: evlrs pointer is zero\n"},
       {"extended record without data",
        [](LASheader& h) {
          h.number_of_extended_variable_length_records = 1;
@@ -612,11 +612,12 @@ TEST(LASheaderAddVlr, ARecordThatWouldCarryTheOffsetPast32BitsIsRefused) {
       EXPECT_EQ(lines, "");
     } else {
       char line[128];
-      std::snprintf(line, sizeof(line),
-                    "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
-                    c.length, c.offset_after,
-                    static_cast<long long>(c.offset_after) + c.length +
-                        (c.first_length != 0 ? -c.first_length : 54));
+      std::snprintf(
+          line, sizeof(line),
+          "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
+          c.length, c.offset_after,
+          static_cast<long long>(c.offset_after) + c.length +
+              (c.first_length != 0 ? -c.first_length : 54));
       EXPECT_EQ(lines, line);
       EXPECT_EQ(h.number_of_variable_length_records, records);
       delete[] payload;  // still the caller's
@@ -627,7 +628,8 @@ TEST(LASheaderAddVlr, ARecordThatWouldCarryTheOffsetPast32BitsIsRefused) {
 // Two records added and the count set to 5 read past the array in the LAS
 // writer, in the text writer's PTS/PTX header and in clean.
 TEST(LASheaderRecordCount, ACountAboveTheRecordsAddedIsRefused) {
-  const char* const line = "ERROR: number_of_variable_length_records is 5 but vlrs holds 2 records\n";
+  const char* const line =
+      "ERROR: number_of_variable_length_records is 5 but vlrs holds 2 records\n";
   LASheader h;
   makeHeader(h, 2, 1, 28);
   ASSERT_TRUE(h.addVlr("Vektrion", 2000, 4, new uint8_t[4]()));
