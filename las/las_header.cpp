@@ -223,6 +223,11 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
   } else {
     // Without an array the count starts again from 0, whatever it said.
     const uint32_t held = vlrs == nullptr ? 0 : number_of_variable_length_records;
+    // Records of the array addVlr made that a lowered count dropped go now,
+    // before the array shrinks over them.
+    if (vlrs == made_vlrs) {
+      for (uint32_t k = held; k < made_vlr_count; k++) releasePayload(vlrs[k].data, data);
+    }
     const size_t count = static_cast<size_t>(held) + 1;
     void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
     if (grown == nullptr) throw std::bad_alloc();

@@ -96,6 +96,12 @@ std::string describeLayout(uint16_t num_items, const LASitem* items, uint32_t by
   return text + "], " + std::to_string(bytes) + " bytes";
 }
 
+// Record 4 of "LASF_Spec": the extra-bytes descriptors.
+bool isExtraBytesRecord(const LASvlrRecord& r) {
+  return r.record_id == las_format::kRecordIdExtraBytes &&
+         std::strncmp(r.user_id, las_format::kUserIdLasfSpec, las_format::kUserIdSize) == 0;
+}
+
 // The version minor written: the header's, but at most 4.
 uint8_t writtenVersionMinor(uint8_t minor) { return std::min(minor, las_format::kMaxVersionMinor); }
 
@@ -172,6 +178,7 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   }
   // From here on close() and the destructor release the stream, whatever happens.
   stream = s;
+  startNewLife();
   if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
   if (!header->check()) return false;
   scale_offset = static_cast<const LASscaleOffset&>(*header);
@@ -281,6 +288,29 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   return true;
 }
 
+void LASwriterLAS::startNewLife() {
+  // Nothing of an earlier output may reach this one: close() after a failed
+  // open must not write the records or patch the counts of the last output.
+  header_start = 0;
+  writing_las14 = false;
+  writing_new_point_type = false;
+  start_of_first_extended_variable_length_record = 0;
+  number_of_extended_variable_length_records = 0;
+  evlrs = nullptr;
+  expected_points = 0;
+  points_written = 0;
+  inventory = LASpointInventory();
+  layout.reset();
+  layout_size = 0;
+  written_version_minor = 0;
+  written_header_size = 0;
+  written_record_length = 0;
+  written_offset_to_point_data = 0;
+  written_own_records_size = 0;
+  extra_bytes_at = -1;
+  extra_bytes_length = 0;
+}
+
 bool LASwriterLAS::checkHeaderData(const LASheader* h) {
   if (h->user_data_in_header_size != 0 && h->user_data_in_header == nullptr) {
     return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
@@ -333,7 +363,6 @@ bool LASwriterLAS::layOutHeader(const LASheader* h, uint8_t minor, uint32_t own_
   }
   written_version_minor = minor;
   written_header_size = static_cast<uint16_t>(header_size);
-  written_records_size = static_cast<int64_t>(records_size);
   written_offset_to_point_data = static_cast<uint32_t>(offset);
   written_own_records_size = own_records_size;
   written_record_length = static_cast<uint16_t>(record_size);
@@ -447,8 +476,15 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
 bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
   // checkHeaderData made sure the array and every payload are there.
   ByteStreamOut* s = stream;
+  int64_t payload_at = written_header_size + las_format::kVlrHeaderSize;  // from header_start
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
+    // updateHeader rewrites the extra-bytes payload exactly where it went.
+    if (extra_bytes_at < 0 && isExtraBytesRecord(r)) {
+      extra_bytes_at = payload_at;
+      extra_bytes_length = r.record_length_after_header;
+    }
+    payload_at += r.record_length_after_header + las_format::kVlrHeaderSize;
     if (!writeU16LE(s, r.reserved))
       return reportFailure("ERROR: writing header->vlrs[%u].reserved\n", i);
     if (!putChars(s, r.user_id, 16))
@@ -796,6 +832,12 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
     return reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
   }
+  // The extended records announced now are the ones close() writes (and whose
+  // start it corrects), so the header never names records the file lacks.
+  start_of_first_extended_variable_length_record =
+      static_cast<int64_t>(h->start_of_first_extended_variable_length_record);
+  number_of_extended_variable_length_records = h->number_of_extended_variable_length_records;
+  evlrs = h->evlrs;
   return writeExtendedCounts(h, "updating");
 }
 
@@ -812,35 +854,32 @@ bool LASwriterLAS::writeExtendedCounts(const LASheader* h, const char* verb) {
 }
 
 bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
-  // The records begin right after the header block and its user data, as open
-  // wrote them; a record past their end would land in the point data.
-  const int64_t records_start = header_start + written_header_size;
-  const int64_t records_end = records_start + written_records_size;
-  int64_t p = records_start;
+  // The payload goes where open wrote the extra-bytes record, whatever the
+  // records before it are now; it must have the size written there.
   const uint32_t count = h->vlrs != nullptr ? h->number_of_variable_length_records : 0;
   for (uint32_t i = 0; i < count; i++) {
     const LASvlrRecord& r = h->vlrs[i];
-    p += las_format::kVlrHeaderSize;
-    if (r.record_id == las_format::kRecordIdExtraBytes &&
-        std::strncmp(r.user_id, las_format::kUserIdLasfSpec, las_format::kUserIdSize) == 0) {
-      if (r.record_length_after_header == 0) return true;
-      if (r.data == nullptr) {
-        return reportFailureAlways(
-            "ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
-            r.record_length_after_header, i);
-      }
-      if (p + r.record_length_after_header > records_end) {
-        return reportFailureAlways(
-            "ERROR: header->vlrs[%u] ends past the records written at open\n", i);
-      }
-      if (!stream->seekTo(p)) return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
-      if (!stream->writeBytes(r.data, r.record_length_after_header)) {
-        return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
-                             r.record_length_after_header, i);
-      }
-      return true;
+    if (!isExtraBytesRecord(r)) continue;
+    if (extra_bytes_at < 0) break;  // open wrote none
+    if (r.record_length_after_header == 0) return true;
+    if (r.data == nullptr) {
+      return reportFailureAlways(
+          "ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+          r.record_length_after_header, i);
     }
-    p += r.record_length_after_header;
+    if (r.record_length_after_header != extra_bytes_length) {
+      return reportFailureAlways(
+          "ERROR: header->vlrs[%u] has %d bytes but the extra bytes record written has %d\n", i,
+          r.record_length_after_header, extra_bytes_length);
+    }
+    if (!stream->seekTo(header_start + extra_bytes_at)) {
+      return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
+    }
+    if (!stream->writeBytes(r.data, r.record_length_after_header)) {
+      return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
+                           r.record_length_after_header, i);
+    }
+    return true;
   }
   std::fprintf(stderr, "WARNING: could not find extra bytes VLR for update\n");
   return true;

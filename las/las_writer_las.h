@@ -89,9 +89,11 @@ class LASwriterLAS final : public LASwriter {
   // else from `header`) and, for LAS 1.3 and 1.4, the record fields; optionally
   // rewrites the extra-bytes record. What is patched follows the layout open
   // wrote (its version, point format and header block), whatever `header` says
-  // of them. The stream is back at its end on return. False with a line on
-  // failure, which makes failed() true; on a stream that cannot seek only a
-  // warning. Not open: "ERROR: stream pointer is zero\n" when no stream is held,
+  // of them; the extra-bytes payload goes where open wrote it and must have the
+  // size it had. From the header, a LAS 1.4 file's extended records announced
+  // now are the ones close writes. The stream is back at its end on return.
+  // False with a line on failure, which makes failed() true; on a stream that
+  // cannot seek only a warning. Not open: "ERROR: stream pointer is zero\n" when no stream is held,
   // after a failed open "ERROR: updateHeader on a LASwriterLAS that is not
   // open\n" (the first such call); neither marks the writer failed.
   bool updateHeader(const LASheader* header, bool use_inventory, bool update_extra_bytes) override;
@@ -154,6 +156,8 @@ class LASwriterLAS final : public LASwriter {
   // with a line when one does not fit its field.
   bool layOutHeader(const LASheader* header, uint8_t minor, uint32_t own_records_size,
                     uint32_t record_size);
+  // Forgets everything of an earlier output, at the start of every open.
+  void startNewLife();
   // The checks of open for data the header announces but does not hold, in the
   // order the data is written.
   bool checkHeaderData(const LASheader* header);
@@ -186,7 +190,10 @@ class LASwriterLAS final : public LASwriter {
   uint16_t written_record_length = 0;
   uint32_t written_offset_to_point_data = 0;
   uint32_t written_own_records_size = 0;
-  int64_t written_records_size = 0;
+  // Where open wrote the payload of the extra-bytes record (from header_start;
+  // -1: none) and its size.
+  int64_t extra_bytes_at = -1;
+  uint16_t extra_bytes_length = 0;
 };
 
 #endif  // MORROWTIDE_LAS_LAS_WRITER_LAS_H

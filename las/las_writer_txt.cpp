@@ -143,6 +143,11 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
   if (h == nullptr) return fail("ERROR: LASheader pointer is zero\n");
   scale_offset = static_cast<const LASscaleOffset&>(*h);
   parse_string.reset();
+  // The PTS and PTX headers look through the header's records. Refused before
+  // the parse string is settled, so that no point is written afterwards.
+  if ((pts || ptx) && h->vlrCountOverrunsArray()) {
+    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
+  }
   if (parse != nullptr) parse_string = parse;
 
   if (separator_name_given != nullptr) {
@@ -159,10 +164,6 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
   }
 
   intensity_mode = IntensityMode::kPlain;
-  // The PTS and PTX headers look through the header's records.
-  if ((pts || ptx) && h->vlrCountOverrunsArray()) {
-    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
-  }
   if (pts) {
     if (!writePtsHeader(file)) return reportFailure("ERROR: cannot write the PTS header\n");
   } else if (ptx) {

@@ -927,6 +927,10 @@ TEST(LASwriterLAS, UpdateHeaderFromTheHeaderGiven) {
   EXPECT_EQ(u64At(bytes, 255 + 16), 11u);
   EXPECT_EQ(u64At(bytes, 255 + 72), 13u);
   EXPECT_EQ(bytes.size(), 375u);
+  // The two records announced now are demanded by close, which has none.
+  CaptureStderr();
+  EXPECT_EQ(w.close(true), 0);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: evlrs pointer is zero\n");
 
   // LAS 1.4 with format 6 zeroes the legacy counts; LAS 1.2 with format 6 keeps
   // them (they are its only counts).

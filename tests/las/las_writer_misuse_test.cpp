@@ -466,35 +466,105 @@ TEST(LASwriterLASMisuse, UpdateHeaderPatchesTheLayoutOpenWrote) {
   EXPECT_EQ(uAt(out.bytes, 111, 4), 10u);
 }
 
-// The extra-bytes record is found from the header block open wrote, and a
-// record that would reach past the records written is not patched.
+// The extra-bytes payload was put where the header's records said at the time
+// of updateHeader (and its header_size): a record before it that shrank, or an
+// extra-bytes record that grew, made the patch overwrite other records.
 TEST(LASwriterLASMisuse, UpdateHeaderRewritesExtraBytesWhereOpenPutThem) {
   LASheader h;
   makeHeader(h, 4, 1, 28);
   h.header_size = 227;  // wrong: the block is 375 bytes
+  h.addVlr("vendor", 1, 100, new uint8_t[100]());
   h.addVlr("LASF_Spec", 4, 2, new uint8_t[2]{1, 2});
   h.attribute_count = 1;
   Output out;
   CaptureStderr();
   ASSERT_TRUE(out.open(h));
   GetCapturedStderr();
-  h.vlrs[0].data[0] = 9;
+  const size_t payload_at = 375 + 54 + 100 + 54;
+  ASSERT_EQ(out.bytes.size(), payload_at + 2);
+
+  // The record before it shrinks in memory; the file keeps its layout.
+  ASSERT_TRUE(h.addVlr("vendor", 1, 10, new uint8_t[10]()));
+  h.vlrs[1].data[0] = 9;
   CaptureStderr();
   EXPECT_TRUE(out.writer.updateHeader(&h, true, true));
   EXPECT_EQ(GetCapturedStderr(), "");
-  EXPECT_EQ(out.bytes[375 + 54], 9);
+  EXPECT_EQ(out.bytes[payload_at], 9);
+  EXPECT_EQ(out.bytes.size(), payload_at + 2);
 
-  // A payload grown by hand would overwrite what follows the records.
-  h.vlrs[0].record_length_after_header = 3;
-  uint8_t* grown = new uint8_t[3]{5, 5, 5};
-  delete[] h.vlrs[0].data;
-  h.vlrs[0].data = grown;
+  // A payload grown after open no longer fits where it went.
+  ASSERT_TRUE(h.addVlr("LASF_Spec", 4, 3, new uint8_t[3]{5, 5, 5}));
+  const Bytes before = out.bytes;
   CaptureStderr();
   EXPECT_FALSE(out.writer.updateHeader(&h, true, true));
-  EXPECT_EQ(GetCapturedStderr(), "ERROR: header->vlrs[0] ends past the records written at open\n");
-  EXPECT_EQ(out.bytes[375 + 54], 9);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR: header->vlrs[1] has 3 bytes but the extra bytes record written has 2\n");
+  EXPECT_EQ(out.bytes, before);
   EXPECT_TRUE(out.writer.failed());
   h.attribute_count = 0;
+}
+
+// Extended records that the header announced only at updateHeader were patched
+// into the header but never written by close.
+TEST(LASwriterLASMisuse, ExtendedRecordsAnnouncedAtUpdateHeaderAreWritten) {
+  LASheader h;
+  makeHeader(h, 4, 6, 30);
+  LASpointRecord p;
+  layOut(p, 6, 30);
+  Output out;
+  ASSERT_TRUE(out.open(h));
+  ASSERT_TRUE(out.writer.writePoint(&p));
+  h.evlrs = static_cast<LASevlrRecord*>(std::calloc(1, sizeof(LASevlrRecord)));
+  h.evlrs[0].record_id = 7;
+  h.evlrs[0].record_length_after_header = 4;
+  h.evlrs[0].data = new uint8_t[4]{1, 2, 3, 4};
+  h.number_of_extended_variable_length_records = 1;
+  h.start_of_first_extended_variable_length_record = 12345;
+  h.number_of_point_records = 1;
+  CaptureStderr();
+  EXPECT_TRUE(out.writer.updateHeader(&h, false, false));
+  EXPECT_EQ(out.writer.close(true), 375 + 30 + 60 + 4);
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(uAt(out.bytes, 235, 8), 375u + 30);  // where the record really is
+  EXPECT_EQ(uAt(out.bytes, 243, 4), 1u);
+  EXPECT_EQ(uAt(out.bytes, 375 + 30 + 18, 2), 7u);
+  EXPECT_EQ(out.bytes.back(), 4);
+  EXPECT_FALSE(out.writer.failed());
+}
+
+// A writer opened again after close kept the last output's extended records
+// and counts: close after a failed second open wrote the first header's
+// records (read from freed memory once that header was gone) and patched
+// counts into the new output.
+TEST(LASwriterLASMisuse, AWriterOpenedAgainForgetsItsLastOutput) {
+  LASpointRecord p;
+  layOut(p, 6, 30);
+  Output out;
+  {
+    LASheader first;
+    makeHeader(first, 4, 6, 30);
+    first.evlrs = static_cast<LASevlrRecord*>(std::calloc(1, sizeof(LASevlrRecord)));
+    first.evlrs[0].record_length_after_header = 4;
+    first.evlrs[0].data = new uint8_t[4]();
+    first.number_of_extended_variable_length_records = 1;
+    ASSERT_TRUE(out.open(first));
+    ASSERT_TRUE(out.writer.writePoint(&p));
+    ASSERT_TRUE(out.writer.writePoint(&p));
+    CaptureStderr();
+    ASSERT_EQ(out.writer.close(true), 375 + 2 * 30 + 60 + 4);
+    GetCapturedStderr();
+  }
+  LASheader second;
+  makeHeader(second, 2, 1, 28);
+  second.user_data_in_header_size = 5;  // announced, not there
+  Bytes bytes;
+  CaptureStderr();
+  EXPECT_FALSE(out.writer.open(new FailingByteStream(&bytes), &second, 0, 2, -1));
+  EXPECT_EQ(out.writer.close(true), 0);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR: there should be 5 bytes of data in header->user_data_in_header\n");
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_FALSE(out.writer.failed());
 }
 
 // --------------------------------------------------------- failed() after close
@@ -651,9 +721,14 @@ TEST(LASheaderRecordCount, ACountAboveTheRecordsAddedIsRefused) {
     txt.setPts(!ptx);
     txt.setPtx(ptx);
     CaptureStderr();
-    EXPECT_FALSE(txt.open(file, &h, nullptr, nullptr));
+    EXPECT_FALSE(txt.open(file, &h, "xyz", nullptr));
     EXPECT_EQ(GetCapturedStderr(), line);
+    // Refused before the parse string was settled: no point follows.
+    LASpointRecord p;
+    layOut(p, 1, 28);
+    EXPECT_FALSE(txt.writePoint(&p));
   }
+  EXPECT_EQ(std::ftell(file), 0);
   std::fclose(file);
 
   CaptureStderr();
@@ -671,6 +746,19 @@ TEST(LASheaderRecordCount, ACountAboveTheRecordsAddedIsRefused) {
   EXPECT_EQ(GetCapturedStderr(), line);
   EXPECT_TRUE(later.writer.failed());
   // clean (run by the destructor) releases the two payloads the array holds.
+}
+
+// A count lowered by hand and then addVlr shrank the array over the dropped
+// records and leaked their payloads.
+TEST(LASheaderRecordCount, RecordsDroppedByALoweredCountAreReleased) {
+  LASheader h;
+  for (uint16_t id = 1; id <= 3; id++) ASSERT_TRUE(h.addVlr("vendor", id, 10, new uint8_t[10]()));
+  h.number_of_variable_length_records = 1;
+  ASSERT_TRUE(h.addVlr("other", 1, 4, new uint8_t[4]()));
+  EXPECT_EQ(h.number_of_variable_length_records, 2u);
+  EXPECT_EQ(h.madeVlrCount(), 2u);
+  EXPECT_FALSE(h.vlrCountOverrunsArray());
+  // The leak checker of the sanitizer build sees any payload not released.
 }
 
 // An array the caller installed itself is trusted, as before.
