@@ -667,9 +667,7 @@ bool LASwriterLAS::refusePoint(const LASpointRecord* point) {
   if (point == nullptr) return refuseNullPoint();
   const std::string have = describeLayout(point->items != nullptr ? point->num_items : 0,
                                           point->items, point->record_size);
-  uint32_t size = 0;
-  for (uint16_t i = 0; i < layout_size; i++) size += layout[i].size;
-  const std::string need = describeLayout(layout_size, layout.get(), size);
+  const std::string need = describeLayout(layout_size, layout.get(), written_record_length);
   return reportFailure("ERROR: point with items %s cannot be written as items %s\n", have.c_str(),
                        need.c_str());
 }
