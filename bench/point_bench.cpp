@@ -140,7 +140,8 @@ void writePoints14(benchmark::State& state, uint8_t point_type, uint16_t point_s
   state.counters["bytes_per_point"] = static_cast<double>(out.byteCount()) / kPoints;
 }
 
-void writePoints(benchmark::State& state, uint8_t point_type, uint16_t point_size, uint16_t compressor) {
+void writePoints(benchmark::State& state, uint8_t point_type, uint16_t point_size,
+                 uint16_t compressor) {
   const std::vector<uint8_t> points = scanPoints(kPoints);
   Quodax descriptor;
   if (!descriptor.setup(point_type, point_size, compressor)) {
@@ -169,8 +170,12 @@ void writePoints(benchmark::State& state, uint8_t point_type, uint16_t point_siz
   state.counters["bytes_per_point"] = static_cast<double>(out.byteCount()) / kPoints;
 }
 
-void BM_Format1Compressed(benchmark::State& state) { writePoints(state, 1, 28, Quodax::CompressorChunked); }
-void BM_Format4Compressed(benchmark::State& state) { writePoints(state, 4, 57, Quodax::CompressorChunked); }
+void BM_Format1Compressed(benchmark::State& state) {
+  writePoints(state, 1, 28, Quodax::CompressorChunked);
+}
+void BM_Format4Compressed(benchmark::State& state) {
+  writePoints(state, 4, 57, Quodax::CompressorChunked);
+}
 void BM_Format1Raw(benchmark::State& state) { writePoints(state, 1, 28, Quodax::CompressorNone); }
 
 void BM_Format6Layered(benchmark::State& state) { writePoints14(state, 6, 30); }

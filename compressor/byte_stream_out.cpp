@@ -138,7 +138,10 @@ bool ByteStreamOutOstreamLE::flush() {
 // --- ByteStreamOutArray ---
 
 ByteStreamOutArray::ByteStreamOutArray()
-    : buffer(static_cast<uint8_t*>(std::malloc(kGrowthStep))), alloc(kGrowthStep), size(0), curr(0) {
+    : buffer(static_cast<uint8_t*>(std::malloc(kGrowthStep))),
+      alloc(kGrowthStep),
+      size(0),
+      curr(0) {
   if (buffer == nullptr) throw std::bad_alloc();
 }
 

@@ -140,10 +140,10 @@ class EntropyEncoder final {
   void writeRun(uint8_t value, uint64_t count);
 
   bool write_failed = false;  // the stream refused a write since start()
-  bool wrapped = false;   // a half has been handed over since start()
-  bool holding = false;   // held_byte and held_ffs are waiting for a carry
-  uint8_t held_byte = 0;  // last byte before the held 0xFF run
-  uint64_t held_ffs = 0;  // 0xFF bytes held after held_byte
+  bool wrapped = false;       // a half has been handed over since start()
+  bool holding = false;       // held_byte and held_ffs are waiting for a carry
+  uint8_t held_byte = 0;      // last byte before the held 0xFF run
+  uint64_t held_ffs = 0;      // 0xFF bytes held after held_byte
 };
 
 // 256 symbol models indexed by a previous byte, each made at its first use with

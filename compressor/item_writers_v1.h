@@ -46,17 +46,17 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   uint8_t last_item[20] = {};
   int32_t last_x_diffs[3] = {};
   int32_t last_y_diffs[3] = {};
-  int32_t last_diff_index = 0;  // 0 to 2
+  int32_t last_diff_index = 0;                 // 0 to 2
   IntegerResidualCoder dx_coder;               // 32 bits, 1 context
   IntegerResidualCoder dy_coder;               // 32 bits, 20 contexts
   IntegerResidualCoder z_coder;                // 32 bits, 20 contexts
   IntegerResidualCoder intensity_coder;        // 16 bits, 1 context
   IntegerResidualCoder scan_angle_rank_coder;  // 8 bits, 2 contexts
   IntegerResidualCoder point_source_coder;     // 16 bits, 1 context
-  AdaptiveSymbolModel* changed_values_model;  // owned, 64 symbols
-  PerByteModels bit_byte_models;              // 256 symbols, by the last return byte
-  PerByteModels classification_models;        // 256 symbols, by the last classification
-  PerByteModels user_data_models;             // 256 symbols, by the last user data
+  AdaptiveSymbolModel* changed_values_model;   // owned, 64 symbols
+  PerByteModels bit_byte_models;               // 256 symbols, by the last return byte
+  PerByteModels classification_models;         // 256 symbols, by the last classification
+  PerByteModels user_data_models;              // 256 symbols, by the last user data
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64), coded as a
@@ -118,10 +118,10 @@ class LASwriteItemCompressed_WAVEPACKET13_v1 final : public LASwriteItemCompress
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
-  EntropyEncoder* encoder;  // not owned
+  EntropyEncoder* encoder;     // not owned
   uint8_t last_item[28] = {};  // the previous packet without its index byte
   int32_t last_offset_diff = 0;
-  uint32_t last_offset_symbol = 0;  // 0 to 3
+  uint32_t last_offset_symbol = 0;        // 0 to 3
   AdaptiveSymbolModel* packet_index;      // owned, 256 symbols
   AdaptiveSymbolModel* offset_symbol[4];  // owned, 4 symbols each
   IntegerResidualCoder ic_offset_diff;    // 32 bits, 1 context

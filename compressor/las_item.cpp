@@ -13,21 +13,30 @@ namespace qf = quodax_format;
 
 // Indexed by item type; null for the unused types 1 to 5.
 const char* const kItemTypeNames[qf::kItemTypeCount] = {
-    "BYTE",    nullptr, nullptr,  nullptr,    nullptr,   nullptr,        "POINT10", "GPSTIME11",
-    "RGB12",   "WAVEPACKET13",    "POINT14",  "RGB14",   "RGBNIR14",     "WAVEPACKET14", "BYTE14"};
+    "BYTE",  nullptr,        nullptr,   nullptr, nullptr,    nullptr,        "POINT10", "GPSTIME11",
+    "RGB12", "WAVEPACKET13", "POINT14", "RGB14", "RGBNIR14", "WAVEPACKET14", "BYTE14"};
 
 // Fixed size of a type, 0 for the variable-size BYTE and BYTE14 and for unused types.
 uint16_t fixedSize(uint32_t type) {
   switch (type) {
-    case LASitem::POINT10: return qf::kSizePoint10;
-    case LASitem::GPSTIME11: return qf::kSizeGpsTime11;
-    case LASitem::RGB12: return qf::kSizeRgb12;
-    case LASitem::WAVEPACKET13: return qf::kSizeWavePacket13;
-    case LASitem::POINT14: return qf::kSizePoint14;
-    case LASitem::RGB14: return qf::kSizeRgb14;
-    case LASitem::RGBNIR14: return qf::kSizeRgbNir14;
-    case LASitem::WAVEPACKET14: return qf::kSizeWavePacket14;
-    default: return 0;
+    case LASitem::POINT10:
+      return qf::kSizePoint10;
+    case LASitem::GPSTIME11:
+      return qf::kSizeGpsTime11;
+    case LASitem::RGB12:
+      return qf::kSizeRgb12;
+    case LASitem::WAVEPACKET13:
+      return qf::kSizeWavePacket13;
+    case LASitem::POINT14:
+      return qf::kSizePoint14;
+    case LASitem::RGB14:
+      return qf::kSizeRgb14;
+    case LASitem::RGBNIR14:
+      return qf::kSizeRgbNir14;
+    case LASitem::WAVEPACKET14:
+      return qf::kSizeWavePacket14;
+    default:
+      return 0;
   }
 }
 
@@ -130,8 +139,8 @@ bool Quodax::setupItems(uint16_t& num_items, LASitem*& items, uint8_t point_type
     format.nir = false;
   }
 
-  const uint16_t count = static_cast<uint16_t>(1 + format.gps_time + format.rgb +
-                                               format.wavepacket + (extra != 0));
+  const uint16_t count =
+      static_cast<uint16_t>(1 + format.gps_time + format.rgb + format.wavepacket + (extra != 0));
   LASitem* list = new LASitem[count];
   uint16_t i = 0;
   if (format.las14) {
@@ -166,7 +175,8 @@ bool Quodax::validateItem(const LASitem* item) {
   const uint16_t size = item->size;
   const uint16_t version = item->version;
   const char* name = item->typeName();
-  if (name == nullptr) return fail("item unknown (%d,%d,%d)", static_cast<int>(type), size, version);
+  if (name == nullptr)
+    return fail("item unknown (%d,%d,%d)", static_cast<int>(type), size, version);
 
   if (type == LASitem::BYTE || type == LASitem::BYTE14) {
     if (size == 0) return fail("%s has size < 1", name);

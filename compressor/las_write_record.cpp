@@ -55,8 +55,10 @@ std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
     const LASitem& item, EntropyEncoder* enc) const {
   switch (item.type) {
     case LASitem::BYTE:
-      if (item.version == 1) return std::make_unique<LASwriteItemCompressed_BYTE_v1>(enc, item.size);
-      if (item.version == 2) return std::make_unique<LASwriteItemCompressed_BYTE_v2>(enc, item.size);
+      if (item.version == 1)
+        return std::make_unique<LASwriteItemCompressed_BYTE_v1>(enc, item.size);
+      if (item.version == 2)
+        return std::make_unique<LASwriteItemCompressed_BYTE_v2>(enc, item.size);
       break;
     case LASitem::POINT10:
       if (item.version == 1) return std::make_unique<LASwriteItemCompressed_POINT10_v1>(enc);
@@ -307,10 +309,12 @@ bool LASwriteRecord::emitChunkTable() {
       uint32_t last_bytes = 0;
       for (uint32_t i = 0; i < number_chunks; i++) {
         if (variable) {
-          coder.encode(static_cast<int32_t>(last_records), static_cast<int32_t>(chunk_record_counts[i]), 0);
+          coder.encode(static_cast<int32_t>(last_records),
+                       static_cast<int32_t>(chunk_record_counts[i]), 0);
           last_records = chunk_record_counts[i];
         }
-        coder.encode(static_cast<int32_t>(last_bytes), static_cast<int32_t>(chunk_byte_counts[i]), 1);
+        coder.encode(static_cast<int32_t>(last_bytes), static_cast<int32_t>(chunk_byte_counts[i]),
+                     1);
         last_bytes = chunk_byte_counts[i];
       }
     }  // the coder deletes its models through the encoder here

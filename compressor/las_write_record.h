@@ -92,8 +92,8 @@ class LASwriteRecord {
   // Which writers serve the next record.
   enum class Writers { kOpenChunk, kRaw, kCompressed };
 
-  static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;    // variable or no chunks
-  static constexpr uint32_t kPointerDue = 0xFFFFFFFF;     // number_chunks before attach
+  static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;  // variable or no chunks
+  static constexpr uint32_t kPointerDue = 0xFFFFFFFF;   // number_chunks before attach
 
   static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
 

@@ -88,8 +88,8 @@ class Quodax final {
   // other than 0 the new items get the versions a compressing descriptor gives
   // (requestVersion(2)); else every version is 0. Error for point types above 10,
   // with the references untouched.
-  bool setupItems(uint16_t& num_items, LASitem*& items, uint8_t point_type,
-                  uint16_t point_size, uint16_t compressor);
+  bool setupItems(uint16_t& num_items, LASitem*& items, uint8_t point_type, uint16_t point_size,
+                  uint16_t compressor);
   // Checks one item's size, then its version; the first broken rule is the error.
   bool validateItem(const LASitem* item);
   // Checks a whole list (not empty, not null, every item) and, when `point_size`
@@ -109,7 +109,7 @@ class Quodax final {
   uint8_t version_major;
   uint8_t version_minor;
   uint16_t version_revision;
-  uint32_t options;  // bit 0: compatibility mode
+  uint32_t options;     // bit 0: compatibility mode
   uint32_t chunk_size;  // 0 = variable chunks
   int64_t number_of_special_evlrs;
   int64_t offset_to_special_evlrs;
@@ -126,8 +126,8 @@ class Quodax final {
   // for a POINT14 list with compressor 1 or 2.
   bool chooseCompressor(const LASitem& first, uint16_t requested);
 
-  uint8_t* bytes;       // payload of the last pack; owned (new[]/delete[])
-  char* error_string;   // owned (malloc/free)
+  uint8_t* bytes;      // payload of the last pack; owned (new[]/delete[])
+  char* error_string;  // owned (malloc/free)
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_QUODAX_H

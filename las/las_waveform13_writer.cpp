@@ -78,8 +78,7 @@ std::string LASwaveform13writer::deriveFileName(const char* file_name, bool comp
   return name;
 }
 
-bool LASwaveform13writer::open(const char* file_name,
-                               const LASwavePacketDescriptor* const* given) {
+bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescriptor* const* given) {
   if (file_name == nullptr) return fail("ERROR: file name pointer is zero\n");
   if (given == nullptr) return fail("ERROR: wave packet descriptor pointer is zero\n");
   if (given[0] != nullptr) return fail("ERROR: wave_packet_descr[0] with index 0 must be zero\n");

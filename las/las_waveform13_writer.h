@@ -71,9 +71,9 @@ class LASwaveform13writer final {
   bool releaseFile();
 
   LASwaveformDescriptorEntry** descriptors = nullptr;  // owned, 256 slots, with its entries
-  FILE* file = nullptr;                   // owned; closed by close()
-  ByteStreamOutFileLE* stream = nullptr;  // owned; over `file`
-  EntropyEncoder* encoder = nullptr;      // owned; made when a descriptor is compressed
+  FILE* file = nullptr;                                // owned; closed by close()
+  ByteStreamOutFileLE* stream = nullptr;               // owned; over `file`
+  EntropyEncoder* encoder = nullptr;        // owned; made when a descriptor is compressed
   IntegerResidualCoder* coder8 = nullptr;   // owned; for 8-bit samples, over `encoder`
   IntegerResidualCoder* coder16 = nullptr;  // owned; for 16-bit samples, over `encoder`
   las_messages::FirstFailure first_failure;

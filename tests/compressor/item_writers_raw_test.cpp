@@ -29,8 +29,8 @@ struct Point {
                                      edge << 7);
   }
   void legacyClass(int classification, int synthetic, int keypoint, int withheld) {
-    bytes[15] = static_cast<uint8_t>(classification | synthetic << 5 | keypoint << 6 |
-                                     withheld << 7);
+    bytes[15] =
+        static_cast<uint8_t>(classification | synthetic << 5 | keypoint << 6 | withheld << 7);
   }
   void extended(int channel, int flags, int classification, int return_number, int returns,
                 int16_t scan_angle) {
@@ -123,7 +123,7 @@ TEST_F(LASwriteItemRawTest, Point14RecordOfAnExtendedPoint) {
   const std::vector<uint8_t> expected = {
       0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C,  // X, Y, Z
       0x0D, 0x0E,                                                              // intensity
-      0xF7,        // return 7 of 15
+      0xF7,                                                                    // return 7 of 15
       0x7D,        // synthetic, withheld, overlap, channel 3, scan direction
       0x28,        // classification 0, so the extended classification 40
       0x77,        // user data
@@ -151,8 +151,7 @@ TEST_F(LASwriteItemRawTest, Point14RecordOfALegacyPoint) {
       0x06,        // classification
       0x77,        // user data
       0x3C, 0xF6,  // -15 degrees = -2500
-      0x34, 0x12,
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F};
+      0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F};
   EXPECT_EQ(record(p), expected);
 }
 
@@ -161,7 +160,7 @@ TEST_F(LASwriteItemRawTest, Point14LegacyScanAngleInUnitsOf0006Degrees) {
     int8_t rank;
     int16_t angle;
   };
-  const Case cases[] = {{-90, -15000}, {90, 15000}, {1, 167},        {-1, -167},
+  const Case cases[] = {{-90, -15000}, {90, 15000},  {1, 167},       {-1, -167},
                         {0, 0},        {127, 21167}, {-128, -21333}, {3, 500}};
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.rank));

@@ -196,30 +196,30 @@ TEST(LASwriteItemCompressed_POINT10_v1, CodesCycleAndCoordinateExtremesAsScripte
   for (int i = 0; i < kCycles; ++i) {
     const bool first = i == 0;
     // A: X step 10 (median 0 first, 10 later), Y step -10, Z 100 -> 105.
-    dx.encode(first ? 0 : 10, 10, 0);                // class 4, later 0
-    dy.encode(0, -10, first ? 4 : 0);                // class 4
-    z.encode(100, 105, first ? 4 : 2);               // (4 + 4) / 2, later (0 + 4) / 2
+    dx.encode(first ? 0 : 10, 10, 0);   // class 4, later 0
+    dy.encode(0, -10, first ? 4 : 0);   // class 4
+    z.encode(100, 105, first ? 4 : 2);  // (4 + 4) / 2, later (0 + 4) / 2
     h.symbol(changed, 32 | 16 | 8 | 1);
     intensity.encode(50, 60, 0);
     h.symbol(return_after_11, 0x12);
     h.symbol(class_after_2, 3);
     point_source.encode(7, 9, 0);
     // B: X step 20, Y step 0.
-    dx.encode(first ? 0 : 10, 20, 0);                // class 5, later 4
-    dy.encode(0, 0, first ? 5 : 4);                  // class 0
+    dx.encode(first ? 0 : 10, 20, 0);  // class 5, later 4
+    dy.encode(0, 0, first ? 5 : 4);    // class 0
     z.encode(105, 105, 2);
     h.symbol(changed, 16 | 4 | 2);
     h.symbol(return_after_12, 0x11);
-    scan_angle.encode(10, 250, 1);                   // kx + ky = 5, later 4: below 6
+    scan_angle.encode(10, 250, 1);  // kx + ky = 5, later 4: below 6
     h.symbol(user_after_0, 200);
     // C: X step -30 against median 10, Y step 10.
-    dx.encode(10, -30, 0);                           // class 6
-    dy.encode(0, 10, 6);                             // class 4
-    z.encode(105, 100, 5);                           // (6 + 4) / 2
+    dx.encode(10, -30, 0);  // class 6
+    dy.encode(0, 10, 6);    // class 4
+    z.encode(105, 100, 5);  // (6 + 4) / 2
     h.symbol(changed, 32 | 8 | 4 | 2 | 1);
     intensity.encode(60, 50, 0);
     h.symbol(class_after_3, 2);
-    scan_angle.encode(250, 10, 0);                   // kx + ky = 10
+    scan_angle.encode(250, 10, 0);  // kx + ky = 10
     h.symbol(user_after_200, 0);
     point_source.encode(9, 7, 0);
   }
@@ -229,18 +229,18 @@ TEST(LASwriteItemCompressed_POINT10_v1, CodesCycleAndCoordinateExtremesAsScripte
   z.encode(100, INT32_MIN, 19);
   h.symbol(changed, 0);
   // X step -1 (wrapped) against median(INT32_MIN, 20, -30); Y step 1 against 10.
-  dx.encode(-30, -1, 0);                             // class 5
-  dy.encode(10, 1, 5);                               // class 4
+  dx.encode(-30, -1, 0);  // class 5
+  dy.encode(10, 1, 5);    // class 4
   z.encode(INT32_MIN, INT32_MAX, 4);
   h.symbol(changed, 0);
   // X step 2^31 - 30 against median -30: residual -2^31, class 32.
   dx.encode(-30, i32(0x7FFFFFE2u), 0);
-  dy.encode(10, 0, 19);                              // class 4
-  z.encode(INT32_MAX, INT32_MAX, 18);                // (32 + 4) / 2
+  dy.encode(10, 0, 19);                // class 4
+  z.encode(INT32_MAX, INT32_MAX, 18);  // (32 + 4) / 2
   h.symbol(changed, 0);
   // The repeat: steps 0 against median -1 and 0 against median 1.
-  dx.encode(-1, 0, 0);                               // class 0
-  dy.encode(1, 0, 0);                                // class 1
+  dx.encode(-1, 0, 0);  // class 0
+  dy.encode(1, 0, 0);   // class 1
   z.encode(INT32_MAX, INT32_MAX, 0);
   h.symbol(changed, 0);
   EXPECT_EQ(coded, h.finish());
@@ -312,7 +312,7 @@ TEST(LASwriteItemCompressed_GPSTIME11_v1, CodesMultiplierExampleAsScripted) {
     h.symbol(multiplier, 1);  // 1020
     gps.encode(10, 10, 1);
     h.symbol(multiplier, 511);  // 1020 again
-    h.symbol(multiplier, 3);  // 1050
+    h.symbol(multiplier, 3);    // 1050
     gps.encode(30, 30, 3);
     h.symbol(multiplier, 0);  // 1045: q + 0.5 = 0
     gps.encode(2, -5, 2);
@@ -382,10 +382,10 @@ TEST(LASwriteItemCompressed_GPSTIME11_v1, CodesMultiplierBoundariesInSinglePreci
     uint32_t m;
     int32_t pred;
     uint32_t context;
-  } block[] = {{90, 9, 90, 3},       {100, 10, 100, 4},    {490, 49, 490, 4},
-               {500, 50, 500, 5},    {5084, 508, 5080, 5}, {5085, 509, 5090, 5},  // extreme
-               {-15, 0, 2, 2},       {5084, 508, 5080, 5}, {-15, 0, 2, 2},  // 508: none
-               {14, 1, 10, 1},       {10, 1, 14, 1}};
+  } block[] = {{90, 9, 90, 3},    {100, 10, 100, 4},    {490, 49, 490, 4},
+               {500, 50, 500, 5}, {5084, 508, 5080, 5}, {5085, 509, 5090, 5},  // extreme
+               {-15, 0, 2, 2},    {5084, 508, 5080, 5}, {-15, 0, 2, 2},        // 508: none
+               {14, 1, 10, 1},    {10, 1, 14, 1}};
   const int kRounds = 30;
   uint64_t t = 1000;
   Items items{gpsTime(t)};
@@ -430,9 +430,22 @@ TEST(LASwriteItemCompressed_GPSTIME11_v1, RoundTripsSignedZerosNaNAndLargeJumps)
     items.push_back(gpsTimeF64(v));
   }
   uint64_t t = 123456789;
-  const uint64_t jumps[] = {1u << 31, (1u << 31) - 1, uint64_t{1} << 33, 0 - (uint64_t{1} << 31),
-                            0 - (uint64_t{1} << 31) - 1, 7, 7, 14, 0, 3, 7000, 0 - uint64_t{1},
-                            uint64_t{1} << 63, 0x7FFFFFFF, 1, 0};
+  const uint64_t jumps[] = {1u << 31,
+                            (1u << 31) - 1,
+                            uint64_t{1} << 33,
+                            0 - (uint64_t{1} << 31),
+                            0 - (uint64_t{1} << 31) - 1,
+                            7,
+                            7,
+                            14,
+                            0,
+                            3,
+                            7000,
+                            0 - uint64_t{1},
+                            uint64_t{1} << 63,
+                            0x7FFFFFFF,
+                            1,
+                            0};
   for (int round = 0; round < 30; ++round) {
     for (uint64_t j : jumps) items.push_back(gpsTime(t += j * (round % 3 + 1)));
   }
@@ -448,7 +461,7 @@ TEST(LASwriteItemCompressed_GPSTIME11_v1, RoundTripsSignedZerosNaNAndLargeJumps)
 
 TEST(LASwriteItemCompressed_RGB12_v1, CodesChangedBytesAsScripted) {
   const Bytes black = colour(0, 0, 0);
-  const Bytes x1 = colour(65535, 0x1234, 0);     // bytes FF FF 34 12 00 00
+  const Bytes x1 = colour(65535, 0x1234, 0);       // bytes FF FF 34 12 00 00
   const Bytes x2 = colour(65535, 0x1256, 0x8000);  // bytes FF FF 56 12 00 80
   const int kCycles = 40;
   Items items{black};
@@ -636,9 +649,14 @@ Bytes nextPoint(std::mt19937& rng, const Bytes& p) {
     uint32_t v = static_cast<uint32_t>(p[at] | (p[at + 1] << 8) | (p[at + 2] << 16)) |
                  (static_cast<uint32_t>(p[at + 3]) << 24);
     switch (pick(rng, 8)) {
-      case 0: v = static_cast<uint32_t>(rng()); break;
-      case 1: v = pick(rng, 2) ? 0x80000000u : 0x7FFFFFFFu; break;
-      default: v += static_cast<uint32_t>(small[pick(rng, 7)]) * (1 + pick(rng, 40));
+      case 0:
+        v = static_cast<uint32_t>(rng());
+        break;
+      case 1:
+        v = pick(rng, 2) ? 0x80000000u : 0x7FFFFFFFu;
+        break;
+      default:
+        v += static_cast<uint32_t>(small[pick(rng, 7)]) * (1 + pick(rng, 40));
     }
     putLE(&q[at], v, 4);
   }
@@ -651,21 +669,38 @@ Bytes nextPoint(std::mt19937& rng, const Bytes& p) {
 Bytes nextGpsTime(std::mt19937& rng, const Bytes& p) {
   uint64_t t = 0;
   for (int i = 7; i >= 0; --i) t = (t << 8) | p[i];
-  const uint64_t steps[] = {0, 10, 10, 20, 30, 5, 6000, 1u << 31, (1u << 31) - 1,
-                            uint64_t{1} << 33, 0 - (uint64_t{1} << 31)};
+  const uint64_t steps[] = {0,
+                            10,
+                            10,
+                            20,
+                            30,
+                            5,
+                            6000,
+                            1u << 31,
+                            (1u << 31) - 1,
+                            uint64_t{1} << 33,
+                            0 - (uint64_t{1} << 31)};
   switch (pick(rng, 12)) {
-    case 0: t = (uint64_t{rng()} << 32) | rng(); break;
-    case 1: t = -t; break;
-    default: t += steps[pick(rng, 11)] * (pick(rng, 5) ? 1 : pick(rng, 600));
+    case 0:
+      t = (uint64_t{rng()} << 32) | rng();
+      break;
+    case 1:
+      t = -t;
+      break;
+    default:
+      t += steps[pick(rng, 11)] * (pick(rng, 5) ? 1 : pick(rng, 600));
   }
   return gpsTime(t);
 }
 
 Bytes nextColour(std::mt19937& rng, const Bytes& p) {
   switch (pick(rng, 5)) {
-    case 0: return p;
-    case 1: return colour(0, 0, 0);
-    case 2: return colour(65535, 65535, 65535);
+    case 0:
+      return p;
+    case 1:
+      return colour(0, 0, 0);
+    case 2:
+      return colour(65535, 65535, 65535);
     case 3: {
       const uint16_t g = static_cast<uint16_t>(rng());
       return colour(g, g, g);
@@ -684,12 +719,19 @@ Bytes nextWavePacket(std::mt19937& rng, const Bytes& p) {
   for (int i = 8; i >= 1; --i) off = (off << 8) | p[i];
   const uint32_t size = static_cast<uint32_t>(p[9] | (p[10] << 8) | (p[11] << 16)) |
                         (static_cast<uint32_t>(p[12]) << 24);
-  const uint64_t steps[] = {0, size, size, 0x7FFFFFFFu, 0 - uint64_t{0x80000000u},
-                            0x80000000u, uint64_t{1} << 40, 12345, 0 - uint64_t{77}};
+  const uint64_t steps[] = {0,
+                            size,
+                            size,
+                            0x7FFFFFFFu,
+                            0 - uint64_t{0x80000000u},
+                            0x80000000u,
+                            uint64_t{1} << 40,
+                            12345,
+                            0 - uint64_t{77}};
   off += steps[pick(rng, 9)];
   const uint32_t sizes[] = {size, 256, 0, 0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFFu};
-  Bytes q = wavePacket(static_cast<uint8_t>(pick(rng, 3) ? p[0] : rng()), off,
-                       sizes[pick(rng, 6)], 0, 0, 0, 0);
+  Bytes q = wavePacket(static_cast<uint8_t>(pick(rng, 3) ? p[0] : rng()), off, sizes[pick(rng, 6)],
+                       0, 0, 0, 0);
   std::memcpy(&q[13], &p[13], 16);
   for (int at = 13; at < 29; at += 4) {
     if (pick(rng, 3) == 0) putLE(&q[at], pick(rng, 2) ? rng() : bitsOf(pick(rng, 100) * 0.25f), 4);
@@ -717,17 +759,16 @@ std::vector<CoderCase> allCoders() {
           "POINT10", point(1, 2, 3, 4, 0x09, 2, 250, 7, 8), nextPoint),
       makeCase<LASwriteItemCompressed_GPSTIME11_v1, readers_v1::GpsTime11Reader>(
           "GPSTIME11", gpsTimeF64(1.0e6), nextGpsTime),
-      makeCase<LASwriteItemCompressed_RGB12_v1, readers_v1::Rgb12Reader>(
-          "RGB12", colour(1, 2, 3), nextColour),
+      makeCase<LASwriteItemCompressed_RGB12_v1, readers_v1::Rgb12Reader>("RGB12", colour(1, 2, 3),
+                                                                         nextColour),
       makeCase<LASwriteItemCompressed_WAVEPACKET13_v1, readers_v1::WavePacket13Reader>(
           "WAVEPACKET13", wavePacket(1, 100000, 256, 0, 0, 0, 0), nextWavePacket),
   };
-  cases.push_back({"BYTE",
-                   [](EntropyEncoder* e) {
-                     return std::make_unique<LASwriteItemCompressed_BYTE_v1>(e, 5);
-                   },
-                   [](EntropyDecoder* d) { return std::make_unique<readers_v1::ByteReader>(d, 5); },
-                   nextBytes, Bytes{0, 1, 2, 3, 255}});
+  cases.push_back(
+      {"BYTE",
+       [](EntropyEncoder* e) { return std::make_unique<LASwriteItemCompressed_BYTE_v1>(e, 5); },
+       [](EntropyDecoder* d) { return std::make_unique<readers_v1::ByteReader>(d, 5); }, nextBytes,
+       Bytes{0, 1, 2, 3, 255}});
   return cases;
 }
 

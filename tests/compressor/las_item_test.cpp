@@ -23,13 +23,13 @@ TEST(LASitem, TypeNamesAndFixedSizes) {
   struct Case {
     uint32_t type;
     const char* name;
-    uint16_t size;       // a size that matches
-    uint16_t bad_size;   // a size that does not
+    uint16_t size;      // a size that matches
+    uint16_t bad_size;  // a size that does not
   };
   const Case cases[] = {
-      {0, "BYTE", 7, 0},          {6, "POINT10", 20, 30},        {7, "GPSTIME11", 8, 6},
-      {8, "RGB12", 6, 8},         {9, "WAVEPACKET13", 29, 28},   {10, "POINT14", 30, 20},
-      {11, "RGB14", 6, 8},        {12, "RGBNIR14", 8, 6},        {13, "WAVEPACKET14", 29, 30},
+      {0, "BYTE", 7, 0},    {6, "POINT10", 20, 30},      {7, "GPSTIME11", 8, 6},
+      {8, "RGB12", 6, 8},   {9, "WAVEPACKET13", 29, 28}, {10, "POINT14", 30, 20},
+      {11, "RGB14", 6, 8},  {12, "RGBNIR14", 8, 6},      {13, "WAVEPACKET14", 29, 30},
       {14, "BYTE14", 1, 0},
   };
   for (const Case& c : cases) {

@@ -41,7 +41,8 @@ int64_t getI64(const Bytes& b, size_t at) {
   return v;
 }
 Bytes slice(const Bytes& b, size_t from, size_t count) {
-  return Bytes(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(from + count));
+  return Bytes(b.begin() + static_cast<ptrdiff_t>(from),
+               b.begin() + static_cast<ptrdiff_t>(from + count));
 }
 
 // Scan-like points: smooth coordinates, regular GPS steps, two returns a pulse.
@@ -105,8 +106,8 @@ Bytes contents(const ByteStreamOutArrayLE& out) {
 
 // Drives a set-up writer over `out` with format-1 points: `prefix` bytes before
 // attaching, closeChunk after the points whose indices are in `close_after`.
-void drive(LASwriteRecord& w, ByteStreamOut& out, const std::vector<Point>& points, size_t prefix = 0,
-           const std::vector<size_t>& close_after = {}) {
+void drive(LASwriteRecord& w, ByteStreamOut& out, const std::vector<Point>& points,
+           size_t prefix = 0, const std::vector<size_t>& close_after = {}) {
   for (size_t i = 0; i < prefix; i++) out.writeByte(0xA0 + static_cast<uint32_t>(i));
   ASSERT_TRUE(w.attach(&out));
   for (size_t i = 0; i < points.size(); i++) {
@@ -184,7 +185,8 @@ std::vector<Bytes> splitChunks(const Bytes& file, size_t start, const ChunkTable
 }
 
 // The one chunk of a file holding exactly `points`.
-Bytes standaloneChunk(const std::vector<Point>& points, const std::vector<LASitem>& items = kFormat1V2) {
+Bytes standaloneChunk(const std::vector<Point>& points,
+                      const std::vector<LASitem>& items = kFormat1V2) {
   const Bytes file = writeFormat1(Quodax::CompressorChunked, 50000, points, 0, {}, items);
   const int64_t table = getI64(file, 0);
   return slice(file, 8, static_cast<size_t>(table) - 8);
@@ -201,8 +203,8 @@ TEST(LASwriteRecordRaw, RecordsAreTheItemsInItemOrder) {
   // The items lie in the point in another order than the list names them.
   std::array<uint8_t, 40> point;
   for (size_t i = 0; i < point.size(); i++) point[i] = static_cast<uint8_t>(i);
-  const std::vector<LASitem> items = {{LASitem::GPSTIME11, 8, 0}, {LASitem::POINT10, 20, 0},
-                                      {LASitem::BYTE, 3, 0}};
+  const std::vector<LASitem> items = {
+      {LASitem::GPSTIME11, 8, 0}, {LASitem::POINT10, 20, 0}, {LASitem::BYTE, 3, 0}};
   const uint8_t* pointers[3] = {point.data() + 24, point.data(), point.data() + 36};
   LASwriteRecord w;
   ASSERT_TRUE(w.setup(3, items.data(), nullptr));
@@ -227,10 +229,10 @@ TEST(LASwriteRecordRaw, EveryItemTypeHasItsRawWriter) {
     size_t written;
   };
   const Case cases[] = {
-      {{LASitem::BYTE, 3, 0}, 3},          {{LASitem::POINT10, 20, 0}, 20},
-      {{LASitem::GPSTIME11, 8, 0}, 8},     {{LASitem::RGB12, 6, 0}, 6},
+      {{LASitem::BYTE, 3, 0}, 3},           {{LASitem::POINT10, 20, 0}, 20},
+      {{LASitem::GPSTIME11, 8, 0}, 8},      {{LASitem::RGB12, 6, 0}, 6},
       {{LASitem::WAVEPACKET13, 29, 0}, 29}, {{LASitem::POINT14, 30, 0}, 30},
-      {{LASitem::RGB14, 6, 0}, 6},         {{LASitem::RGBNIR14, 8, 0}, 8},
+      {{LASitem::RGB14, 6, 0}, 6},          {{LASitem::RGBNIR14, 8, 0}, 8},
       {{LASitem::WAVEPACKET14, 29, 0}, 29}, {{LASitem::BYTE14, 5, 0}, 5},
   };
   std::array<uint8_t, 64> point{};
@@ -284,9 +286,11 @@ TEST(LASwriteRecordSingleStream, FirstRecordRawThenOneCodedStreamOfItsVersion) {
   const auto points = scanPoints(40);
   const std::vector<LASitem> v1 = {{LASitem::POINT10, 20, 1}, {LASitem::GPSTIME11, 8, 1}};
   EXPECT_EQ(writeFormat1(Quodax::CompressorSingleStream, 0, points, 0, {}, v1),
-            (scriptedStream<LASwriteItemCompressed_POINT10_v1, LASwriteItemCompressed_GPSTIME11_v1>(points)));
+            (scriptedStream<LASwriteItemCompressed_POINT10_v1, LASwriteItemCompressed_GPSTIME11_v1>(
+                points)));
   EXPECT_EQ(writeFormat1(Quodax::CompressorSingleStream, 0, points),
-            (scriptedStream<LASwriteItemCompressed_POINT10_v2, LASwriteItemCompressed_GPSTIME11_v2>(points)));
+            (scriptedStream<LASwriteItemCompressed_POINT10_v2, LASwriteItemCompressed_GPSTIME11_v2>(
+                points)));
 }
 
 TEST(LASwriteRecordSingleStream, NoPointWritesNothing) {
@@ -363,7 +367,8 @@ TEST(LASwriteRecordChunked, ManyVariableChunksKeepTheirCountsApart) {
   size_t first = 0;
   for (size_t k = 0; k < t.bytes.size(); k++) {
     ASSERT_LE(at + 28, file.size());
-    ASSERT_EQ(slice(file, at, 28), Bytes(points[first].begin(), points[first].end())) << "chunk " << k;
+    ASSERT_EQ(slice(file, at, 28), Bytes(points[first].begin(), points[first].end()))
+        << "chunk " << k;
     at += t.bytes[k];
     first += records[k];
   }
@@ -392,8 +397,9 @@ TEST(LASwriteRecordChunked, StreamThatCannotSeekGetsMinusOneAndTrailingPosition)
     ASSERT_TRUE(w.setup(2, q->items, q.get()));
     PipeSink pipe;
     drive(w, pipe, {}, 2);
-    EXPECT_EQ(pipe.bytes, (Bytes{0xA0, 0xA1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(pipe.bytes,
+              (Bytes{0xA0, 0xA1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0,
+                     0,    0,    0,    0,    0,    10,   0,    0,    0,    0,    0, 0, 0}));
   }
   const auto points = scanPoints(4);
   LASwriteRecord w;
@@ -502,9 +508,9 @@ TEST(LASwriteRecordChunked, DescriptorMayBeDeletedBeforeAttach) {
 
 TEST(LASwriteRecordSetup, AcceptsEveryCoderOfVersionsOneAndTwo) {
   const std::vector<LASitem> cases = {
-      {LASitem::BYTE, 3, 1},      {LASitem::BYTE, 3, 2},         {LASitem::POINT10, 20, 1},
-      {LASitem::POINT10, 20, 2},  {LASitem::GPSTIME11, 8, 1},    {LASitem::GPSTIME11, 8, 2},
-      {LASitem::RGB12, 6, 1},     {LASitem::RGB12, 6, 2},        {LASitem::WAVEPACKET13, 29, 1},
+      {LASitem::BYTE, 3, 1},     {LASitem::BYTE, 3, 2},      {LASitem::POINT10, 20, 1},
+      {LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 1}, {LASitem::GPSTIME11, 8, 2},
+      {LASitem::RGB12, 6, 1},    {LASitem::RGB12, 6, 2},     {LASitem::WAVEPACKET13, 29, 1},
   };
   for (const LASitem& item : cases) {
     SCOPED_TRACE(testing::Message() << item.type << " v" << item.version);
@@ -578,12 +584,13 @@ TEST(LASwriteRecordSetup, RefusesListsThatAreNotTheDescriptors) {
 // Compressed writers made by a test function instead of the coder table.
 class ScriptedRecordWriter final : public LASwriteRecord {
  public:
-  using Factory = std::function<std::unique_ptr<LASwriteItemCompressed>(const LASitem&, EntropyEncoder*)>;
+  using Factory =
+      std::function<std::unique_ptr<LASwriteItemCompressed>(const LASitem&, EntropyEncoder*)>;
   explicit ScriptedRecordWriter(Factory factory) : factory(std::move(factory)) {}
 
  protected:
-  std::unique_ptr<LASwriteItemCompressed> createCompressedWriter(const LASitem& item,
-                                                                 EntropyEncoder* enc) const override {
+  std::unique_ptr<LASwriteItemCompressed> createCompressedWriter(
+      const LASitem& item, EntropyEncoder* enc) const override {
     return factory(item, enc);
   }
 
@@ -621,11 +628,13 @@ class OneLayerWriter final : public LASwriteItemCompressed {
 TEST(LASwriteRecordLayered, ChunkHoldsCountThenAllSizesThenAllBytes) {
   const std::vector<LASitem> items = {{LASitem::BYTE14, 2, 3}, {LASitem::BYTE14, 1, 4}};
   auto q = makeDescriptor(items, Quodax::CompressorLayeredChunked, 3);
-  ScriptedRecordWriter w([](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
+  ScriptedRecordWriter w(
+      [](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
   ASSERT_TRUE(w.setup(2, q->items, q.get()));
   ByteStreamOutArrayLE out;
   ASSERT_TRUE(w.attach(&out));
-  const uint8_t records[4][3] = {{0x10, 0x11, 0x12}, {0x20, 0x21, 0x22}, {0x30, 0x31, 0x32}, {0x40, 0x41, 0x42}};
+  const uint8_t records[4][3] = {
+      {0x10, 0x11, 0x12}, {0x20, 0x21, 0x22}, {0x30, 0x31, 0x32}, {0x40, 0x41, 0x42}};
   for (const auto& r : records) {
     const uint8_t* pointers[2] = {r, r + 2};
     ASSERT_TRUE(w.writeRecord(pointers));
@@ -656,8 +665,12 @@ TEST(LASwriteRecordSetup, RefusesVersionsOfTheOtherChunkKind) {
     bool accepted;
   };
   const Case cases[] = {
-      {{{LASitem::POINT14, 30, 3}, {LASitem::BYTE14, 2, 2}}, Quodax::CompressorLayeredChunked, false},
-      {{{LASitem::POINT14, 30, 4}, {LASitem::BYTE14, 2, 3}}, Quodax::CompressorLayeredChunked, true},
+      {{{LASitem::POINT14, 30, 3}, {LASitem::BYTE14, 2, 2}},
+       Quodax::CompressorLayeredChunked,
+       false},
+      {{{LASitem::POINT14, 30, 4}, {LASitem::BYTE14, 2, 3}},
+       Quodax::CompressorLayeredChunked,
+       true},
       {{{LASitem::POINT10, 20, 2}, {LASitem::BYTE14, 2, 3}}, Quodax::CompressorChunked, false},
       {{{LASitem::POINT14, 30, 3}}, Quodax::CompressorSingleStream, false},
       {{{LASitem::POINT10, 20, 2}}, Quodax::CompressorChunked, true},
@@ -665,7 +678,8 @@ TEST(LASwriteRecordSetup, RefusesVersionsOfTheOtherChunkKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.compressor << " " << c.items.back().version);
     auto q = makeDescriptor(c.items, c.compressor, 10);
-    ScriptedRecordWriter w([](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
+    ScriptedRecordWriter w(
+        [](const LASitem&, EntropyEncoder* enc) { return std::make_unique<OneLayerWriter>(enc); });
     EXPECT_EQ(w.setup(q->num_items, q->items, q.get()), c.accepted);
   }
 }
@@ -689,8 +703,8 @@ class ContextProbe final : public LASwriteItemCompressed {
 
 TEST(LASwriteRecordContext, LaterWritersOfARecordSeeTheChangeAndEachRecordStartsAtZero) {
   std::vector<uint32_t> log;
-  const std::vector<LASitem> items = {{LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2},
-                                      {LASitem::BYTE, 1, 2}};
+  const std::vector<LASitem> items = {
+      {LASitem::POINT10, 20, 2}, {LASitem::GPSTIME11, 8, 2}, {LASitem::BYTE, 1, 2}};
   auto q = makeDescriptor(items, Quodax::CompressorChunked, 2);
   uint32_t next = 0;
   ScriptedRecordWriter w([&](const LASitem&, EntropyEncoder*) {

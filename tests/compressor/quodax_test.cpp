@@ -81,11 +81,10 @@ TEST(QuodaxPack, PayloadOfCompatibleFormat8WithVariableChunks) {
   ASSERT_TRUE(d.setChunkSize(0));
   d.number_of_special_evlrs = 0x0102030405060708;
   const std::vector<uint8_t> expected = {
-      0x02, 0x00, 0x00, 0x00, 0x03, 0x04, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
-      0x00, 0x00, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0x00, 0x06, 0x00, 0x14, 0x00, 0x02, 0x00, 0x07, 0x00,
-      0x08, 0x00, 0x02, 0x00, 0x08, 0x00, 0x06, 0x00, 0x02, 0x00, 0x00, 0x00, 0x09, 0x00,
-      0x02, 0x00};
+      0x02, 0x00, 0x00, 0x00, 0x03, 0x04, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0x04, 0x00, 0x06, 0x00, 0x14, 0x00, 0x02, 0x00, 0x07, 0x00, 0x08, 0x00, 0x02,
+      0x00, 0x08, 0x00, 0x06, 0x00, 0x02, 0x00, 0x00, 0x00, 0x09, 0x00, 0x02, 0x00};
   EXPECT_EQ(packed(d), expected);
 }
 
@@ -137,10 +136,10 @@ TEST(QuodaxUnpack, GivesBackWhatWasPacked) {
 }
 
 TEST(QuodaxUnpack, ReadsVersionFieldsAndDoesNotTestCompressorOrCoder) {
-  std::vector<uint8_t> payload = {0x07, 0x00, 0x05, 0x00, 0x02, 0x01, 0x09, 0x00, 0, 0, 0, 0,
-                                  0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0,
-                                  0,    0,    0,    0,    0,    0,    0,    0,    0x01, 0x00,
-                                  0x06, 0x00, 0x14, 0x00, 0x00, 0x00};
+  std::vector<uint8_t> payload = {0x07, 0x00, 0x05, 0x00, 0x02, 0x01, 0x09, 0x00, 0,    0,
+                                  0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+                                  0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+                                  0,    0,    0x01, 0x00, 0x06, 0x00, 0x14, 0x00, 0x00, 0x00};
   Quodax d;
   ASSERT_TRUE(d.unpack(payload.data(), static_cast<int32_t>(payload.size())));
   EXPECT_EQ(d.compressor, 7);
@@ -198,9 +197,8 @@ TEST(QuodaxUnpack, RefusesAnItemCountThatDisagreesWithTheLength) {
     Quodax d;
     ASSERT_TRUE(d.setup(0, 20, 0));
     EXPECT_FALSE(d.unpack(payload.data(), 46));
-    EXPECT_EQ(errorOf(d),
-              quodaxError("number of items " + std::to_string(count) +
-                          " does not match 46 bytes to unpack"));
+    EXPECT_EQ(errorOf(d), quodaxError("number of items " + std::to_string(count) +
+                                      " does not match 46 bytes to unpack"));
     // Nothing changed.
     EXPECT_EQ(d.compressor, 0);
     EXPECT_EQ(itemsOf(d), (Items{{6, 20, 0}}));
@@ -225,8 +223,8 @@ TEST(QuodaxSetup, ByItemsChoosesTheCompressorAndCopiesTheList) {
       {las14, 0, true, 0},  {las14, 3, true, 3},  {las14, 1, false, 9}, {las14, 2, false, 9},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "first type " << std::get<0>(c.items[0]) << " compressor "
-                                    << c.requested);
+    SCOPED_TRACE(testing::Message()
+                 << "first type " << std::get<0>(c.items[0]) << " compressor " << c.requested);
     Quodax d;
     d.compressor = 9;  // marks "unchanged"
     d.chunk_size = 0;
@@ -285,8 +283,8 @@ TEST(QuodaxSetup, ByPointTypeChoosesTheCompressor) {
       {6, 30, 1, false, 2, {{10, 30, 3}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "format " << int(c.point_type) << " compressor "
-                                    << c.requested);
+    SCOPED_TRACE(testing::Message()
+                 << "format " << int(c.point_type) << " compressor " << c.requested);
     Quodax d;
     EXPECT_EQ(d.setup(c.point_type, c.point_size, c.requested), c.result);
     EXPECT_EQ(d.compressor, c.stored);
@@ -361,8 +359,7 @@ TEST(QuodaxRequestVersion, GivesEachItemItsVersion) {
       {4, 57, 0, 0, {{6, 20, 0}, {7, 8, 0}, {9, 29, 1}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "format " << int(c.point_type) << " version "
-                                    << c.version);
+    SCOPED_TRACE(testing::Message() << "format " << int(c.point_type) << " version " << c.version);
     Quodax d;
     ASSERT_TRUE(d.setup(c.point_type, c.point_size, c.compressor));
     EXPECT_TRUE(d.requestVersion(c.version));

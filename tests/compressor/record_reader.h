@@ -104,7 +104,7 @@ struct PointData {
   uint64_t chunks_end = 0;            // where the last chunk's decoding stopped
   uint32_t table_version = 0;
   uint32_t table_chunks = 0;
-  std::vector<uint32_t> table_bytes;  // byte counts decoded from the table
+  std::vector<uint32_t> table_bytes;    // byte counts decoded from the table
   std::vector<uint32_t> table_records;  // record counts decoded (variable chunks)
   std::vector<uint32_t> chunk_records;  // record counts in the layered chunks
   // One past the last byte read; past data.size() when a decoder read beyond it.

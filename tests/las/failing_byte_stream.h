@@ -55,9 +55,9 @@ class FailingByteStream final : public ByteStreamOutLE {
 
   int64_t fail_at = -1;  // the byte no write may touch; -1: none
   bool can_seek = true;
-  bool refuse_seeks = false;     // seekTo and seekToEnd fail, moving nothing
+  bool refuse_seeks = false;        // seekTo and seekToEnd fail, moving nothing
   bool refuse_seek_to_end = false;  // only seekToEnd fails
-  bool refuse_position = false;  // position() says -1
+  bool refuse_position = false;     // position() says -1
   bool refuse_flush = false;
 
  private:

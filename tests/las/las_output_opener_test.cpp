@@ -76,7 +76,6 @@ std::string takeBase(const LASoutputOpener& opener) {
   return text;
 }
 
-
 TEST(LASoutputOpener, Defaults) {
   LASoutputOpener opener;
   EXPECT_EQ(opener.getIoObufferSize(), 262144u);

@@ -101,7 +101,8 @@ Bytes headerBytes(bool compressed, uint64_t record_length, uint16_t count) {
   append(b, text("LASF_Spec", 16));
   append(b, {0xFF, 0xFF});
   for (int i = 0; i < 8; i++) b.push_back(static_cast<uint8_t>(record_length >> (8 * i)));
-  append(b, text(compressed ? "compressed by Vektrion (210720)" : "created by Vektrion (210720)", 32));
+  append(b,
+         text(compressed ? "compressed by Vektrion (210720)" : "created by Vektrion (210720)", 32));
   append(b, text("Vektrion waveform 210720"));
   append(b, {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)});
   return b;
@@ -574,9 +575,9 @@ TEST_F(LASwaveform13writerTest, CompressedPacketsDecodeBackAndMixWithRawOnes) {
   EXPECT_EQ(Bytes(file.begin() + 104, file.begin() + 105), Bytes{s8[0]});
   EXPECT_EQ(decodePacket(file.data() + p8.wavepacket.getOffset(), p8.wavepacket.getSize(), 8, 300),
             std::vector<uint32_t>(s8.begin(), s8.end()));
-  EXPECT_EQ(decodePacket(file.data() + p16.wavepacket.getOffset(), p16.wavepacket.getSize(), 16,
-                         250),
-            s16_values);
+  EXPECT_EQ(
+      decodePacket(file.data() + p16.wavepacket.getOffset(), p16.wavepacket.getSize(), 16, 250),
+      s16_values);
   EXPECT_EQ(Bytes(file.begin() + static_cast<long>(praw.wavepacket.getOffset()),
                   file.begin() + static_cast<long>(praw.wavepacket.getOffset()) + 5),
             raw);
