@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_waveform13_writer.h"
 #include "morrowtide/las/las_writer_bin.h"
 #include "morrowtide/las/las_writer_las.h"
@@ -596,9 +597,11 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
 
 LASwaveform13writer* LASoutputOpener::openWaveform13(const LASheader* header) {
   if (header == nullptr || file_name == nullptr) return nullptr;
-  // Only the point formats with a wave packet: 4, 5 and 9 or above.
+  // Only the known formats without a wave packet (0 to 3, 6 to 8) are refused; a
+  // format above 10 names no layout and is let through.
   const uint8_t point_format = header->point_data_format;
-  const bool has_wave_packet = point_format == 4 || point_format == 5 || point_format >= 9;
+  const bool has_wave_packet = point_format > las_format::kMaxPointDataFormat ||
+                               las_format::formatHasWavePacket(point_format);
   if (!has_wave_packet || header->vlr_wave_packet_descr == nullptr) return nullptr;
   auto* waveform_writer = new LASwaveform13writer();
   if (!waveform_writer->open(file_name, header->vlr_wave_packet_descr)) {
