@@ -40,66 +40,44 @@ uint16_t fixedSize(uint32_t type) {
   }
 }
 
-// What a point format holds besides its point item, and its base size.
-struct PointFormat {
-  bool gps_time;  // a GPSTIME11 item (legacy layouts only; POINT14 holds its own)
-  bool rgb;
-  bool nir;
-  bool wavepacket;
-  bool las14;  // starts with POINT14
-  uint16_t base_size;
-};
-
-const PointFormat kPointFormats[qf::kMaxPointType + 1] = {
-    {false, false, false, false, false, 20},  // 0
-    {true, false, false, false, false, 28},   // 1
-    {false, true, false, false, false, 26},   // 2
-    {true, true, false, false, false, 34},    // 3
-    {true, false, false, true, false, 57},    // 4
-    {true, true, false, true, false, 63},     // 5
-    {false, false, false, false, true, 30},   // 6
-    {false, true, false, false, true, 36},    // 7
-    {false, true, true, false, true, 38},     // 8
-    {false, false, false, true, true, 59},    // 9
-    {false, true, true, true, true, 67},      // 10
-};
-
-// The item lists that matchPointType accepts, without the optional trailing
-// extra-bytes item. A zero type ends a pattern early; WAVEPACKET13 in a POINT14
-// pattern also accepts WAVEPACKET14.
-struct Pattern {
+// The item types of a layout of `format` in item order, extra bytes not counted.
+// Legacy items (formats 0 to 5, and compatibility mode) are POINT10 with the GPS
+// time in its own GPSTIME11 item, RGB12 and WAVEPACKET13; LAS 1.4 items are
+// POINT14, which holds the GPS time itself, RGB14 or RGBNIR14 and WAVEPACKET14.
+struct Layout {
   uint32_t types[4];
-  uint32_t count;
-  uint8_t point_type;
+  uint16_t count;
 };
 
-const Pattern kPatterns[] = {
-    {{LASitem::POINT10}, 1, 0},
-    {{LASitem::POINT10, LASitem::GPSTIME11}, 2, 1},
-    {{LASitem::POINT10, LASitem::RGB12}, 2, 2},
-    {{LASitem::POINT10, LASitem::GPSTIME11, LASitem::RGB12}, 3, 3},
-    {{LASitem::POINT10, LASitem::GPSTIME11, LASitem::WAVEPACKET13}, 3, 4},
-    {{LASitem::POINT10, LASitem::GPSTIME11, LASitem::RGB12, LASitem::WAVEPACKET13}, 4, 5},
-    {{LASitem::POINT14}, 1, 6},
-    {{LASitem::POINT14, LASitem::RGB14}, 2, 7},
-    {{LASitem::POINT14, LASitem::RGBNIR14}, 2, 8},
-    {{LASitem::POINT14, LASitem::WAVEPACKET13}, 2, 9},
-    {{LASitem::POINT14, LASitem::RGBNIR14, LASitem::WAVEPACKET13}, 3, 10},
-};
+Layout layoutOf(const qf::PointFormat& format, bool legacy_items) {
+  Layout layout{};
+  uint16_t& n = layout.count;
+  layout.types[n++] = legacy_items ? LASitem::POINT10 : LASitem::POINT14;
+  if (legacy_items && format.gps_time) layout.types[n++] = LASitem::GPSTIME11;
+  const uint32_t las14_colour = format.nir ? LASitem::RGBNIR14 : LASitem::RGB14;
+  if (format.rgb) layout.types[n++] = legacy_items ? LASitem::RGB12 : las14_colour;
+  if (format.wave_packet) {
+    layout.types[n++] = legacy_items ? LASitem::WAVEPACKET13 : LASitem::WAVEPACKET14;
+  }
+  return layout;
+}
 
-bool matchesPattern(const Pattern& pattern, uint16_t num_items, const LASitem* items) {
-  const bool las14 = pattern.types[0] == LASitem::POINT14;
-  if (num_items != pattern.count && num_items != pattern.count + 1) return false;
-  for (uint32_t i = 0; i < pattern.count; i++) {
-    const uint32_t type = pattern.types[i];
+// True when `items` is the standard list of `format`, optionally followed by one
+// extra-bytes item. Versions are not looked at. A LAS 1.4 list may carry the
+// legacy WAVEPACKET13 and a BYTE item in place of WAVEPACKET14 and BYTE14.
+bool matchesFormat(const qf::PointFormat& format, uint16_t num_items, const LASitem* items) {
+  const Layout layout = layoutOf(format, !format.extended);
+  if (num_items != layout.count && num_items != layout.count + 1) return false;
+  for (uint16_t i = 0; i < layout.count; i++) {
+    const uint32_t type = layout.types[i];
     if (items[i].matchesType(type)) continue;
-    if (las14 && type == LASitem::WAVEPACKET13 && items[i].matchesType(LASitem::WAVEPACKET14))
-      continue;
+    if (type == LASitem::WAVEPACKET14 && items[i].matchesType(LASitem::WAVEPACKET13)) continue;
     return false;
   }
-  if (num_items == pattern.count) return true;
-  const LASitem& extra = items[pattern.count];
-  return extra.matchesType(LASitem::BYTE) || (las14 && extra.matchesType(LASitem::BYTE14));
+  if (num_items == layout.count) return true;
+  const LASitem& extra = items[layout.count];
+  return extra.matchesType(LASitem::BYTE) ||
+         (format.extended && extra.matchesType(LASitem::BYTE14));
 }
 
 }  // namespace
@@ -120,7 +98,7 @@ const char* LASitem::typeName() const {
 bool Quodax::setupItems(uint16_t& num_items, LASitem*& items, uint8_t point_type,
                         uint16_t point_size, uint16_t compressor) {
   if (point_type > qf::kMaxPointType) return fail("point type %d unknown", point_type);
-  PointFormat format = kPointFormats[point_type];
+  const qf::PointFormat& format = qf::kPointFormats[point_type];
 
   int32_t extra = static_cast<int32_t>(point_size) - format.base_size;
   if (extra < 0) {
@@ -132,31 +110,19 @@ bool Quodax::setupItems(uint16_t& num_items, LASitem*& items, uint8_t point_type
   }
   // Compatibility mode writes a LAS 1.4 layout with legacy items only: the LAS 1.4
   // fields that POINT10 and RGB12 cannot hold travel in the extra bytes.
-  if (format.las14 && (options & qf::kOptionCompatibility)) {
-    extra += format.nir ? qf::kCompatibilityExtraNir : qf::kCompatibilityExtra;
-    format.las14 = false;
-    format.gps_time = true;
-    format.nir = false;
-  }
+  const bool compatibility = format.extended && (options & qf::kOptionCompatibility) != 0;
+  if (compatibility) extra += format.nir ? qf::kCompatibilityExtraNir : qf::kCompatibilityExtra;
+  const bool legacy_items = !format.extended || compatibility;
 
-  const uint16_t count =
-      static_cast<uint16_t>(1 + format.gps_time + format.rgb + format.wavepacket + (extra != 0));
+  const Layout layout = layoutOf(format, legacy_items);
+  const uint16_t count = static_cast<uint16_t>(layout.count + (extra != 0));
   LASitem* list = new LASitem[count];
-  uint16_t i = 0;
-  if (format.las14) {
-    list[i++] = {LASitem::POINT14, qf::kSizePoint14, 0};
-    if (format.rgb) {
-      list[i++] = format.nir ? LASitem{LASitem::RGBNIR14, qf::kSizeRgbNir14, 0}
-                             : LASitem{LASitem::RGB14, qf::kSizeRgb14, 0};
-    }
-    if (format.wavepacket) list[i++] = {LASitem::WAVEPACKET14, qf::kSizeWavePacket14, 0};
-    if (extra != 0) list[i++] = {LASitem::BYTE14, static_cast<uint16_t>(extra), 0};
-  } else {
-    list[i++] = {LASitem::POINT10, qf::kSizePoint10, 0};
-    if (format.gps_time) list[i++] = {LASitem::GPSTIME11, qf::kSizeGpsTime11, 0};
-    if (format.rgb) list[i++] = {LASitem::RGB12, qf::kSizeRgb12, 0};
-    if (format.wavepacket) list[i++] = {LASitem::WAVEPACKET13, qf::kSizeWavePacket13, 0};
-    if (extra != 0) list[i++] = {LASitem::BYTE, static_cast<uint16_t>(extra), 0};
+  for (uint16_t i = 0; i < layout.count; i++) {
+    list[i] = {layout.types[i], fixedSize(layout.types[i]), 0};
+  }
+  if (extra != 0) {
+    list[layout.count] = {legacy_items ? LASitem::BYTE : LASitem::BYTE14,
+                          static_cast<uint16_t>(extra), 0};
   }
 
   // A compressing caller gets the versions of a compressed version-2 request on
@@ -233,9 +199,9 @@ bool Quodax::matchPointType(uint16_t num, const LASitem* list, uint8_t* point_ty
   if (!list[0].matchesType(LASitem::POINT10) && !list[0].matchesType(LASitem::POINT14))
     return fail("first LASitem is neither POINT10 nor POINT14");
 
-  for (const Pattern& pattern : kPatterns) {
-    if (matchesPattern(pattern, num, list)) {
-      if (point_type != nullptr) *point_type = pattern.point_type;
+  for (uint8_t format = 0; format <= qf::kMaxPointType; format++) {
+    if (matchesFormat(qf::kPointFormats[format], num, list)) {
+      if (point_type != nullptr) *point_type = format;
       return true;
     }
   }

@@ -7,7 +7,8 @@
 // the descriptor Quodax (compressor/quodax.h), because they report through its
 // error text; they are defined in las_item.cpp.
 //
-// Item lists of each point format, in item order:
+// Item lists of each point format, in item order, as the format table
+// (quodax_format::kPointFormats) gives them:
 //   0 POINT10                              6 POINT14
 //   1 POINT10 GPSTIME11                    7 POINT14 RGB14
 //   2 POINT10 RGB12                        8 POINT14 RGBNIR14

@@ -51,6 +51,33 @@ constexpr uint32_t kPointSource = 18;
 constexpr uint8_t kMaxPointType = 10;
 constexpr uint8_t kNoPointType = 127;
 
+// What the points of each format 0 to 10 hold, and the format's base size: the sum
+// of its item sizes, extra bytes not counted. The one table of these facts: the
+// item lists of each format and the LAS library's questions about a format
+// (las/las_format.h) are read from it.
+struct PointFormat {
+  bool gps_time;     // a GPS time: GPSTIME11 item in 1, 3, 4, 5; inside POINT14 in 6-10
+  bool rgb;          // red, green, blue: RGB12, RGB14 or RGBNIR14
+  bool nir;          // near infrared, only with colour: RGBNIR14
+  bool wave_packet;  // WAVEPACKET13, or WAVEPACKET14 with POINT14
+  bool extended;     // the LAS 1.4 point (POINT14) in place of POINT10
+  uint16_t base_size;
+};
+constexpr PointFormat kPointFormats[kMaxPointType + 1] = {
+    // time, rgb,  nir,   wave,  extended, base size
+    {false, false, false, false, false, 20},  // 0 POINT10
+    {true, false, false, false, false, 28},   // 1 POINT10 GPSTIME11
+    {false, true, false, false, false, 26},   // 2 POINT10 RGB12
+    {true, true, false, false, false, 34},    // 3 POINT10 GPSTIME11 RGB12
+    {true, false, false, true, false, 57},    // 4 POINT10 GPSTIME11 WAVEPACKET13
+    {true, true, false, true, false, 63},     // 5 POINT10 GPSTIME11 RGB12 WAVEPACKET13
+    {true, false, false, false, true, 30},    // 6 POINT14
+    {true, true, false, false, true, 36},     // 7 POINT14 RGB14
+    {true, true, true, false, true, 38},      // 8 POINT14 RGBNIR14
+    {true, false, false, true, true, 59},     // 9 POINT14 WAVEPACKET14
+    {true, true, true, true, true, 67},       // 10 POINT14 RGBNIR14 WAVEPACKET14
+};
+
 // Compressor numbers.
 constexpr uint16_t kCompressorNone = 0;
 constexpr uint16_t kCompressorSingleStream = 1;

@@ -6,7 +6,10 @@
 #ifndef MORROWTIDE_LAS_LAS_FORMAT_H
 #define MORROWTIDE_LAS_LAS_FORMAT_H
 
+#include <array>
 #include <cstdint>
+
+#include "morrowtide/compressor/quodax_format.h"
 
 namespace las_format {
 
@@ -42,12 +45,37 @@ constexpr uint32_t kEvlrHeaderSize = 60;
 constexpr uint32_t kUserIdSize = 16;
 constexpr uint32_t kDescriptionSize = 32;
 
-// Point data formats 0 to 10 and their standard record sizes in bytes.
-constexpr uint8_t kMaxPointDataFormat = 10;
-constexpr uint16_t kPointRecordSize[kMaxPointDataFormat + 1] = {20, 28, 26, 34, 57, 63,
-                                                                30, 36, 38, 59, 67};
-// First point data format of the LAS 1.4 point (POINT14 item).
+// Point data formats 0 to 10: what their points hold and their standard record
+// sizes come from the compressor's format table. The questions answer false for a
+// format above 10, which names no layout.
+constexpr uint8_t kMaxPointDataFormat = quodax_format::kMaxPointType;
+constexpr bool formatHasGpsTime(uint8_t format) {
+  return format <= kMaxPointDataFormat && quodax_format::kPointFormats[format].gps_time;
+}
+constexpr bool formatHasColour(uint8_t format) {
+  return format <= kMaxPointDataFormat && quodax_format::kPointFormats[format].rgb;
+}
+constexpr bool formatHasWavePacket(uint8_t format) {
+  return format <= kMaxPointDataFormat && quodax_format::kPointFormats[format].wave_packet;
+}
+// True for the formats of the LAS 1.4 point (POINT14 item), 6 to 10.
+constexpr bool formatHasExtendedPoint(uint8_t format) {
+  return format <= kMaxPointDataFormat && quodax_format::kPointFormats[format].extended;
+}
+// The standard record size of each format, indexed by format: its base size.
+constexpr std::array<uint16_t, kMaxPointDataFormat + 1> standardRecordSizes() {
+  std::array<uint16_t, kMaxPointDataFormat + 1> sizes{};
+  for (uint8_t f = 0; f <= kMaxPointDataFormat; f++) {
+    sizes[f] = quodax_format::kPointFormats[f].base_size;
+  }
+  return sizes;
+}
+constexpr std::array<uint16_t, kMaxPointDataFormat + 1> kPointRecordSize = standardRecordSizes();
+// First point data format of the LAS 1.4 point.
 constexpr uint8_t kFirstExtendedPointDataFormat = 6;
+static_assert(!formatHasExtendedPoint(kFirstExtendedPointDataFormat - 1) &&
+                  formatHasExtendedPoint(kFirstExtendedPointDataFormat),
+              "the LAS 1.4 point starts at format 6");
 
 // Standard records of user "LASF_Spec": extra bytes (4), wave packet descriptors
 // (99 + index, index 1 to 255).

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_waveform13_writer.h"
 #include "morrowtide/las/las_writer_bin.h"
 #include "morrowtide/las/las_writer_las.h"
@@ -116,6 +117,71 @@ int32_t toInt32(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+// An option that takes the next argument as its value: its name, the word for the
+// value in the line printed when the value is missing, and what the value sets.
+// `apply` returns false, after printing why, when the value is refused.
+struct ValueOption {
+  const char* name;
+  const char* value_name;
+  bool (*apply)(LASoutputOpener& opener, const char* value);
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"-o", "file_name",
+     [](LASoutputOpener& o, const char* v) {
+       o.setFileName(v);
+       return true;
+     }},
+    {"-odir", "directory",
+     [](LASoutputOpener& o, const char* v) {
+       if (o.setDirectory(v)) return true;
+       std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", v);
+       return false;
+     }},
+    {"-odix", "appendix",
+     [](LASoutputOpener& o, const char* v) {
+       o.setAppendix(v);
+       return true;
+     }},
+    {"-ocut", "number of characters to cut",
+     [](LASoutputOpener& o, const char* v) {
+       o.setCut(toInt32(v));
+       return true;
+     }},
+    {"-chunk_size", "number_points",
+     [](LASoutputOpener& o, const char* v) {
+       o.setChunkSize(static_cast<uint32_t>(toInt32(v)));
+       return true;
+     }},
+    {"-oparse", "string",
+     [](LASoutputOpener& o, const char* v) {
+       o.setParseString(v);
+       return true;
+     }},
+    {"-osep", "separator",
+     [](LASoutputOpener& o, const char* v) {
+       o.setSeparator(v);
+       return true;
+     }},
+    {"-oscale_rgb", "scale",
+     [](LASoutputOpener& o, const char* v) {
+       o.setScaleRgb(static_cast<float>(std::atof(v)));
+       return true;
+     }},
+    {"-io_obuffer", "size",
+     [](LASoutputOpener& o, const char* v) {
+       o.setIoObufferSize(static_cast<uint32_t>(toInt32(v)));
+       return true;
+     }},
+};
+
+const ValueOption* findValueOption(std::string_view option) {
+  for (const ValueOption& candidate : kValueOptions) {
+    if (option == candidate.name) return &candidate;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const char* LASoutputOpener::formatName(uint32_t format) {
@@ -153,99 +219,62 @@ bool LASoutputOpener::parse(int32_t argc, char** argv) {
   for (int32_t i = 1; i < argc; i++) {
     char* arg = argv[i];
     if (arg == nullptr || arg[0] == '\0') continue;
-    // Takes the value of a value option into `value` and consumes both arguments;
-    // false, after the option's line, when the option is the last argument.
-    std::string value;
-    auto takeValue = [&](const char* what) {
-      if (i + 1 >= argc || argv[i + 1] == nullptr) {
-        std::fprintf(stderr, "ERROR: '%s' needs 1 argument: %s\n", arg, what);
-        return false;
-      }
-      value = argv[i + 1];
-      arg[0] = '\0';
-      argv[i + 1][0] = '\0';
-      i++;
-      return true;
-    };
     const std::string_view option(arg);
     if (option == "-h") {
       usage();
       return true;
-    } else if (option == "-o") {
-      if (!takeValue("file_name")) return false;
-      setFileName(value.c_str());
-      continue;
-    } else if (option == "-odir") {
-      if (!takeValue("directory")) return false;
-      if (!setDirectory(value.c_str())) {
-        std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", value.c_str());
+    }
+    if (const ValueOption* value_option = findValueOption(option)) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        std::fprintf(stderr, "ERROR: '%s' needs 1 argument: %s\n", arg, value_option->value_name);
         return false;
       }
-      continue;
-    } else if (option == "-odix") {
-      if (!takeValue("appendix")) return false;
-      setAppendix(value.c_str());
-      continue;
-    } else if (option == "-ocut") {
-      if (!takeValue("number of characters to cut")) return false;
-      setCut(toInt32(value.c_str()));
-      continue;
-    } else if (option == "-chunk_size") {
-      if (!takeValue("number_points")) return false;
-      chunk_size = static_cast<uint32_t>(toInt32(value.c_str()));
-      continue;
-    } else if (option == "-oparse") {
-      if (!takeValue("string")) return false;
-      setParseString(value.c_str());
-      continue;
-    } else if (option == "-osep") {
-      if (!takeValue("separator")) return false;
-      setSeparator(value.c_str());
-      continue;
-    } else if (option == "-oscale_rgb") {
-      if (!takeValue("scale")) return false;
-      scale_rgb = static_cast<float>(std::atof(value.c_str()));
-      continue;
-    } else if (option == "-io_obuffer") {
-      if (!takeValue("size")) return false;
-      io_obuffer_size = static_cast<uint32_t>(toInt32(value.c_str()));
-      continue;
+      // The value is copied before the option and the value are consumed.
+      const std::string value(argv[i + 1]);
+      arg[0] = '\0';
+      argv[++i][0] = '\0';
+      if (!value_option->apply(*this, value.c_str())) return false;
+    } else if (applyFlagOption(option)) {
+      arg[0] = '\0';
     }
+    // Any other argument is not an output option: it is left for the caller.
+  }
+  return true;
+}
 
-    // Options without a value.
-    if (option == "-oforce") {
-      force = true;
-    } else if (option == "-native") {
-      native = true;
-    } else if (option == "-compatible") {
-      native = false;
-    } else if (option == "-olas") {
-      specifyFormat(FormatLAS);
-    } else if (option == "-oqdx") {
-      specifyFormat(FormatCompressedLAS);
-    } else if (option == "-otxt") {
-      format_specified = true;
-      format = FormatTXT;
-    } else if (option == "-obin") {
-      specifyFormat(FormatBIN);
-    } else if (option == "-oqi") {
-      specifyFormat(FormatQFIT);
-    } else if (option == "-owrl") {
-      specifyFormat(FormatWRL);
-    } else if (option == "-stdout") {
-      use_stdout = true;
-      use_nil = false;
-    } else if (option == "-nil") {
-      use_nil = true;
-      use_stdout = false;
-    } else if (option == "-opts") {
-      opts = true;
-    } else if (option == "-optx") {
-      optx = true;
-    } else {
-      continue;  // not an output option: left for the caller
-    }
-    arg[0] = '\0';
+bool LASoutputOpener::applyFlagOption(std::string_view option) {
+  if (option == "-oforce") {
+    force = true;
+  } else if (option == "-native") {
+    native = true;
+  } else if (option == "-compatible") {
+    native = false;
+  } else if (option == "-olas") {
+    specifyFormat(FormatLAS);
+  } else if (option == "-oqdx") {
+    specifyFormat(FormatCompressedLAS);
+  } else if (option == "-otxt") {
+    // Text output keeps the name as it is.
+    format_specified = true;
+    format = FormatTXT;
+  } else if (option == "-obin") {
+    specifyFormat(FormatBIN);
+  } else if (option == "-oqi") {
+    specifyFormat(FormatQFIT);
+  } else if (option == "-owrl") {
+    specifyFormat(FormatWRL);
+  } else if (option == "-stdout") {
+    use_stdout = true;
+    use_nil = false;
+  } else if (option == "-nil") {
+    use_nil = true;
+    use_stdout = false;
+  } else if (option == "-opts") {
+    opts = true;
+  } else if (option == "-optx") {
+    optx = true;
+  } else {
+    return false;
   }
   return true;
 }
@@ -596,9 +625,11 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
 
 LASwaveform13writer* LASoutputOpener::openWaveform13(const LASheader* header) {
   if (header == nullptr || file_name == nullptr) return nullptr;
-  // Only the point formats with a wave packet: 4, 5 and 9 or above.
+  // Only the known formats without a wave packet (0 to 3, 6 to 8) are refused; a
+  // format above 10 names no layout and is let through.
   const uint8_t point_format = header->point_data_format;
-  const bool has_wave_packet = point_format == 4 || point_format == 5 || point_format >= 9;
+  const bool has_wave_packet = point_format > las_format::kMaxPointDataFormat ||
+                               las_format::formatHasWavePacket(point_format);
   if (!has_wave_packet || header->vlr_wave_packet_descr == nullptr) return nullptr;
   auto* waveform_writer = new LASwaveform13writer();
   if (!waveform_writer->open(file_name, header->vlr_wave_packet_descr)) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class LASheader;
 class LASwriter;
@@ -142,6 +143,9 @@ class LASoutputOpener final {
   void deleteWriter(LASwriter* writer) const;
 
  private:
+  // Applies `option` when it is one of the output options without a value; false,
+  // changing nothing, for any other argument.
+  bool applyFlagOption(std::string_view option);
   // Replaces the file name by `name`.
   void storeFileName(const std::string& name);
   // Sets the format as specified and rewrites the file name's extension after its

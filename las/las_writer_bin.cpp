@@ -22,6 +22,7 @@
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
 namespace {
@@ -70,10 +71,13 @@ uint32_t saturatingToU32(double v) {
   return static_cast<uint32_t>(v);
 }
 
-bool formatHasTime(uint8_t f) { return f == 1 || f >= 3; }
-bool formatHasColour(uint8_t f) {
-  return f == 2 || f == 3 || f == 5 || f == 7 || f == 8 || f == 10;
+// The header's flags say what the records of the point format carry. A format
+// above 10 names no layout; its time flag stays set, so the header of such a file
+// keeps the bytes it always had.
+bool formatHasTime(uint8_t f) {
+  return f > las_format::kMaxPointDataFormat || las_format::formatHasGpsTime(f);
 }
+using las_format::formatHasColour;
 
 // 0 for the only echo, 1 for the first of several, 3 for the last, 2 between.
 uint32_t echoCode(const LASpointRecord& point) {

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <new>
 
+#include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
 namespace {
@@ -45,7 +46,11 @@ constexpr DecimalScale kDecimalScales[] = {
     {1e-06, "%.6f"}, {1e-07, "%.7f"}, {1e-08, "%.8f"}, {1e-09, "%.9f"},
 };
 
-bool formatHasColour(uint8_t f) { return f == 2 || f == 3 || f == 5; }
+// VRML colours come only with the legacy formats that have colour (2, 3 and 5);
+// the LAS 1.4 formats with colour (7, 8 and 10) are written without.
+bool legacyFormatHasColour(uint8_t f) {
+  return las_format::formatHasColour(f) && !las_format::formatHasExtendedPoint(f);
+}
 
 // A colour channel in 8 bits: values above 255 are taken as 16-bit.
 uint8_t eightBits(uint16_t v) { return static_cast<uint8_t>(v > 255 ? v >> 8 : v); }
@@ -88,7 +93,7 @@ bool LASwriterWRL::open(FILE* file, const LASheader* h, const char* parse_string
   header = h;
   scale_offset = static_cast<const LASscaleOffset&>(*h);
 
-  const bool has_colour = formatHasColour(h->point_data_format);
+  const bool has_colour = legacyFormatHasColour(h->point_data_format);
   const bool asks_for_colour =
       parse_string == nullptr || std::strstr(parse_string, "RGB") != nullptr;
   if (asks_for_colour) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_output_opener.h"
 #include "morrowtide/las/las_point_record.h"
@@ -81,6 +82,15 @@ int32_t toStoredCoordinate(double value, double offset, double scale_factor) {
   return saturatingToI32(value >= offset ? steps + 0.5 : steps - 0.5);
 }
 
+// What the command line sets for a run.
+struct RunSettings {
+  int32_t num_points = 1;   // pulses
+  int32_t num_returns = 3;  // returns per pulse
+  bool waveform = true;
+  bool verbose = false;
+  bool very_verbose = false;
+};
+
 // Reads the value of the count option at argv[i] ("-num_points", "-num_returns")
 // like "%d" does (leading blanks skipped, trailing characters ignored), but
 // refuses values outside 32 bits. Advances `i` past the value. On a missing,
@@ -110,10 +120,102 @@ bool readCount(int32_t argc, char** argv, int32_t& i, int32_t& count) {
   return true;
 }
 
+// Started without arguments: asks for the output name on standard input. Without
+// a line (end of input) no name is set, and the output check fails.
+void askForOutputName(const char* program, LASoutputOpener& opener) {
+  std::fprintf(stderr, "%s is better run in the command line\n", program);
+  std::fputs("enter output file: ", stderr);
+  char line[256];
+  if (std::fgets(line, sizeof(line), stdin) == nullptr) return;
+  const size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
+  opener.setFileName(line);
+}
+
+// Lets the opener consume its output options, then reads the program's own from
+// the arguments left. "-h", "-help" and an argument that nobody understands end
+// the process through usage. False, after the line that says why, when the opener
+// refused an option or a count is bad.
+bool readArguments(int argc, char** argv, LASoutputOpener& opener, RunSettings& settings) {
+  if (!opener.parse(argc, argv)) return false;
+  for (int32_t i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (arg[0] == '\0') continue;  // consumed by the opener
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-help") == 0) {
+      usage(false);
+    } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "-verbose") == 0) {
+      settings.verbose = true;
+    } else if (std::strcmp(arg, "-vv") == 0 || std::strcmp(arg, "-very_verbose") == 0) {
+      settings.verbose = true;
+      settings.very_verbose = true;
+    } else if (i == argc - 1 && !opener.active()) {
+      opener.setFileName(arg);
+    } else if (std::strcmp(arg, "-no_waveform") == 0 || std::strcmp(arg, "-no_waveforms") == 0) {
+      settings.waveform = false;
+    } else if (std::strcmp(arg, "-num_points") == 0) {
+      if (!readCount(argc, argv, i, settings.num_points)) return false;
+    } else if (std::strcmp(arg, "-num_returns") == 0) {
+      if (!readCount(argc, argv, i, settings.num_returns)) return false;
+    } else {
+      std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", arg);
+      usage(false);
+    }
+  }
+  return true;
+}
+
+// The options of the run: typed at the prompt or given as arguments. False, after
+// the line that says why, when the run must end with status 1.
+bool readOptions(int argc, char** argv, LASoutputOpener& opener, RunSettings& settings) {
+  if (argc < 2) {
+    askForOutputName(argc > 0 && argv[0] != nullptr ? argv[0] : "morrowtide", opener);
+  } else if (!readArguments(argc, argv, opener, settings)) {
+    return false;
+  }
+  // Each return of a waveform pulse needs a location from the table.
+  if (settings.waveform && settings.num_returns > kReturnLocationCount) {
+    std::fprintf(stderr, "ERROR: '-num_returns' is %d but with waveforms at most %d are possible\n",
+                 settings.num_returns, kReturnLocationCount);
+    return false;
+  }
+  return true;
+}
+
 // Copies `text` into a fixed text field of the header (already zero-filled).
 template <size_t N>
 void setText(char (&field)[N], const char* text) {
   std::strncpy(field, text, N);
+}
+
+// The program's two layouts: LAS 1.3 with point format 4 for waveforms, LAS 1.2
+// with point format 1 without. Everything not set here stays 0; the writer fills
+// the counts and the bounding box from its inventory at the end.
+void fillHeader(LASheader& header, bool waveform) {
+  header.x_scale_factor = 0.01;
+  header.y_scale_factor = 0.01;
+  header.z_scale_factor = 0.01;
+  header.x_offset = 500000.0;
+  header.y_offset = 4100000.0;
+  header.z_offset = 0.0;
+  std::memcpy(header.file_signature, las_format::kFileSignature, las_format::kFileSignatureSize);
+  setText(header.system_identifier, "simple waveform example");
+  setText(header.generating_software, "Dorvane of Vektrion");
+  header.file_creation_day = 20;
+  header.file_creation_year = 2019;
+  header.version_major = 1;
+  if (waveform) {
+    header.global_encoding = 5;  // standard GPS time, waveform data packets external
+    header.version_minor = 3;
+    header.header_size = las_format::kHeaderSize13;
+    header.point_data_format = 4;
+  } else {
+    header.global_encoding = 1;  // standard GPS time
+    header.version_minor = 2;
+    header.header_size = las_format::kHeaderSize12;
+    header.point_data_format = 1;
+  }
+  header.offset_to_point_data = header.header_size;
+  header.point_data_record_length = las_format::kPointRecordSize[header.point_data_format];
 }
 
 // Creates wave packet descriptor `slot` and registers it as a record of the
@@ -134,7 +236,9 @@ bool addWavePacketDescriptor(LASheader& header, uint32_t slot) {
   descriptor->setTemporalSampleSpacing(kTemporalSampleSpacing);
   descriptor->setDigitizerGain(kDigitizerGain);
   descriptor->setDigitizerOffset(kDigitizerOffset);
-  header.addVlr("LASF_Spec", static_cast<uint16_t>(99 + slot), 26, descriptor->data(), false,
+  header.addVlr(las_format::kUserIdLasfSpec,
+                static_cast<uint16_t>(las_format::kRecordIdWavePacketBase + slot),
+                las_format::kWavePacketDescriptorSize, descriptor->data(), false,
                 kDescriptionOfDescriptor[slot], false);
   // The record and the slot now share the 26 bytes, which the header releases.
   header.vlr_wave_packet_descr[slot] = descriptor.release();
@@ -162,6 +266,116 @@ void synthesiseWaveform(std::vector<uint8_t>& samples, const LASwavePacketDescri
   }
 }
 
+// The header of the run and, in waveform mode, its two wave packet descriptors
+// and the samples of the one waveform that every pulse carries. False after its
+// line when a descriptor cannot be allocated.
+bool setUpHeader(LASheader& header, const RunSettings& settings, std::vector<uint8_t>& samples) {
+  fillHeader(header, settings.waveform);
+  if (!settings.waveform) return true;
+  header.vlr_wave_packet_descr =
+      new LASwavePacketDescriptor*[las_format::kWavePacketDescriptorSlots]();
+  if (!addWavePacketDescriptor(header, 1) || !addWavePacketDescriptor(header, 2)) return false;
+  const LASwavePacketDescriptor& first = *header.vlr_wave_packet_descr[1];
+  samples.assign(static_cast<size_t>(first.getBitsPerSample() / 8) * first.getNumberOfSamples(), 0);
+  synthesiseWaveform(samples, first, settings.num_returns, settings.very_verbose);
+  return true;
+}
+
+// The writers of a run; both belong to it, and deleting the LAS writer closes it.
+struct Outputs {
+  std::unique_ptr<LASwriter> writer;
+  std::unique_ptr<LASwaveform13writer> waveform_writer;  // waveform mode only
+};
+
+// Opens the writer and, in waveform mode, the waveform writer. False after the
+// line that names the one that failed.
+bool openOutputs(LASoutputOpener& opener, const LASheader& header, bool waveform,
+                 Outputs& outputs) {
+  outputs.writer.reset(opener.open(&header));
+  if (outputs.writer == nullptr) {
+    std::fputs("ERROR: could not open laswriter\n", stderr);
+    return false;
+  }
+  if (!waveform) return true;
+  outputs.waveform_writer.reset(opener.openWaveform13(&header));
+  if (outputs.waveform_writer == nullptr) {
+    std::fputs("ERROR: could not open laswaveform13writer\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+// Lays return `r` of a waveform pulse out in `point`: it lies at its location
+// along the pulse, each product formed in F32, and refers to wave packet 1.
+void placeWaveformReturn(LASpointRecord& point, int32_t r, uint8_t number_of_returns) {
+  const LASscaleOffset& grid = *point.scale_offset;
+  const float location = kReturnLocations[r];
+  const double x = kAnchorX - static_cast<double>(location * kDirectionX);
+  const double y = kAnchorY - static_cast<double>(location * kDirectionY);
+  const double z = kAnchorZ - static_cast<double>(location * kDirectionZ);
+  point.setX(toStoredCoordinate(x, grid.x_offset, grid.x_scale_factor));
+  point.setY(toStoredCoordinate(y, grid.y_offset, grid.y_scale_factor));
+  point.setZ(toStoredCoordinate(z, grid.z_offset, grid.z_scale_factor));
+  point.setReturnNumber(static_cast<uint8_t>(r + 1 < 7 ? r + 1 : 7));
+  point.setNumberOfReturns(number_of_returns);
+  point.wavepacket.setIndex(1);
+  point.wavepacket.setLocation(location);
+  point.wavepacket.setXt(kDirectionX);
+  point.wavepacket.setYt(kDirectionY);
+  point.wavepacket.setZt(kDirectionZ);
+}
+
+// The very verbose line of a waveform point of pulse `p`.
+void printPoint(int32_t p, const LASpointRecord& point) {
+  const LASscaleOffset& grid = *point.scale_offset;
+  std::fprintf(
+      stderr, "%u t %g x %g y %g z %g i %d (%d of %d) d %d e %d c %d s %d %u p %d \n",
+      static_cast<uint32_t>(p), point.getGpsTime(),
+      point.getX() * grid.x_scale_factor + grid.x_offset,
+      point.getY() * grid.y_scale_factor + grid.y_offset,
+      point.getZ() * grid.z_scale_factor + grid.z_offset,
+      static_cast<int32_t>(point.getIntensity()), static_cast<int32_t>(point.getReturnNumber()),
+      static_cast<int32_t>(point.getNumberOfReturns()),
+      static_cast<int32_t>(point.getScanDirectionFlag()),
+      static_cast<int32_t>(point.getEdgeOfFlightLine()),
+      static_cast<int32_t>(point.getClassification()),
+      static_cast<int32_t>(point.getScanAngleRank()), static_cast<uint32_t>(point.getUserData()),
+      static_cast<int32_t>(point.getPointSourceID()));
+}
+
+// Writes every pulse's returns and, in waveform mode, one waveform packet per
+// pulse. Stops at the first point or packet that was not written (its writer has
+// said why) and returns false; true when all were written.
+bool writePulses(const RunSettings& settings, LASpointRecord& point, Outputs& outputs,
+                 const std::vector<uint8_t>& samples) {
+  const uint8_t number_of_returns =
+      static_cast<uint8_t>(settings.num_returns < 7 ? settings.num_returns : 7);
+  for (int32_t p = 0; p < settings.num_points; p++) {
+    point.setGpsTime(p * kPulseSpacing + kFirstGpsTime);
+    point.setIntensity(static_cast<uint16_t>(p));
+    for (int32_t r = 0; r < settings.num_returns; r++) {
+      if (settings.waveform) {
+        placeWaveformReturn(point, r, number_of_returns);
+        if (settings.very_verbose) printPoint(p, point);
+        // The first return carries the pulse's packet; the later ones share it.
+        if (r == 0 && !outputs.waveform_writer->writeWaveform(&point, samples.data())) return false;
+      } else {
+        point.setX(p);
+        point.setY(p);
+        point.setZ(p);
+      }
+      if (settings.very_verbose) {
+        std::fprintf(stderr, "offset: %u, size: %d\n",
+                     static_cast<uint32_t>(point.wavepacket.getOffset()),
+                     static_cast<int32_t>(point.wavepacket.getSize()));
+      }
+      if (!outputs.writer->writePoint(&point)) return false;
+      outputs.writer->updateInventory(&point);
+    }
+  }
+  return true;
+}
+
 // Flushes standard output, which the writer never closes, and checks that
 // everything written there arrived. Prints a line unless an earlier failure of
 // the run (`report` false) has already been reported.
@@ -171,212 +385,59 @@ bool flushStandardOutput(bool report) {
   return false;
 }
 
-// The whole run; returns the exit status.
+// Ends the run's output: the header update from the inventory, the close of both
+// writers and, on standard output, the flush. `all_written` says whether the
+// pulses all went out; the result says whether every byte of the run did.
+// `bytes` is the count that the writer's close returns.
+bool finishOutputs(LASheader& header, Outputs& outputs, bool pipes_to_stdout, bool all_written,
+                   int64_t& bytes) {
+  // On an output that cannot seek updateHeader only warns and returns false:
+  // whether the run lost anything is the writers' failure state, not that.
+  outputs.writer->updateHeader(&header, true, false);
+  bytes = outputs.writer->close(true);
+  if (outputs.writer->failed()) all_written = false;
+  if (outputs.waveform_writer != nullptr && !outputs.waveform_writer->close()) all_written = false;
+  if (pipes_to_stdout && !flushStandardOutput(all_written)) all_written = false;
+  return all_written;
+}
+
+// Processor time in seconds, for the verbose timing line.
+double processorSeconds() { return static_cast<double>(std::clock()) / 1000000.0; }
+
+// The whole run in its steps; returns the exit status.
 int run(int argc, char** argv) {
-  int32_t num_points = 1;
-  int32_t num_returns = 3;
-  bool waveform = true;
-  bool verbose = false;
-  bool very_verbose = false;
-  double start_time = 0.0;
-  const bool started_without_arguments = argc < 2;
-
   LASoutputOpener opener;
-
-  if (started_without_arguments) {
-    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "morrowtide";
-    std::fprintf(stderr, "%s is better run in the command line\n", program);
-    std::fputs("enter output file: ", stderr);
-    char line[256];
-    // Without a line (end of input) no name is set and the output check fails.
-    if (std::fgets(line, sizeof(line), stdin) != nullptr) {
-      const size_t length = std::strlen(line);
-      if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
-      opener.setFileName(line);
-    }
-  } else {
-    // The opener consumes its options first; it has printed why it failed.
-    if (!opener.parse(argc, argv)) return 1;
-    for (int32_t i = 1; i < argc; i++) {
-      const char* arg = argv[i];
-      if (arg[0] == '\0') continue;  // consumed by the opener
-      if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "-help") == 0) {
-        usage(false);
-      } else if (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "-verbose") == 0) {
-        verbose = true;
-      } else if (std::strcmp(arg, "-vv") == 0 || std::strcmp(arg, "-very_verbose") == 0) {
-        verbose = true;
-        very_verbose = true;
-      } else if (i == argc - 1 && !opener.active()) {
-        opener.setFileName(arg);
-      } else if (std::strcmp(arg, "-no_waveform") == 0 || std::strcmp(arg, "-no_waveforms") == 0) {
-        waveform = false;
-      } else if (std::strcmp(arg, "-num_points") == 0) {
-        if (!readCount(argc, argv, i, num_points)) return 1;
-      } else if (std::strcmp(arg, "-num_returns") == 0) {
-        if (!readCount(argc, argv, i, num_returns)) return 1;
-      } else {
-        std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", arg);
-        usage(false);
-      }
-    }
-  }
-
-  // Each return of a waveform pulse needs a location from the table.
-  if (waveform && num_returns > kReturnLocationCount) {
-    std::fprintf(stderr, "ERROR: '-num_returns' is %d but with waveforms at most %d are possible\n",
-                 num_returns, kReturnLocationCount);
-    return 1;
-  }
-
-  if (verbose) start_time = static_cast<double>(std::clock()) / 1000000.0;
-
+  RunSettings settings;
+  if (!readOptions(argc, argv, opener, settings)) return 1;
+  const double start_time = settings.verbose ? processorSeconds() : 0.0;
   if (!opener.active()) {
     std::fputs("ERROR: no output specified\n", stderr);
-    usage(started_without_arguments);
+    usage(argc < 2);
   }
 
-  // The header: everything not set here stays 0; the writer fills the counts and
-  // the bounding box from its inventory at the end.
   LASheader header;
-  header.x_scale_factor = 0.01;
-  header.y_scale_factor = 0.01;
-  header.z_scale_factor = 0.01;
-  header.x_offset = 500000.0;
-  header.y_offset = 4100000.0;
-  header.z_offset = 0.0;
-  std::memcpy(header.file_signature, "LASF", 4);
-  setText(header.system_identifier, "simple waveform example");
-  setText(header.generating_software, "Dorvane of Vektrion");
-  header.file_creation_day = 20;
-  header.file_creation_year = 2019;
-  header.version_major = 1;
-  if (waveform) {
-    header.global_encoding = 5;  // standard GPS time, waveform data packets external
-    header.version_minor = 3;
-    header.header_size = 235;
-    header.offset_to_point_data = 235;
-    header.point_data_format = 4;
-    header.point_data_record_length = 57;
-  } else {
-    header.global_encoding = 1;  // standard GPS time
-    header.version_minor = 2;
-    header.header_size = 227;
-    header.offset_to_point_data = 227;
-    header.point_data_format = 1;
-    header.point_data_record_length = 28;
-  }
-
   std::vector<uint8_t> samples;
-  if (waveform) {
-    header.vlr_wave_packet_descr = new LASwavePacketDescriptor*[256]();
-    if (!addWavePacketDescriptor(header, 1) || !addWavePacketDescriptor(header, 2)) return 1;
-    const LASwavePacketDescriptor& first = *header.vlr_wave_packet_descr[1];
-    samples.assign(static_cast<size_t>(first.getBitsPerSample() / 8) * first.getNumberOfSamples(),
-                   0);
-    synthesiseWaveform(samples, first, num_returns, very_verbose);
-  }
-
+  if (!setUpHeader(header, settings, samples)) return 1;
   LASpointRecord point;
   point.initFromFormat(&header, header.point_data_format, header.point_data_record_length, nullptr);
 
-  // Both writers belong to this run; deleting the LAS writer closes it.
-  std::unique_ptr<LASwriter> writer(opener.open(&header));
-  if (writer == nullptr) {
-    std::fputs("ERROR: could not open laswriter\n", stderr);
-    return 1;
-  }
-  std::unique_ptr<LASwaveform13writer> waveform_writer;
-  if (waveform) {
-    waveform_writer.reset(opener.openWaveform13(&header));
-    if (waveform_writer == nullptr) {
-      std::fputs("ERROR: could not open laswaveform13writer\n", stderr);
-      return 1;
-    }
-  }
-
-  if (verbose) {
+  Outputs outputs;
+  if (!openOutputs(opener, header, settings.waveform, outputs)) return 1;
+  if (settings.verbose) {
     const char* name = opener.getFileName();
     if (name == nullptr) name = opener.getUseNil() ? "NULL" : "stdout";
-    std::fprintf(stderr, "writing %d points with %d returns to '%s'.\n", num_points, num_returns,
-                 name);
+    std::fprintf(stderr, "writing %d points with %d returns to '%s'.\n", settings.num_points,
+                 settings.num_returns, name);
   }
 
-  bool all_written = true;
-  const LASscaleOffset& grid = *point.scale_offset;
-  const uint8_t number_of_returns = static_cast<uint8_t>(num_returns < 7 ? num_returns : 7);
-  for (int32_t p = 0; p < num_points; p++) {
-    point.setGpsTime(p * kPulseSpacing + kFirstGpsTime);
-    point.setIntensity(static_cast<uint16_t>(p));
-    for (int32_t r = 0; r < num_returns; r++) {
-      if (waveform) {
-        // The return lies at its location along the pulse: each product in F32.
-        const float location = kReturnLocations[r];
-        const double x = kAnchorX - static_cast<double>(location * kDirectionX);
-        const double y = kAnchorY - static_cast<double>(location * kDirectionY);
-        const double z = kAnchorZ - static_cast<double>(location * kDirectionZ);
-        point.setX(toStoredCoordinate(x, grid.x_offset, grid.x_scale_factor));
-        point.setY(toStoredCoordinate(y, grid.y_offset, grid.y_scale_factor));
-        point.setZ(toStoredCoordinate(z, grid.z_offset, grid.z_scale_factor));
-        point.setReturnNumber(static_cast<uint8_t>(r + 1 < 7 ? r + 1 : 7));
-        point.setNumberOfReturns(number_of_returns);
-        point.wavepacket.setIndex(1);
-        point.wavepacket.setLocation(location);
-        point.wavepacket.setXt(kDirectionX);
-        point.wavepacket.setYt(kDirectionY);
-        point.wavepacket.setZt(kDirectionZ);
-        if (very_verbose) {
-          std::fprintf(stderr,
-                       "%u t %g x %g y %g z %g i %d (%d of %d) d %d e %d c %d s %d %u p %d \n",
-                       static_cast<uint32_t>(p), point.getGpsTime(),
-                       point.getX() * grid.x_scale_factor + grid.x_offset,
-                       point.getY() * grid.y_scale_factor + grid.y_offset,
-                       point.getZ() * grid.z_scale_factor + grid.z_offset,
-                       static_cast<int32_t>(point.getIntensity()),
-                       static_cast<int32_t>(point.getReturnNumber()),
-                       static_cast<int32_t>(point.getNumberOfReturns()),
-                       static_cast<int32_t>(point.getScanDirectionFlag()),
-                       static_cast<int32_t>(point.getEdgeOfFlightLine()),
-                       static_cast<int32_t>(point.getClassification()),
-                       static_cast<int32_t>(point.getScanAngleRank()),
-                       static_cast<uint32_t>(point.getUserData()),
-                       static_cast<int32_t>(point.getPointSourceID()));
-        }
-        // The first return carries the pulse's packet; the later ones share it.
-        if (r == 0 && !waveform_writer->writeWaveform(&point, samples.data())) {
-          all_written = false;
-          break;
-        }
-      } else {
-        point.setX(p);
-        point.setY(p);
-        point.setZ(p);
-      }
-      if (very_verbose) {
-        std::fprintf(stderr, "offset: %u, size: %d\n",
-                     static_cast<uint32_t>(point.wavepacket.getOffset()),
-                     static_cast<int32_t>(point.wavepacket.getSize()));
-      }
-      if (!writer->writePoint(&point)) {
-        all_written = false;
-        break;
-      }
-      writer->updateInventory(&point);
-    }
-    if (!all_written) break;
-  }
-
-  // On an output that cannot seek updateHeader only warns and returns false:
-  // whether the run lost anything is the writers' failure state, not that.
-  writer->updateHeader(&header, true, false);
-  const int64_t bytes = writer->close(true);
-  if (writer->failed()) all_written = false;
-  if (waveform_writer != nullptr && !waveform_writer->close()) all_written = false;
-  if (opener.pipesToStdout() && !flushStandardOutput(all_written)) all_written = false;
-  if (verbose) {
-    const double seconds = static_cast<double>(std::clock()) / 1000000.0 - start_time;
-    std::fprintf(stderr, "total time: %g sec %lld bytes for %lld points\n", seconds,
-                 static_cast<long long>(bytes), static_cast<long long>(writer->expected_points));
+  const bool pulses_written = writePulses(settings, point, outputs, samples);
+  int64_t bytes = 0;
+  const bool all_written =
+      finishOutputs(header, outputs, opener.pipesToStdout(), pulses_written, bytes);
+  if (settings.verbose) {
+    std::fprintf(stderr, "total time: %g sec %lld bytes for %lld points\n",
+                 processorSeconds() - start_time, static_cast<long long>(bytes),
+                 static_cast<long long>(outputs.writer->expected_points));
   }
   return all_written ? 0 : 1;
 }

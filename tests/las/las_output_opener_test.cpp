@@ -1017,16 +1017,18 @@ void makeWaveformHeader(LASheader& header, uint8_t point_format) {
 }
 
 TEST_F(LASoutputOpenerOpen, WaveformWriterOnlyForWaveformFormatsWithDescriptorsAndAName) {
+  // Formats above 10 (11, 255) name no layout and are not refused.
   struct Case {
     uint8_t point_format;
     bool descriptors;
     bool name;
     bool opens;
   } cases[] = {
-      {4, true, true, true},   {5, true, true, true},   {9, true, true, true},
-      {10, true, true, true},  {0, true, true, false},  {1, true, true, false},
-      {3, true, true, false},  {6, true, true, false},  {8, true, true, false},
-      {4, false, true, false}, {4, true, false, false},
+      {4, true, true, true},   {5, true, true, true},  {9, true, true, true},
+      {10, true, true, true},  {0, true, true, false}, {1, true, true, false},
+      {2, true, true, false},  {3, true, true, false}, {6, true, true, false},
+      {7, true, true, false},  {8, true, true, false}, {4, false, true, false},
+      {4, true, false, false}, {11, true, true, true}, {255, true, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "format " << int{c.point_format} << " descriptors "
