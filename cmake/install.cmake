@@ -1,13 +1,15 @@
 # Installation: bin/morrowtide, the static libraries of the compressor, the LAS
 # library and quodax_loader, their headers under include/morrowtide/, and a CMake
 # package, so that a client needs nothing but find_package(morrowtide). Tests,
-# test stand-ins and benchmarks are not installed.
+# test stand-ins and benchmarks are not installed. The libraries are installed
+# under their export names: morrowtide::compressor, morrowtide::las and
+# morrowtide::quodax_loader, the names the build tree's aliases give them too.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(MORROWTIDE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morrowtide)
 
-install(TARGETS compressor las quodax_loader EXPORT morrowtideTargets
+install(TARGETS morrowtide_compressor morrowtide_las morrowtide_quodax_loader EXPORT morrowtideTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS morrowtide RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 foreach(folder compressor las binding)

@@ -61,6 +61,27 @@ static_assert(sizeof(LASwavepacket) == 29 && alignof(LASwavepacket) == 1,
 // Construction gives the reset values (return 1 of 1, everything else 0, all 77
 // prefix bytes defined) and no layout. Owns its extra bytes, item list and item
 // pointers: copy construction is deleted; assignment copies values only.
+//
+// What a LAS file's point record takes from the point, raw or compressed alike:
+// - Formats 0 to 5 (item POINT10): bytes 0-19 as they are, so setX .. setPointSourceID
+//   with setReturnNumber, setNumberOfReturns, setClassification (0-31), the synthetic,
+//   key-point and withheld setters and setScanAngleRank. The LAS 1.4 fields
+//   (bytes 20-25: setExtended..., setScannerChannel) are not written.
+// - Formats 6 to 10 (item POINT14): the 30-byte LAS 1.4 record, built from
+//     X, Y, Z, intensity, user data, point source ID and GPS time: their setters;
+//     return number, number of returns: setExtendedReturnNumber, setExtendedNumberOfReturns;
+//     classification: setClassification when it is not 0, else setExtendedClassification
+//       (a class above 31 needs setClassification(0) and setExtendedClassification);
+//     synthetic, key-point, withheld: setSyntheticFlag, setKeypointFlag, setWithheldFlag;
+//     overlap: bit 3 of setExtendedClassificationFlags;
+//     scanner channel: setScannerChannel;
+//     scan direction, edge of flight line: setScanDirectionFlag, setEdgeOfFlightLine;
+//     scan angle: setExtendedScanAngle (units of 0.006 degrees).
+//   setReturnNumber, setNumberOfReturns, setScanAngleRank, bits 0-2 of
+//   setExtendedClassificationFlags and setSpareByte do not reach this record. The
+//   layout sets the extended point type to 1; a point set back to 0 is written from
+//   its legacy fields (returns, scan angle rank) with channel and overlap 0.
+// Colour, near infrared, wave packet and extra bytes go into the formats that have them.
 class LASpointRecord final {
  public:
   LASpointRecord();
