@@ -10,7 +10,7 @@
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
-#include "morrowtide/compressor/item_writers_raw.h"
+#include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
 
@@ -82,28 +82,14 @@ uint32_t selectContext(Context (&contexts)[4], uint32_t& current_context, uint32
   return version4 ? n : o;
 }
 
-// Fields of the 30-byte LAS 1.4 record that the point writer codes from.
-namespace rec {
-constexpr uint32_t kX = 0;
-constexpr uint32_t kY = 4;
-constexpr uint32_t kZ = 8;
-constexpr uint32_t kIntensity = 12;
-constexpr uint32_t kReturns = 14;  // return number bits 0-3, number of returns 4-7
-constexpr uint32_t kFlags = 15;    // class flags 0-3, channel 4-5, direction 6, edge 7
-constexpr uint32_t kClass = 16;
-constexpr uint32_t kUserData = 17;
-constexpr uint32_t kScanAngle = 18;
-constexpr uint32_t kPointSource = 20;
-constexpr uint32_t kGpsTime = 22;
-constexpr uint32_t kSize = 30;
-}  // namespace rec
+namespace p14 = quodax_format::point14;
 
-inline uint32_t returnNumber(const uint8_t* r) { return r[rec::kReturns] & 0x0F; }
-inline uint32_t numberOfReturns(const uint8_t* r) { return r[rec::kReturns] >> 4; }
-inline uint32_t channel(const uint8_t* r) { return (r[rec::kFlags] >> 4) & 0x03; }
+inline uint32_t returnNumber(const uint8_t* r) { return r[p14::kReturns] & 0x0F; }
+inline uint32_t numberOfReturns(const uint8_t* r) { return r[p14::kReturns] >> 4; }
+inline uint32_t channel(const uint8_t* r) { return (r[p14::kFlags] >> 4) & 0x03; }
 // The four class flags, then scan direction (16) and edge of flight line (32).
 inline uint32_t flags(const uint8_t* r) {
-  return (r[rec::kFlags] & 0x0Fu) | ((r[rec::kFlags] >> 2) & 0x30u);
+  return (r[p14::kFlags] & 0x0Fu) | ((r[p14::kFlags] >> 2) & 0x30u);
 }
 
 // Median selector by number of returns (row) and return number (column).
@@ -216,13 +202,13 @@ void LayeredPoint14Writer::prepareChannel(uint32_t channel_index, const uint8_t*
   for (RollingMedian5& m : ctx.x_medians) m.reset();
   for (RollingMedian5& m : ctx.y_medians) m.reset();
   ctx.z_coder->startEncoding();
-  const int32_t z = getI32LE(seed + rec::kZ);
+  const int32_t z = getI32LE(seed + p14::kZ);
   for (int32_t& v : ctx.last_z) v = z;
   ctx.classification_models.reset(e0);
   ctx.flags_models.reset(e0);
   ctx.user_data_models.reset(e0);
   ctx.intensity_coder->startEncoding();
-  const uint16_t intensity = getU16LE(seed + rec::kIntensity);
+  const uint16_t intensity = getU16LE(seed + p14::kIntensity);
   for (uint16_t& v : ctx.last_intensity) v = intensity;
   ctx.scan_angle_coder->startEncoding();
   ctx.point_source_coder->startEncoding();
@@ -231,11 +217,11 @@ void LayeredPoint14Writer::prepareChannel(uint32_t channel_index, const uint8_t*
   ctx.gps_coder->startEncoding();
   ctx.gps_last = 0;
   ctx.gps_next = 0;
-  ctx.gps_times[0] = getU64LE(seed + rec::kGpsTime);
+  ctx.gps_times[0] = getU64LE(seed + p14::kGpsTime);
   for (uint32_t i = 1; i < 4; ++i) ctx.gps_times[i] = 0;
   for (int32_t& v : ctx.gps_diffs) v = 0;
   for (int32_t& v : ctx.gps_extreme_counters) v = 0;
-  if (seed != ctx.last_item) std::memcpy(ctx.last_item, seed, rec::kSize);
+  if (seed != ctx.last_item) std::memcpy(ctx.last_item, seed, quodax_format::kSizePoint14);
   ctx.last_gps_changed = 0;
   ctx.unprepared = false;
 }
@@ -244,8 +230,8 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   layers.startChunk();
   for (uint8_t& c : changed) c = 0;
   for (ChannelContext_POINT14& ctx : contexts) ctx.unprepared = true;
-  uint8_t record[rec::kSize];
-  LASwriteItemRaw_POINT14_LE::buildRecord(item, record);
+  uint8_t record[quodax_format::kSizePoint14];
+  point_fields::buildPoint14Record(item, record);
   current_context = channel(record);
   context = current_context;
   prepareChannel(current_context, record);
@@ -255,8 +241,8 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
 bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   // The point as the raw record stores it: class, flags and returns through the
   // one conversion every LAS 1.4 record uses.
-  uint8_t p[rec::kSize];
-  LASwriteItemRaw_POINT14_LE::buildRecord(item, p);
+  uint8_t p[quodax_format::kSizePoint14];
+  point_fields::buildPoint14Record(item, p);
   ChannelContext_POINT14& old = contexts[current_context];
   const uint32_t c = channel(p);
 
@@ -268,15 +254,15 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   const uint32_t r = returnNumber(p);
   const uint32_t nR = numberOfReturns(ref);
   const uint32_t rR = returnNumber(ref);
-  const uint32_t g = gpsTimeChanged(p + rec::kGpsTime, ref + rec::kGpsTime) ? 1 : 0;
+  const uint32_t g = gpsTimeChanged(p + p14::kGpsTime, ref + p14::kGpsTime) ? 1 : 0;
 
   // 2. The changed-values symbol.
   uint32_t symbol = 0;
   if (c != current_context) symbol |= kChangedChannel;
-  if (getU16LE(p + rec::kPointSource) != getU16LE(ref + rec::kPointSource))
+  if (getU16LE(p + p14::kPointSource) != getU16LE(ref + p14::kPointSource))
     symbol |= kChangedPointSource;
   if (g) symbol |= kChangedGpsTime;
-  if (getU16LE(p + rec::kScanAngle) != getU16LE(ref + rec::kScanAngle)) symbol |= kChangedScanAngle;
+  if (getU16LE(p + p14::kScanAngle) != getU16LE(ref + p14::kScanAngle)) symbol |= kChangedScanAngle;
   if (n != nR) symbol |= kChangedNumberOfReturns;
   if (r == rR) {
     // case 0
@@ -325,59 +311,60 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   const uint32_t l = std::min(n > r ? n - r : r - n, 7u);
   const uint32_t i = 2 * m + g;
   const uint32_t single = n == 1 ? 1 : 0;
-  const int32_t dx = wrappingDifference(getU32LE(p + rec::kX), getU32LE(ref + rec::kX));
+  const int32_t dx = wrappingDifference(getU32LE(p + p14::kX), getU32LE(ref + p14::kX));
   ctx.dx_coder->encode(ctx.x_medians[i].get(), dx, single);
   ctx.x_medians[i].add(dx);
   const uint32_t kx = ctx.dx_coder->lastClass();
-  const int32_t dy = wrappingDifference(getU32LE(p + rec::kY), getU32LE(ref + rec::kY));
+  const int32_t dy = wrappingDifference(getU32LE(p + p14::kY), getU32LE(ref + p14::kY));
   ctx.dy_coder->encode(ctx.y_medians[i].get(), dy, single | (kx < 20 ? kx & ~1u : 20));
   ctx.y_medians[i].add(dy);
   const uint32_t k = kx + ctx.dy_coder->lastClass();
-  const int32_t z = getI32LE(p + rec::kZ);
+  const int32_t z = getI32LE(p + p14::kZ);
   ctx.z_coder->encode(ctx.last_z[l], z, single | (k < 36 ? (k / 2) & ~1u : 18));
   ctx.last_z[l] = z;
 
   // 11-16. The per-field layers.
   const uint32_t cpr = (r >= n ? 1 : 0) + (r == 1 ? 2 : 0);
   // The changed flags are or-ed in, not branched on: the fields vary point by point.
-  changed[kLayerClass] |= p[rec::kClass] != ref[rec::kClass];
+  changed[kLayerClass] |= p[p14::kClassification] != ref[p14::kClassification];
   EntropyEncoder* const e2 = layers.encoder(kLayerClass);
   e2->putSymbol(
       e2->symbolModelAtFirstUse(
-          ctx.classification_models[2 * (ref[rec::kClass] & 31u) + (cpr == 3 ? 1 : 0)], 256),
-      p[rec::kClass]);
+          ctx.classification_models[2 * (ref[p14::kClassification] & 31u) + (cpr == 3 ? 1 : 0)],
+          256),
+      p[p14::kClassification]);
   const uint32_t f = flags(p);
   const uint32_t fR = flags(ref);
   changed[kLayerFlags] |= f != fR;
   EntropyEncoder* const e3 = layers.encoder(kLayerFlags);
   e3->putSymbol(e3->symbolModelAtFirstUse(ctx.flags_models[fR], 64), f);
-  const uint16_t intensity = getU16LE(p + rec::kIntensity);
-  changed[kLayerIntensity] |= intensity != getU16LE(ref + rec::kIntensity);
+  const uint16_t intensity = getU16LE(p + p14::kIntensity);
+  changed[kLayerIntensity] |= intensity != getU16LE(ref + p14::kIntensity);
   const uint32_t j = 2 * cpr + g;
   ctx.intensity_coder->encode(ctx.last_intensity[j], intensity, cpr);
   ctx.last_intensity[j] = intensity;
   if (symbol & kChangedScanAngle) {
     changed[kLayerScanAngle] = 1;
-    ctx.scan_angle_coder->encode(getI16LE(ref + rec::kScanAngle), getI16LE(p + rec::kScanAngle), g);
+    ctx.scan_angle_coder->encode(getI16LE(ref + p14::kScanAngle), getI16LE(p + p14::kScanAngle), g);
   }
-  changed[kLayerUserData] |= p[rec::kUserData] != ref[rec::kUserData];
+  changed[kLayerUserData] |= p[p14::kUserData] != ref[p14::kUserData];
   EntropyEncoder* const e6 = layers.encoder(kLayerUserData);
-  e6->putSymbol(e6->symbolModelAtFirstUse(ctx.user_data_models[ref[rec::kUserData] / 4], 256),
-                p[rec::kUserData]);
+  e6->putSymbol(e6->symbolModelAtFirstUse(ctx.user_data_models[ref[p14::kUserData] / 4], 256),
+                p[p14::kUserData]);
   if (symbol & kChangedPointSource) {
     changed[kLayerPointSource] = 1;
-    ctx.point_source_coder->encode(getU16LE(ref + rec::kPointSource),
-                                   getU16LE(p + rec::kPointSource), 0);
+    ctx.point_source_coder->encode(getU16LE(ref + p14::kPointSource),
+                                   getU16LE(p + p14::kPointSource), 0);
   }
 
   // 17. GPS time.
   if (g) {
     changed[kLayerGpsTime] = 1;
-    encodeGpsTime(ctx, getU64LE(p + rec::kGpsTime));
+    encodeGpsTime(ctx, getU64LE(p + p14::kGpsTime));
   }
 
   // 18. The point becomes its context's last point.
-  std::memcpy(ctx.last_item, p, rec::kSize);
+  std::memcpy(ctx.last_item, p, quodax_format::kSizePoint14);
   ctx.last_gps_changed = static_cast<uint8_t>(g);
   return true;
 }
