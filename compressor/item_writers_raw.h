@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/quodax_format.h"
 
 // The 20-byte legacy point.
@@ -58,7 +59,11 @@ class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
 // is 0.
 class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override;
+  bool writeItem(const uint8_t* item, uint32_t&) override {
+    if (stream == nullptr) return false;
+    point_fields::buildPoint14Record(item, buffer);
+    return stream->writeBytes(buffer, quodax_format::kSizePoint14);
+  }
 
  private:
   uint8_t buffer[quodax_format::kSizePoint14] = {};
