@@ -136,16 +136,3 @@ void EntropyEncoder::flushHeld() {
   holding = false;
   held_ffs = 0;
 }
-
-void PerByteModels::reset(EntropyEncoder* encoder) {
-  for (AdaptiveSymbolModel* m : slots) {
-    if (m != nullptr) encoder->resetSymbolModel(m, nullptr);
-  }
-}
-
-void PerByteModels::release(EntropyEncoder* encoder) {
-  for (AdaptiveSymbolModel*& m : slots) {
-    encoder->deleteSymbolModel(m);
-    m = nullptr;
-  }
-}

@@ -21,6 +21,8 @@
 #include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/byte_stream_out.h"
 
+class OwnedSymbolModel;
+
 class EntropyEncoder final {
  public:
   // Allocates the 8192-byte buffer; no stream until start().
@@ -44,7 +46,8 @@ class EntropyEncoder final {
   ByteStreamOut* getByteStreamOut() const { return stream; }
 
   // Model operations: the encoder owns no model; the caller holds the pointer
-  // and deletes it here (null does nothing).
+  // (item writers through OwnedSymbolModel) and deletes it here (null does
+  // nothing).
   AdaptiveBitModel* newBitModel() { return new AdaptiveBitModel(); }
   void resetBitModel(AdaptiveBitModel* m) { m->reset(); }
   void deleteBitModel(AdaptiveBitModel* m) { delete m; }
@@ -57,21 +60,16 @@ class EntropyEncoder final {
     return m->reset(initial_counts);
   }
   void deleteSymbolModel(AdaptiveSymbolModel* m) { delete m; }
-  // The model in `slot`, made and reset with every count 1 the first time the
-  // slot is used (for model arrays indexed by a previous value). The slot owns it.
-  AdaptiveSymbolModel* symbolModelAtFirstUse(AdaptiveSymbolModel*& slot, uint32_t symbols) {
-    if (slot == nullptr) {
-      slot = newSymbolModel(symbols);
-      resetSymbolModel(slot, nullptr);
-    }
-    return slot;
-  }
 
   // Coding operations. Requires: start() was called and finish() not since.
   // Codes one bit; any non-zero `bit` counts as 1.
   inline void putBit(AdaptiveBitModel* m, uint32_t bit);
-  // Codes `symbol`. Requires: symbol < m->symbols, m reset.
+  // Codes `symbol`. Requires: symbol < m->symbols, m reset. Forced inline: the
+  // layered point coder codes symbols in more places than the compiler's
+  // inlining budget covers, and a call costs more than the coding (point
+  // benchmark, about 1%).
   inline void putSymbol(AdaptiveSymbolModel* m, uint32_t symbol);
+  inline void putSymbol(const OwnedSymbolModel& m, uint32_t symbol);
   // One bit with probability one half. Requires: bit is 0 or 1.
   inline void putRawBit(uint32_t bit);
   // The low `bits` bits of `value`, uniform. Requires: bits <= 32 and
@@ -146,22 +144,68 @@ class EntropyEncoder final {
   uint64_t held_ffs = 0;      // 0xFF bytes held after held_byte
 };
 
-// 256 symbol models indexed by a previous byte, each made at its first use with
-// EntropyEncoder::symbolModelAtFirstUse(models[byte], symbols). The slots own
-// their models; the holder calls release() with the encoder that made them.
-struct PerByteModels final {
-  PerByteModels() = default;
-  PerByteModels(const PerByteModels&) = delete;
-  PerByteModels& operator=(const PerByteModels&) = delete;
+// A symbol model together with the encoder that made it. Every model an item
+// writer keeps is held by one of these: the encoder that made the model resets
+// it and, when the owner goes, deletes it, so no model is released through an
+// encoder that did not make it. Empty until make() or atFirstUse().
+class OwnedSymbolModel final {
+ public:
+  OwnedSymbolModel() = default;
+  // make(maker, symbols).
+  OwnedSymbolModel(EntropyEncoder* maker, uint32_t symbols) { make(maker, symbols); }
+  ~OwnedSymbolModel() { release(); }
+  OwnedSymbolModel(const OwnedSymbolModel&) = delete;
+  OwnedSymbolModel& operator=(const OwnedSymbolModel&) = delete;
+  OwnedSymbolModel(OwnedSymbolModel&& other) noexcept : encoder(other.encoder), model(other.model) {
+    other.model = nullptr;
+  }
+  OwnedSymbolModel& operator=(OwnedSymbolModel&& other) noexcept {
+    if (this != &other) {
+      release();
+      encoder = other.encoder;
+      model = other.model;
+      other.model = nullptr;
+    }
+    return *this;
+  }
 
-  AdaptiveSymbolModel*& operator[](uint32_t byte) { return slots[byte]; }
-  // Resets every model made so far with every count 1; unmade slots stay null.
-  void reset(EntropyEncoder* encoder);
-  // Deletes every model made through `encoder` and nulls the slots.
-  void release(EntropyEncoder* encoder);
+  // Makes a model of `symbols` symbols through `maker` (not owned; must outlive
+  // this owner), without storage until its first reset; a model held before is
+  // deleted.
+  void make(EntropyEncoder* maker, uint32_t symbols) {
+    release();
+    encoder = maker;
+    model = maker->newSymbolModel(symbols);
+  }
+  // The model, made through `maker` and reset with every count 1 at the first
+  // call: for models chosen by a previous value, most of which never occur.
+  AdaptiveSymbolModel* atFirstUse(EntropyEncoder* maker, uint32_t symbols) {
+    if (model == nullptr) {
+      make(maker, symbols);
+      reset();
+    }
+    return model;
+  }
+  // Resets the model with every count 1, through the encoder that made it; an
+  // empty owner stays empty.
+  void reset() {
+    if (model != nullptr) encoder->resetSymbolModel(model, nullptr);
+  }
+  AdaptiveSymbolModel* get() const { return model; }
 
-  AdaptiveSymbolModel* slots[256] = {};  // null until first use; each owned
+ private:
+  void release() {
+    if (model != nullptr) encoder->deleteSymbolModel(model);
+    model = nullptr;
+  }
+  EntropyEncoder* encoder = nullptr;     // not owned: made the model, resets and deletes it
+  AdaptiveSymbolModel* model = nullptr;  // owned
 };
+
+[[gnu::always_inline]] inline void EntropyEncoder::putSymbol(const OwnedSymbolModel& m,
+                                                             uint32_t symbol) {
+  putSymbol(m.get(), symbol);
+}
 
 inline void EntropyEncoder::putBit(AdaptiveBitModel* m, uint32_t bit) {
   const uint32_t x = m->bit_0_prob * (length >> 13);
@@ -176,7 +220,8 @@ inline void EntropyEncoder::putBit(AdaptiveBitModel* m, uint32_t bit) {
   if (--m->bits_until_update == 0) m->rescale();
 }
 
-inline void EntropyEncoder::putSymbol(AdaptiveSymbolModel* m, uint32_t symbol) {
+[[gnu::always_inline]] inline void EntropyEncoder::putSymbol(AdaptiveSymbolModel* m,
+                                                             uint32_t symbol) {
   const uint32_t l = length >> 15;
   const uint32_t x = m->distribution[symbol] * l;
   if (symbol == m->last_symbol) {

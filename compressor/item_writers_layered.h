@@ -15,6 +15,10 @@
 // - the point writer reads the point through the 30-byte record that the raw
 //   writer stores, so a compressed file decodes to the records an uncompressed
 //   one holds, whatever the point's legacy and LAS 1.4 copies of a field say;
+// - a context's models and coders are made at its first seeding, each through
+//   the encoder of the layer it codes into, and live until the writer goes:
+//   models in OwnedSymbolModel, coders in std::optional, so nothing is released
+//   by hand and every model goes through the encoder that made it;
 // - a layer that cannot grow, or would grow past 4 GiB, fails the chunk:
 //   writeLayerSizes and writeLayerBytes then return false and write nothing.
 #ifndef MORROWTIDE_COMPRESSOR_ITEM_WRITERS_LAYERED_H
@@ -25,11 +29,12 @@
 #include <optional>
 #include <vector>
 
-#include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/gps_time_coding.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rolling_median5.h"
 
 // An in-memory layer stream whose size must fit the U32 that announces it. A
@@ -90,6 +95,8 @@ class CodingLayers final {
 
 // What every layered writer shares: the record writer's encoder (whose stream
 // receives the sizes and bytes), the layers, the channel in use and the version.
+// The layers are declared here, in the base, so that they outlive the contexts
+// of the derived writers, whose models and coders are released through them.
 class LayeredItemWriter : public LASwriteItemCompressed {
  protected:
   // `main_encoder` (not owned; must outlive the writer): only its stream is used.
@@ -108,53 +115,49 @@ class LayeredItemWriter : public LASwriteItemCompressed {
 
   EntropyEncoder* main_encoder;  // not owned
   const bool version4;
-  CodingLayers layers;  // in the base, so it outlives the contexts whose coders use it
+  CodingLayers layers;
+  const uint32_t num_layers;
   uint32_t current_context = 0;
 
  private:
-  const uint32_t num_layers;
   bool failed = false;  // a layer of this chunk could not hold its bytes
 };
 
-// One channel context of the point writer. Models and coders are made at the
-// context's first seeding; the arrays indexed by a reference value fill lazily.
-struct ChannelContext_POINT14 {
-  ChannelContext_POINT14() = default;
-  ChannelContext_POINT14(const ChannelContext_POINT14&) = delete;
-  ChannelContext_POINT14& operator=(const ChannelContext_POINT14&) = delete;
+// What every channel context keeps besides its models, coders and reference.
+struct ChannelContextState {
+  bool unprepared = true;  // not seeded yet in the current chunk
+  bool created = false;    // its models and coders exist (from its first seeding on)
+};
 
-  bool unprepared = true;
-  uint8_t last_item[30] = {};    // the last point's 30-byte record
+// One channel context of the point writer. The models and coders are made at
+// the context's first seeding, except those chosen by a reference value, which
+// are made at their first use; layer k is the layer a model or coder codes into.
+struct ChannelContext_POINT14 : ChannelContextState {
+  uint8_t last_item[quodax_format::kSizePoint14] = {};  // the last point's record
   uint8_t last_gps_changed = 0;  // whether its time differed from its reference
   uint16_t last_intensity[8] = {};
   RollingMedian5 x_medians[12];
   RollingMedian5 y_medians[12];
   int32_t last_z[8] = {};
-  bool created = false;                                          // models and coders exist
-  AdaptiveSymbolModel* changed_values_models[8] = {};            // owned, 128 symbols
-  AdaptiveSymbolModel* channel_model = nullptr;                  // owned, 3 symbols
-  PerByteModels number_of_returns_models;                        // 16 symbols, by reference n
-  AdaptiveSymbolModel* return_number_same_time_model = nullptr;  // owned, 13 symbols
-  PerByteModels return_number_models;                            // 16 symbols, by reference r
-  // The coders live in the context (no pointer to follow per point), made at its
-  // first seeding.
+  OwnedSymbolModel changed_values_models[8];       // 128 symbols, layer 0
+  OwnedSymbolModel channel_model;                  // 3 symbols, layer 0
+  OwnedSymbolModel number_of_returns_models[16];   // 16 symbols, layer 0, by reference n
+  OwnedSymbolModel return_number_same_time_model;  // 13 symbols, layer 0
+  OwnedSymbolModel return_number_models[16];       // 16 symbols, layer 0, by reference r
+  // The coders live in the context (no pointer to follow per point).
   std::optional<IntegerResidualCoder> dx_coder;            // layer 0
   std::optional<IntegerResidualCoder> dy_coder;            // layer 0
   std::optional<IntegerResidualCoder> z_coder;             // layer 1
-  PerByteModels classification_models;                     // 256 symbols, layer 2
-  PerByteModels flags_models;                              // 64 symbols, layer 3
-  PerByteModels user_data_models;                          // 256 symbols, layer 6
+  OwnedSymbolModel classification_models[64];              // 256 symbols, layer 2
+  OwnedSymbolModel flags_models[64];                       // 64 symbols, layer 3
+  OwnedSymbolModel user_data_models[64];                   // 256 symbols, layer 6
   std::optional<IntegerResidualCoder> intensity_coder;     // layer 4
   std::optional<IntegerResidualCoder> scan_angle_coder;    // layer 5
   std::optional<IntegerResidualCoder> point_source_coder;  // layer 7
-  uint32_t gps_last = 0;
-  uint32_t gps_next = 0;
-  uint64_t gps_times[4] = {};  // bit patterns of the F64 times
-  int32_t gps_diffs[4] = {};
-  int32_t gps_extreme_counters[4] = {};
-  AdaptiveSymbolModel* gps_multiplier_model = nullptr;  // owned, 515 symbols
-  AdaptiveSymbolModel* gps_zero_diff_model = nullptr;   // owned, 5 symbols
-  std::optional<IntegerResidualCoder> gps_coder;        // layer 8
+  GpsTimeSequences gps_sequences;
+  OwnedSymbolModel gps_multiplier_model;          // 515 symbols, layer 8
+  OwnedSymbolModel gps_zero_diff_model;           // 5 symbols, layer 8
+  std::optional<IntegerResidualCoder> gps_coder;  // layer 8
 };
 
 // The LAS 1.4 point in nine layers: 0 changed-values symbol, channel, returns, X
@@ -166,7 +169,6 @@ class LayeredPoint14Writer : public LayeredItemWriter {
   // `main_encoder` (not owned; must outlive the writer): only its stream is used,
   // as the destination of the layer sizes and bytes.
   LayeredPoint14Writer(EntropyEncoder* main_encoder, bool version4);
-  ~LayeredPoint14Writer() override;
   // Codes one point that is not the first of its chunk; stores the channel in
   // `context` on a switch (version 4: always). Always true.
   bool writeItem(const uint8_t* item, uint32_t& context) override;
@@ -192,10 +194,23 @@ class LayeredPoint14Writer : public LayeredItemWriter {
     kLayerPointSource,
     kLayerGpsTime
   };
+  struct Point;  // one point's record, its reference and their return fields
+
   void prepareChannel(uint32_t channel, const uint8_t* seed_record);
   void createModels(ChannelContext_POINT14& ctx);
-  void releaseModels(ChannelContext_POINT14& ctx);
-  void encodeGpsTime(ChannelContext_POINT14& ctx, uint64_t time_bits);
+  // The steps of writeItem, in their order.
+  inline Point referencePoint(const uint8_t* record, uint32_t channel) const;
+  static inline uint32_t changedValues(const Point& pt, bool switched);
+  inline void codeChangedValues(const ChannelContext_POINT14& old, uint32_t symbol);
+  inline void switchChannel(ChannelContext_POINT14& old, uint32_t channel, uint32_t& context);
+  inline void codeReturns(ChannelContext_POINT14& ctx, const Point& pt, uint32_t symbol);
+  inline void codeCoordinates(ChannelContext_POINT14& ctx, const Point& pt);
+  inline void codeClassAndFlags(ChannelContext_POINT14& ctx, const Point& pt);
+  inline void codeIntensity(ChannelContext_POINT14& ctx, const Point& pt);
+  inline void codeScanAngle(ChannelContext_POINT14& ctx, const Point& pt);
+  inline void codeUserData(ChannelContext_POINT14& ctx, const Point& pt);
+  inline void codePointSource(ChannelContext_POINT14& ctx, const Point& pt);
+  void codeGpsTime(ChannelContext_POINT14& ctx, const Point& pt);
 
   uint8_t changed[kLayers] = {};  // layers 2 to 8: some point changed the field
   ChannelContext_POINT14 contexts[4];
@@ -213,40 +228,76 @@ class LASwriteItemCompressed_POINT14_v4 final : public LayeredPoint14Writer {
       : LayeredPoint14Writer(main_encoder, true) {}
 };
 
+// What the writers after the point writer in a record share (colour, wave
+// packet, extra bytes): they code in the channel context that the low two bits
+// of the record's context word name (read, never written), seed a context at
+// its first use in a chunk from the reference in use, and write every layer
+// whose changed flag some record of the chunk set. Without layers (extra bytes
+// of size 0) they write nothing.
+template <class Context>
+class LayeredChannelWriter : public LayeredItemWriter {
+ public:
+  // Starts a chunk with its first record (already written raw), seeding the
+  // context that `context` names. Always true.
+  bool startChunk(const uint8_t* item, uint32_t& context) final;
+  // Ends every layer and writes one size per layer. False, writing nothing,
+  // when a layer failed to grow; false when the output stream fails a write.
+  bool writeLayerSizes() final;
+  // Writes the bytes of the announced layers. False as writeLayerSizes.
+  bool writeLayerBytes() final;
+
+ protected:
+  LayeredChannelWriter(EntropyEncoder* main_encoder, uint32_t num_layers, bool version4)
+      : LayeredItemWriter(main_encoder, num_layers, version4), changed(num_layers, 0) {}
+  // Seeds context c for the chunk from the record at `item`: makes its models
+  // at its first seeding, resets them and takes the item as its reference.
+  virtual void seedFromItem(uint32_t c, const uint8_t* item) = 0;
+  // The same from the reference of context `from`.
+  virtual void seedFromContext(uint32_t c, uint32_t from) = 0;
+  // Makes the word's context current and returns the context whose reference
+  // the record is coded against (and then replaces): after a switch to a
+  // context used earlier in the chunk, version 3 keeps the reference of the
+  // context left, version 4 takes the new context's own.
+  uint32_t selectContext(uint32_t word) {
+    const uint32_t o = current_context;
+    const uint32_t n = word & 3;
+    if (n == o) return o;
+    current_context = n;
+    if (contexts[n].unprepared) {
+      seedFromContext(n, o);
+      return n;
+    }
+    return version4 ? n : o;
+  }
+
+  std::vector<uint8_t> changed;  // one per layer: some record changed it
+  Context contexts[4];
+};
+
 // The colour item (R, G, B as U16) and, with `nir`, the near infrared U16 after
 // it: an RGB layer coded with the colour difference coding and a NIR layer.
-struct ChannelContext_RGBNIR14 {
-  ChannelContext_RGBNIR14() = default;
-  ChannelContext_RGBNIR14(const ChannelContext_RGBNIR14&) = delete;
-  ChannelContext_RGBNIR14& operator=(const ChannelContext_RGBNIR14&) = delete;
-  bool unprepared = true;
+struct ChannelContext_RGBNIR14 : ChannelContextState {
   uint16_t last_item[4] = {};
-  AdaptiveSymbolModel* byte_used = nullptr;      // owned, 128 symbols; null: no models yet
-  AdaptiveSymbolModel* rgb_diff[6] = {};         // owned, 256 symbols each
-  AdaptiveSymbolModel* nir_byte_used = nullptr;  // owned, 4 symbols (NIR only)
-  AdaptiveSymbolModel* nir_diff[2] = {};         // owned, 256 symbols each (NIR only)
+  OwnedSymbolModel byte_used;      // 128 symbols, RGB layer
+  OwnedSymbolModel rgb_diff[6];    // 256 symbols each, RGB layer
+  OwnedSymbolModel nir_byte_used;  // 4 symbols, NIR layer (NIR only)
+  OwnedSymbolModel nir_diff[2];    // 256 symbols each, NIR layer (NIR only)
 };
 using ChannelContext_RGB14 = ChannelContext_RGBNIR14;
 
-class LayeredColourWriter : public LayeredItemWriter {
+class LayeredColourWriter : public LayeredChannelWriter<ChannelContext_RGBNIR14> {
  public:
   // `main_encoder` as for the point writer; `version4` selects the reference rule.
   LayeredColourWriter(EntropyEncoder* main_encoder, bool nir, bool version4);
-  ~LayeredColourWriter() override;
   // Codes one record in the context named by the low two bits of `context`
   // (read, never written). Always true.
   bool writeItem(const uint8_t* item, uint32_t& context) override;
-  // Starts a chunk with its first record, seeding the context `context` names.
-  bool startChunk(const uint8_t* item, uint32_t& context) override;
-  // One size per layer (RGB, then NIR). False as for the point writer.
-  bool writeLayerSizes() override;
-  bool writeLayerBytes() override;
 
  private:
+  void seedFromItem(uint32_t c, const uint8_t* item) override;
+  void seedFromContext(uint32_t c, uint32_t from) override;
   void prepareChannel(uint32_t c, const uint16_t* seed);
   const bool nir;
-  uint8_t changed[2] = {};  // RGB, NIR: some record changed the layer's bytes
-  ChannelContext_RGBNIR14 contexts[4];
 };
 
 class LASwriteItemCompressed_RGB14_v3 final : public LayeredColourWriter {
@@ -271,36 +322,28 @@ class LASwriteItemCompressed_RGBNIR14_v4 final : public LayeredColourWriter {
 };
 
 // The 29-byte wave packet in one layer, coded with the wave packet coding.
-struct ChannelContext_WAVEPACKET14 {
-  ChannelContext_WAVEPACKET14() = default;
-  ChannelContext_WAVEPACKET14(const ChannelContext_WAVEPACKET14&) = delete;
-  ChannelContext_WAVEPACKET14& operator=(const ChannelContext_WAVEPACKET14&) = delete;
-  bool unprepared = true;
+struct ChannelContext_WAVEPACKET14 : ChannelContextState {
   uint8_t last_item[29] = {};
   int32_t last_offset_diff = 0;
   uint32_t last_offset_symbol = 0;
-  AdaptiveSymbolModel* packet_index = nullptr;  // owned, 256 symbols; null: no models yet
-  AdaptiveSymbolModel* offset_symbol[4] = {};   // owned, 4 symbols each
-  std::unique_ptr<IntegerResidualCoder> ic_offset_diff;
-  std::unique_ptr<IntegerResidualCoder> ic_packet_size;
-  std::unique_ptr<IntegerResidualCoder> ic_return_point;
-  std::unique_ptr<IntegerResidualCoder> ic_xyz;
+  OwnedSymbolModel packet_index;      // 256 symbols
+  OwnedSymbolModel offset_symbol[4];  // 4 symbols each
+  std::optional<IntegerResidualCoder> ic_offset_diff;
+  std::optional<IntegerResidualCoder> ic_packet_size;
+  std::optional<IntegerResidualCoder> ic_return_point;
+  std::optional<IntegerResidualCoder> ic_xyz;
 };
 
 // The operations behave as the colour writer's; one size per chunk.
-class LayeredWavePacketWriter : public LayeredItemWriter {
+class LayeredWavePacketWriter : public LayeredChannelWriter<ChannelContext_WAVEPACKET14> {
  public:
   LayeredWavePacketWriter(EntropyEncoder* main_encoder, bool version4);
-  ~LayeredWavePacketWriter() override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;
-  bool startChunk(const uint8_t* item, uint32_t& context) override;
-  bool writeLayerSizes() override;
-  bool writeLayerBytes() override;
 
  private:
+  void seedFromItem(uint32_t c, const uint8_t* item) override;
+  void seedFromContext(uint32_t c, uint32_t from) override;
   void prepareChannel(uint32_t c, const uint8_t* seed);
-  uint8_t changed_wavepacket = 0;
-  ChannelContext_WAVEPACKET14 contexts[4];
 };
 
 class LASwriteItemCompressed_WAVEPACKET14_v3 final : public LayeredWavePacketWriter {
@@ -316,31 +359,22 @@ class LASwriteItemCompressed_WAVEPACKET14_v4 final : public LayeredWavePacketWri
 
 // `number` extra bytes, one layer per byte, each coded as its difference to the
 // reference's byte. With `number` 0 the writer has no layer and writes nothing.
-struct ChannelContext_BYTE14 {
-  ChannelContext_BYTE14() = default;
-  ChannelContext_BYTE14(const ChannelContext_BYTE14&) = delete;
-  ChannelContext_BYTE14& operator=(const ChannelContext_BYTE14&) = delete;
-  bool unprepared = true;
-  std::vector<uint8_t> last_bytes;                // `number` bytes once prepared
-  std::vector<AdaptiveSymbolModel*> byte_models;  // owned, 256 symbols each; empty: no models yet
+struct ChannelContext_BYTE14 : ChannelContextState {
+  std::vector<uint8_t> last_bytes;            // `number` bytes once created
+  std::vector<OwnedSymbolModel> byte_models;  // 256 symbols each; byte i in layer i
 };
 
 // The operations behave as the colour writer's; `number` sizes per chunk.
-class LayeredByteWriter : public LayeredItemWriter {
+class LayeredByteWriter : public LayeredChannelWriter<ChannelContext_BYTE14> {
  public:
   LayeredByteWriter(EntropyEncoder* main_encoder, uint32_t number, bool version4);
-  ~LayeredByteWriter() override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;
-  bool startChunk(const uint8_t* item, uint32_t& context) override;
-  // `number` sizes, in byte order. False as for the point writer.
-  bool writeLayerSizes() override;
-  bool writeLayerBytes() override;
 
  private:
+  void seedFromItem(uint32_t c, const uint8_t* item) override;
+  void seedFromContext(uint32_t c, uint32_t from) override;
   void prepareChannel(uint32_t c, const uint8_t* seed);
   const uint32_t number;
-  std::vector<uint8_t> changed_bytes;
-  ChannelContext_BYTE14 contexts[4];
 };
 
 class LASwriteItemCompressed_BYTE14_v3 final : public LayeredByteWriter {

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/quodax_format.h"
 
 // The 20-byte legacy point.
@@ -53,18 +54,16 @@ class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
   uint32_t number;  // the item's size
 };
 
-// The 30-byte LAS 1.4 point record, converted from legacy fields when the
-// point's extended_point_type (bits 0-1 of byte 22) is 0.
+// The 30-byte LAS 1.4 point record (point_fields::buildPoint14Record), converted
+// from legacy fields when the point's extended_point_type (bits 0-1 of byte 22)
+// is 0.
 class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
  public:
   bool writeItem(const uint8_t* item, uint32_t&) override {
     if (stream == nullptr) return false;
-    buildRecord(item, buffer);
+    point_fields::buildPoint14Record(item, buffer);
     return stream->writeBytes(buffer, quodax_format::kSizePoint14);
   }
-  // Builds the 30-byte record of the in-memory point at `point` into `record`.
-  // Every byte of `record` is set anew.
-  static void buildRecord(const uint8_t* point, uint8_t* record);
 
  private:
   uint8_t buffer[quodax_format::kSizePoint14] = {};

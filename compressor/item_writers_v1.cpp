@@ -39,6 +39,16 @@ constexpr uint32_t kChangedPointSource = 1u << 0;
 // Largest context of the Y and Z coders.
 constexpr uint32_t kMaxCoordinateContext = 19;
 
+// The shapes of the version 1 residual coders.
+constexpr ResidualCoderShape kV1DxCoderShape{32, 1};
+constexpr ResidualCoderShape kV1DyCoderShape{32, kMaxCoordinateContext + 1};
+constexpr ResidualCoderShape kV1ZCoderShape{32, kMaxCoordinateContext + 1};
+constexpr ResidualCoderShape kV1IntensityCoderShape{16, 1};
+constexpr ResidualCoderShape kV1ScanAngleRankCoderShape{8, 2};
+constexpr ResidualCoderShape kV1PointSourceCoderShape{16, 1};
+constexpr ResidualCoderShape kV1GpsCoderShape{32, 6};
+constexpr ResidualCoderShape kV1RgbCoderShape{8, 6};  // one context per colour byte
+
 // GPS time symbols: zero-difference model (no step yet) and multiplier model.
 constexpr uint32_t kGpsZeroSame = 0;
 constexpr uint32_t kGpsZeroStep = 1;
@@ -49,9 +59,6 @@ constexpr uint32_t kGpsMultiplierSame = 511;
 // An extreme multiplier seen this many times before makes the time the new step.
 constexpr int32_t kGpsExtremeLimit = 3;
 
-// The coders of every version 1 writer use 8 direct bits and no explicit range.
-constexpr uint32_t kDirectBits = 8;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -59,20 +66,13 @@ constexpr uint32_t kDirectBits = 8;
 
 LASwriteItemCompressed_POINT10_v1::LASwriteItemCompressed_POINT10_v1(EntropyEncoder* encoder)
     : encoder(encoder),
-      dx_coder(encoder, 32, 1, kDirectBits, 0),
-      dy_coder(encoder, 32, 20, kDirectBits, 0),
-      z_coder(encoder, 32, 20, kDirectBits, 0),
-      intensity_coder(encoder, 16, 1, kDirectBits, 0),
-      scan_angle_rank_coder(encoder, 8, 2, kDirectBits, 0),
-      point_source_coder(encoder, 16, 1, kDirectBits, 0),
-      changed_values_model(encoder->newSymbolModel(64)) {}
-
-LASwriteItemCompressed_POINT10_v1::~LASwriteItemCompressed_POINT10_v1() {
-  encoder->deleteSymbolModel(changed_values_model);
-  bit_byte_models.release(encoder);
-  classification_models.release(encoder);
-  user_data_models.release(encoder);
-}
+      dx_coder(encoder, kV1DxCoderShape),
+      dy_coder(encoder, kV1DyCoderShape),
+      z_coder(encoder, kV1ZCoderShape),
+      intensity_coder(encoder, kV1IntensityCoderShape),
+      scan_angle_rank_coder(encoder, kV1ScanAngleRankCoderShape),
+      point_source_coder(encoder, kV1PointSourceCoderShape),
+      changed_values_model(encoder, 64) {}
 
 bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t&) {
   std::fill(std::begin(last_x_diffs), std::end(last_x_diffs), 0);
@@ -84,10 +84,10 @@ bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t
   intensity_coder.startEncoding();
   scan_angle_rank_coder.startEncoding();
   point_source_coder.startEncoding();
-  encoder->resetSymbolModel(changed_values_model, nullptr);
-  bit_byte_models.reset(encoder);
-  classification_models.reset(encoder);
-  user_data_models.reset(encoder);
+  changed_values_model.reset();
+  for (OwnedSymbolModel& m : bit_byte_models) m.reset();
+  for (OwnedSymbolModel& m : classification_models) m.reset();
+  for (OwnedSymbolModel& m : user_data_models) m.reset();
   std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }
@@ -127,23 +127,20 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   if (changed != 0) {
     if (changed & kChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
     if (changed & kChangedReturnByte) {
-      encoder->putSymbol(
-          encoder->symbolModelAtFirstUse(bit_byte_models[last[p10::kReturnByte]], 256),
-          item[p10::kReturnByte]);
+      encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
+                         item[p10::kReturnByte]);
     }
     if (changed & kChangedClassification) {
-      encoder->putSymbol(
-          encoder->symbolModelAtFirstUse(classification_models[last[p10::kClassification]], 256),
-          item[p10::kClassification]);
+      encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
+                         item[p10::kClassification]);
     }
     if (changed & kChangedScanAngleRank) {
       scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
                                    s < 6 ? 1 : 0);
     }
     if (changed & kChangedUserData) {
-      encoder->putSymbol(
-          encoder->symbolModelAtFirstUse(user_data_models[last[p10::kUserData]], 256),
-          item[p10::kUserData]);
+      encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
+                         item[p10::kUserData]);
     }
     if (changed & kChangedPointSource)
       point_source_coder.encode(last_point_source, point_source, 0);
@@ -161,18 +158,13 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
 
 LASwriteItemCompressed_GPSTIME11_v1::LASwriteItemCompressed_GPSTIME11_v1(EntropyEncoder* encoder)
     : encoder(encoder),
-      gps_multiplier_model(encoder->newSymbolModel(512)),
-      gps_zero_diff_model(encoder->newSymbolModel(3)),
-      gps_coder(encoder, 32, 6, kDirectBits, 0) {}
-
-LASwriteItemCompressed_GPSTIME11_v1::~LASwriteItemCompressed_GPSTIME11_v1() {
-  encoder->deleteSymbolModel(gps_multiplier_model);
-  encoder->deleteSymbolModel(gps_zero_diff_model);
-}
+      gps_multiplier_model(encoder, 512),
+      gps_zero_diff_model(encoder, 3),
+      gps_coder(encoder, kV1GpsCoderShape) {}
 
 bool LASwriteItemCompressed_GPSTIME11_v1::startChunk(const uint8_t* item, uint32_t&) {
-  encoder->resetSymbolModel(gps_multiplier_model, nullptr);
-  encoder->resetSymbolModel(gps_zero_diff_model, nullptr);
+  gps_multiplier_model.reset();
+  gps_zero_diff_model.reset();
   gps_coder.startEncoding();
   gps_extreme_counter = 0;
   gps_diff = 0;
@@ -251,16 +243,10 @@ bool LASwriteItemCompressed_GPSTIME11_v1::writeItem(const uint8_t* item, uint32_
 // RGB12
 
 LASwriteItemCompressed_RGB12_v1::LASwriteItemCompressed_RGB12_v1(EntropyEncoder* encoder)
-    : encoder(encoder),
-      byte_used(encoder->newSymbolModel(64)),
-      rgb_coder(encoder, 8, 6, kDirectBits, 0) {}
-
-LASwriteItemCompressed_RGB12_v1::~LASwriteItemCompressed_RGB12_v1() {
-  encoder->deleteSymbolModel(byte_used);
-}
+    : encoder(encoder), byte_used(encoder, 64), rgb_coder(encoder, kV1RgbCoderShape) {}
 
 bool LASwriteItemCompressed_RGB12_v1::startChunk(const uint8_t* item, uint32_t&) {
-  encoder->resetSymbolModel(byte_used, nullptr);
+  byte_used.reset();
   rgb_coder.startEncoding();
   std::memcpy(last_item, item, qf::kSizeRgb12);
   return true;
@@ -285,22 +271,16 @@ bool LASwriteItemCompressed_RGB12_v1::writeItem(const uint8_t* item, uint32_t&) 
 LASwriteItemCompressed_WAVEPACKET13_v1::LASwriteItemCompressed_WAVEPACKET13_v1(
     EntropyEncoder* encoder)
     : encoder(encoder),
-      packet_index(encoder->newSymbolModel(256)),
-      offset_symbol{encoder->newSymbolModel(4), encoder->newSymbolModel(4),
-                    encoder->newSymbolModel(4), encoder->newSymbolModel(4)},
-      ic_offset_diff(encoder, 32, 1, kDirectBits, 0),
-      ic_packet_size(encoder, 32, 1, kDirectBits, 0),
-      ic_return_point(encoder, 32, 1, kDirectBits, 0),
-      ic_xyz(encoder, 32, 3, kDirectBits, 0) {}
-
-LASwriteItemCompressed_WAVEPACKET13_v1::~LASwriteItemCompressed_WAVEPACKET13_v1() {
-  encoder->deleteSymbolModel(packet_index);
-  for (AdaptiveSymbolModel* m : offset_symbol) encoder->deleteSymbolModel(m);
-}
+      packet_index(encoder, 256),
+      offset_symbol{{encoder, 4}, {encoder, 4}, {encoder, 4}, {encoder, 4}},
+      ic_offset_diff(encoder, kWavePacketCoderShape),
+      ic_packet_size(encoder, kWavePacketCoderShape),
+      ic_return_point(encoder, kWavePacketCoderShape),
+      ic_xyz(encoder, kWavePacketXyzCoderShape) {}
 
 bool LASwriteItemCompressed_WAVEPACKET13_v1::startChunk(const uint8_t* item, uint32_t&) {
-  encoder->resetSymbolModel(packet_index, nullptr);
-  for (AdaptiveSymbolModel* m : offset_symbol) encoder->resetSymbolModel(m, nullptr);
+  packet_index.reset();
+  for (OwnedSymbolModel& m : offset_symbol) m.reset();
   ic_offset_diff.startEncoding();
   ic_packet_size.startEncoding();
   ic_return_point.startEncoding();
@@ -327,9 +307,7 @@ LASwriteItemCompressed_BYTE_v1::LASwriteItemCompressed_BYTE_v1(EntropyEncoder* e
       number(number),
       last_bytes(new uint8_t[number == 0 ? 1 : number]()),
       // A coder needs one context; an item of no bytes codes nothing with it.
-      bytes_coder(encoder, 8, number == 0 ? 1 : number, kDirectBits, 0) {}
-
-LASwriteItemCompressed_BYTE_v1::~LASwriteItemCompressed_BYTE_v1() = default;
+      bytes_coder(encoder, ResidualCoderShape{8, number == 0 ? 1 : number}) {}
 
 bool LASwriteItemCompressed_BYTE_v1::startChunk(const uint8_t* item, uint32_t&) {
   bytes_coder.startEncoding();

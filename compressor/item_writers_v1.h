@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/entropy_encoder.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_write_item.h"
@@ -32,7 +31,6 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   // Makes the models and coders through `encoder` (not owned; must outlive this
   // writer, which deletes its models through it).
   explicit LASwriteItemCompressed_POINT10_v1(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_POINT10_v1() override;
 
   // Resets every model and coder, clears the step rings and takes the 20 bytes at
   // `item` as the previous point. Always true.
@@ -46,17 +44,17 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   uint8_t last_item[20] = {};
   int32_t last_x_diffs[3] = {};
   int32_t last_y_diffs[3] = {};
-  int32_t last_diff_index = 0;                 // 0 to 2
-  IntegerResidualCoder dx_coder;               // 32 bits, 1 context
-  IntegerResidualCoder dy_coder;               // 32 bits, 20 contexts
-  IntegerResidualCoder z_coder;                // 32 bits, 20 contexts
-  IntegerResidualCoder intensity_coder;        // 16 bits, 1 context
-  IntegerResidualCoder scan_angle_rank_coder;  // 8 bits, 2 contexts
-  IntegerResidualCoder point_source_coder;     // 16 bits, 1 context
-  AdaptiveSymbolModel* changed_values_model;   // owned, 64 symbols
-  PerByteModels bit_byte_models;               // 256 symbols, by the last return byte
-  PerByteModels classification_models;         // 256 symbols, by the last classification
-  PerByteModels user_data_models;              // 256 symbols, by the last user data
+  int32_t last_diff_index = 0;                  // 0 to 2
+  IntegerResidualCoder dx_coder;                // 32 bits, 1 context
+  IntegerResidualCoder dy_coder;                // 32 bits, 20 contexts
+  IntegerResidualCoder z_coder;                 // 32 bits, 20 contexts
+  IntegerResidualCoder intensity_coder;         // 16 bits, 1 context
+  IntegerResidualCoder scan_angle_rank_coder;   // 8 bits, 2 contexts
+  IntegerResidualCoder point_source_coder;      // 16 bits, 1 context
+  OwnedSymbolModel changed_values_model;        // 64 symbols
+  OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
+  OwnedSymbolModel classification_models[256];  // 256 symbols, by the last classification
+  OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64), coded as a
@@ -66,7 +64,6 @@ class LASwriteItemCompressed_GPSTIME11_v1 final : public LASwriteItemCompressed 
   // Makes both models and the coder through `encoder` (not owned; must outlive
   // this writer).
   explicit LASwriteItemCompressed_GPSTIME11_v1(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_GPSTIME11_v1() override;
 
   // Resets the models and the coder, forgets the step and takes the time at
   // `item` as the last time. Always true.
@@ -77,9 +74,9 @@ class LASwriteItemCompressed_GPSTIME11_v1 final : public LASwriteItemCompressed 
  private:
   EntropyEncoder* encoder;  // not owned
   int64_t last_gps_time = 0;
-  AdaptiveSymbolModel* gps_multiplier_model;  // owned, 512 symbols
-  AdaptiveSymbolModel* gps_zero_diff_model;   // owned, 3 symbols
-  IntegerResidualCoder gps_coder;             // 32 bits, 6 contexts
+  OwnedSymbolModel gps_multiplier_model;  // 512 symbols
+  OwnedSymbolModel gps_zero_diff_model;   // 3 symbols
+  IntegerResidualCoder gps_coder;         // 32 bits, 6 contexts
   int32_t gps_extreme_counter = 0;
   int32_t gps_diff = 0;  // the step; 0 while there is none
 };
@@ -91,7 +88,6 @@ class LASwriteItemCompressed_RGB12_v1 final : public LASwriteItemCompressed {
   // Makes the model and the coder through `encoder` (not owned; must outlive this
   // writer).
   explicit LASwriteItemCompressed_RGB12_v1(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_RGB12_v1() override;
 
   bool startChunk(const uint8_t* item, uint32_t& context) override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;
@@ -99,7 +95,7 @@ class LASwriteItemCompressed_RGB12_v1 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[6] = {};
-  AdaptiveSymbolModel* byte_used;  // owned, 64 symbols
+  OwnedSymbolModel byte_used;      // 64 symbols
   IntegerResidualCoder rgb_coder;  // 8 bits, 6 contexts (one per colour byte)
 };
 
@@ -110,7 +106,6 @@ class LASwriteItemCompressed_WAVEPACKET13_v1 final : public LASwriteItemCompress
   // Makes the models and coders through `encoder` (not owned; must outlive this
   // writer).
   explicit LASwriteItemCompressed_WAVEPACKET13_v1(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_WAVEPACKET13_v1() override;
 
   // Resets the models and coders, the offset state, and takes bytes 1 to 28 of
   // `item` as the previous packet. Always true.
@@ -121,13 +116,13 @@ class LASwriteItemCompressed_WAVEPACKET13_v1 final : public LASwriteItemCompress
   EntropyEncoder* encoder;     // not owned
   uint8_t last_item[28] = {};  // the previous packet without its index byte
   int32_t last_offset_diff = 0;
-  uint32_t last_offset_symbol = 0;        // 0 to 3
-  AdaptiveSymbolModel* packet_index;      // owned, 256 symbols
-  AdaptiveSymbolModel* offset_symbol[4];  // owned, 4 symbols each
-  IntegerResidualCoder ic_offset_diff;    // 32 bits, 1 context
-  IntegerResidualCoder ic_packet_size;    // 32 bits, 1 context
-  IntegerResidualCoder ic_return_point;   // 32 bits, 1 context
-  IntegerResidualCoder ic_xyz;            // 32 bits, 3 contexts
+  uint32_t last_offset_symbol = 0;       // 0 to 3
+  OwnedSymbolModel packet_index;         // 256 symbols
+  OwnedSymbolModel offset_symbol[4];     // 4 symbols each
+  IntegerResidualCoder ic_offset_diff;   // 32 bits, 1 context
+  IntegerResidualCoder ic_packet_size;   // 32 bits, 1 context
+  IntegerResidualCoder ic_return_point;  // 32 bits, 1 context
+  IntegerResidualCoder ic_xyz;           // 32 bits, 3 contexts
 };
 
 // The extra bytes of a point (`number` of them), every byte coded against the
@@ -136,7 +131,6 @@ class LASwriteItemCompressed_BYTE_v1 final : public LASwriteItemCompressed {
  public:
   // Makes the coder through `encoder` (not owned; must outlive this writer).
   LASwriteItemCompressed_BYTE_v1(EntropyEncoder* encoder, uint32_t number);
-  ~LASwriteItemCompressed_BYTE_v1() override;
 
   bool startChunk(const uint8_t* item, uint32_t& context) override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;

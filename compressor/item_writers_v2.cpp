@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/coordinate_contexts.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
@@ -30,17 +31,12 @@ constexpr uint8_t kReturnClass[8][8] = {
     {9, 10, 11, 12, 13, 14, 15, 14}, {8, 9, 10, 11, 12, 13, 14, 15},
 };
 
-// Multiplier symbols of the GPS time coder.
-constexpr uint32_t kGpsMultiplierMax = 500;       // m >= 500
-constexpr uint32_t kGpsMultiplierMinusTen = 510;  // m < -9
-constexpr uint32_t kGpsMultiplierSame = 511;
-constexpr uint32_t kGpsMultiplierNewSequence = 512;
-// Zero-difference symbols.
-constexpr uint32_t kGpsZeroSame = 0;
-constexpr uint32_t kGpsZeroStep = 1;
-constexpr uint32_t kGpsZeroNewSequence = 2;
-// Context of the high halves of a new sequence's time.
-constexpr uint32_t kGpsNewSequenceContext = 8;
+constexpr ResidualCoderShape kIntensityCoderShape{16, 4};
+constexpr ResidualCoderShape kPointSourceCoderShape{16, 1};
+
+// This coder gives an unchanged time symbols of its own.
+constexpr bool kUnchangedTimeSymbols = true;
+using GpsSymbols = GpsSequenceSymbols<kUnchangedTimeSymbols>;
 
 }  // namespace
 
@@ -49,25 +45,15 @@ constexpr uint32_t kGpsNewSequenceContext = 8;
 
 LASwriteItemCompressed_POINT10_v2::LASwriteItemCompressed_POINT10_v2(EntropyEncoder* encoder)
     : encoder(encoder),
-      changed_values_model(encoder->newSymbolModel(64)),
-      intensity_coder(encoder, 16, 4, 8, 0),
-      scan_angle_rank_models{encoder->newSymbolModel(256), encoder->newSymbolModel(256)},
-      point_source_coder(encoder, 16, 1, 8, 0),
-      dx_coder(encoder, 32, 2, 8, 0),
-      dy_coder(encoder, 32, 22, 8, 0),
-      z_coder(encoder, 32, 20, 8, 0) {
+      changed_values_model(encoder, 64),
+      intensity_coder(encoder, kIntensityCoderShape),
+      scan_angle_rank_models{{encoder, 256}, {encoder, 256}},
+      point_source_coder(encoder, kPointSourceCoderShape),
+      dx_coder(encoder, kDxCoderShape),
+      dy_coder(encoder, kDyCoderShape),
+      z_coder(encoder, kZCoderShape) {
   for (RollingMedian5& m : x_medians) m.reset();
   for (RollingMedian5& m : y_medians) m.reset();
-}
-
-// The coders delete their own models afterwards, as members.
-LASwriteItemCompressed_POINT10_v2::~LASwriteItemCompressed_POINT10_v2() {
-  encoder->deleteSymbolModel(changed_values_model);
-  encoder->deleteSymbolModel(scan_angle_rank_models[0]);
-  encoder->deleteSymbolModel(scan_angle_rank_models[1]);
-  bit_byte_models.release(encoder);
-  classification_models.release(encoder);
-  user_data_models.release(encoder);
 }
 
 bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
@@ -78,12 +64,11 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
   for (RollingMedian5& m : x_medians) m.reset();
   for (RollingMedian5& m : y_medians) m.reset();
 
-  encoder->resetSymbolModel(changed_values_model, nullptr);
-  encoder->resetSymbolModel(scan_angle_rank_models[0], nullptr);
-  encoder->resetSymbolModel(scan_angle_rank_models[1], nullptr);
-  bit_byte_models.reset(encoder);
-  classification_models.reset(encoder);
-  user_data_models.reset(encoder);
+  changed_values_model.reset();
+  for (OwnedSymbolModel& m : scan_angle_rank_models) m.reset();
+  for (OwnedSymbolModel& m : bit_byte_models) m.reset();
+  for (OwnedSymbolModel& m : classification_models) m.reset();
+  for (OwnedSymbolModel& m : user_data_models) m.reset();
   intensity_coder.startEncoding();
   point_source_coder.startEncoding();
   dx_coder.startEncoding();
@@ -101,7 +86,7 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
   const uint32_t n = (return_byte >> 3) & 7;
   const uint32_t m = kReturnClass[n][r];
   const uint32_t l = n > r ? n - r : r - n;
-  const uint32_t e = n == 1 ? 1 : 0;
+  const uint32_t e = singleReturnContext(n);
   const uint16_t intensity = getU16LE(item + p10::kIntensity);
   const uint16_t point_source = getU16LE(item + p10::kPointSource);
   const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
@@ -117,7 +102,7 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
   encoder->putSymbol(changed_values_model, changed);
 
   if (changed & 32) {
-    encoder->putSymbol(encoder->symbolModelAtFirstUse(bit_byte_models[last[p10::kReturnByte]], 256),
+    encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
                        return_byte);
   }
   if (changed & 16) {
@@ -125,9 +110,8 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
     last_intensity[m] = intensity;
   }
   if (changed & 8) {
-    encoder->putSymbol(
-        encoder->symbolModelAtFirstUse(classification_models[last[p10::kClassification]], 256),
-        item[p10::kClassification]);
+    encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
+                       item[p10::kClassification]);
   }
   if (changed & 4) {
     const uint32_t difference =
@@ -135,7 +119,7 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
     encoder->putSymbol(scan_angle_rank_models[(return_byte >> 6) & 1], difference);
   }
   if (changed & 2) {
-    encoder->putSymbol(encoder->symbolModelAtFirstUse(user_data_models[last[p10::kUserData]], 256),
+    encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
                        item[p10::kUserData]);
   }
   if (changed & 1) {
@@ -150,13 +134,12 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
   const uint32_t kx = dx_coder.lastClass();
 
   const int32_t dy = wrappingDifference(getU32LE(item + p10::kY), getU32LE(last + p10::kY));
-  dy_coder.encode(y_medians[m].get(), dy, e | (kx < 20 ? (kx & ~1u) : 20u));
+  dy_coder.encode(y_medians[m].get(), dy, yContext(e, kx));
   y_medians[m].add(dy);
   const uint32_t ky = dy_coder.lastClass();
 
-  const uint32_t s = kx + ky;
   const int32_t z = getI32LE(item + p10::kZ);
-  z_coder.encode(last_z[l], z, e | (s < 36 ? ((s / 2) & ~1u) : 18u));
+  z_coder.encode(last_z[l], z, zContext(e, kx + ky));
   last_z[l] = z;
 
   std::memcpy(last_item, item, qf::kSizePoint10);
@@ -168,142 +151,35 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
 
 LASwriteItemCompressed_GPSTIME11_v2::LASwriteItemCompressed_GPSTIME11_v2(EntropyEncoder* encoder)
     : encoder(encoder),
-      gps_multiplier_model(encoder->newSymbolModel(516)),
-      gps_zero_diff_model(encoder->newSymbolModel(6)),
-      gps_coder(encoder, 32, 9, 8, 0) {}
-
-LASwriteItemCompressed_GPSTIME11_v2::~LASwriteItemCompressed_GPSTIME11_v2() {
-  encoder->deleteSymbolModel(gps_multiplier_model);
-  encoder->deleteSymbolModel(gps_zero_diff_model);
-}
+      gps_multiplier_model(encoder, GpsSymbols::kMultiplierSymbols),
+      gps_zero_diff_model(encoder, GpsSymbols::kZeroDiffSymbols),
+      gps_coder(encoder, kGpsCoderShape) {}
 
 bool LASwriteItemCompressed_GPSTIME11_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
-  gps_last = 0;
-  gps_next = 0;
-  for (int i = 0; i < 4; ++i) {
-    gps_diffs[i] = 0;
-    gps_extreme_counters[i] = 0;
-  }
-  encoder->resetSymbolModel(gps_multiplier_model, nullptr);
-  encoder->resetSymbolModel(gps_zero_diff_model, nullptr);
+  sequences.start(getU64LE(item));
+  gps_multiplier_model.reset();
+  gps_zero_diff_model.reset();
   gps_coder.startEncoding();
-  gps_times[0] = static_cast<int64_t>(getU64LE(item));
-  gps_times[1] = gps_times[2] = gps_times[3] = 0;
   return true;
 }
 
-// The time reaches no sequence: its high half is coded against the current
-// sequence's, its low half raw, and it opens the next slot.
-void LASwriteItemCompressed_GPSTIME11_v2::openSequence(int64_t time) {
-  const uint64_t t = static_cast<uint64_t>(time);
-  const uint64_t last = static_cast<uint64_t>(gps_times[gps_last]);
-  gps_coder.encode(static_cast<int32_t>(static_cast<uint32_t>(last >> 32)),
-                   static_cast<int32_t>(static_cast<uint32_t>(t >> 32)), kGpsNewSequenceContext);
-  encoder->putRawU32(static_cast<uint32_t>(t));
-  gps_next = (gps_next + 1) & 3;
-  gps_last = gps_next;
-  gps_diffs[gps_last] = 0;
-  gps_extreme_counters[gps_last] = 0;
-  gps_times[gps_last] = time;
-}
-
 bool LASwriteItemCompressed_GPSTIME11_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
-  const uint64_t t = getU64LE(item);
-  const int64_t time = static_cast<int64_t>(t);
-  // A switch to another sequence codes the time again there, where it fits; so
-  // the second pass never switches.
-  for (;;) {
-    const uint32_t L = gps_last;
-    const uint64_t d64 = t - static_cast<uint64_t>(gps_times[L]);
-    const int32_t D = gps_diffs[L];
-    AdaptiveSymbolModel* const model = D == 0 ? gps_zero_diff_model : gps_multiplier_model;
-
-    if (d64 == 0) {
-      encoder->putSymbol(model, D == 0 ? kGpsZeroSame : kGpsMultiplierSame);
-      return true;
-    }
-    if (fitsI32(d64)) {
-      const int32_t d = static_cast<int32_t>(static_cast<uint32_t>(d64));
-      if (D == 0) {
-        encoder->putSymbol(gps_zero_diff_model, kGpsZeroStep);
-        gps_coder.encode(0, d, 0);
-        gps_diffs[L] = d;
-        gps_extreme_counters[L] = 0;
-      } else {
-        // Multiplier: the single-precision quotient rounded half away from zero
-        // in double precision, saturated to I32.
-        const float q = static_cast<float>(d) / static_cast<float>(D);
-        const int32_t multiplier = roundHalfAwayToI32(static_cast<double>(q));
-        bool extreme = false;
-        if (multiplier == 1) {
-          encoder->putSymbol(gps_multiplier_model, 1);
-          gps_coder.encode(D, d, 1);
-          gps_extreme_counters[L] = 0;
-        } else if (multiplier >= 2 && multiplier < static_cast<int32_t>(kGpsMultiplierMax)) {
-          encoder->putSymbol(gps_multiplier_model, static_cast<uint32_t>(multiplier));
-          gps_coder.encode(wrappingProduct(multiplier, D), d, multiplier > 9 ? 3 : 2);
-        } else if (multiplier >= static_cast<int32_t>(kGpsMultiplierMax)) {
-          encoder->putSymbol(gps_multiplier_model, kGpsMultiplierMax);
-          gps_coder.encode(wrappingProduct(500, D), d, 4);
-          extreme = true;
-        } else if (multiplier == 0) {
-          encoder->putSymbol(gps_multiplier_model, 0);
-          gps_coder.encode(0, d, 7);
-          extreme = true;
-        } else if (multiplier >= -9) {
-          encoder->putSymbol(
-              gps_multiplier_model,
-              static_cast<uint32_t>(static_cast<int32_t>(kGpsMultiplierMax) - multiplier));
-          gps_coder.encode(wrappingProduct(multiplier, D), d, 5);
-        } else {
-          encoder->putSymbol(gps_multiplier_model, kGpsMultiplierMinusTen);
-          gps_coder.encode(wrappingProduct(-10, D), d, 6);
-          extreme = true;
-        }
-        if (extreme) {
-          // The fourth extreme multiplier since the counter was cleared makes
-          // this difference the sequence's new step.
-          if (gps_extreme_counters[L]++ >= 3) {
-            gps_diffs[L] = d;
-            gps_extreme_counters[L] = 0;
-          }
-        }
-      }
-      gps_times[L] = time;
-      return true;
-    }
-
-    // Too far for this sequence: switch to the first other one it fits.
-    uint32_t i = 1;
-    while (i < 4 && !fitsI32(t - static_cast<uint64_t>(gps_times[(L + i) & 3]))) ++i;
-    if (i < 4) {
-      encoder->putSymbol(model, (D == 0 ? kGpsZeroNewSequence : kGpsMultiplierNewSequence) + i);
-      gps_last = (L + i) & 3;
-      continue;
-    }
-    encoder->putSymbol(model, D == 0 ? kGpsZeroNewSequence : kGpsMultiplierNewSequence);
-    openSequence(time);
-    return true;
-  }
+  encodeGpsTime<kUnchangedTimeSymbols>(*encoder, gps_multiplier_model, gps_zero_diff_model,
+                                       gps_coder, sequences, getU64LE(item));
+  return true;
 }
 
 // ---------------------------------------------------------------------------
 // RGB12
 
 LASwriteItemCompressed_RGB12_v2::LASwriteItemCompressed_RGB12_v2(EntropyEncoder* encoder)
-    : encoder(encoder) {
-  byte_used = encoder->newSymbolModel(128);
-  for (AdaptiveSymbolModel*& m : rgb_diff) m = encoder->newSymbolModel(256);
-}
-
-LASwriteItemCompressed_RGB12_v2::~LASwriteItemCompressed_RGB12_v2() {
-  encoder->deleteSymbolModel(byte_used);
-  for (AdaptiveSymbolModel* m : rgb_diff) encoder->deleteSymbolModel(m);
+    : encoder(encoder), byte_used(encoder, 128) {
+  for (OwnedSymbolModel& m : rgb_diff) m.make(encoder, 256);
 }
 
 bool LASwriteItemCompressed_RGB12_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
-  encoder->resetSymbolModel(byte_used, nullptr);
-  for (AdaptiveSymbolModel* m : rgb_diff) encoder->resetSymbolModel(m, nullptr);
+  byte_used.reset();
+  for (OwnedSymbolModel& m : rgb_diff) m.reset();
   for (int i = 0; i < 3; ++i) last_item[i] = getU16LE(item + 2 * i);
   return true;
 }
@@ -320,18 +196,13 @@ bool LASwriteItemCompressed_RGB12_v2::writeItem(const uint8_t* item, uint32_t& /
 
 LASwriteItemCompressed_BYTE_v2::LASwriteItemCompressed_BYTE_v2(EntropyEncoder* encoder,
                                                                uint32_t number)
-    : encoder(encoder), number(number) {
-  byte_models.reset(new AdaptiveSymbolModel*[number]);
-  for (uint32_t i = 0; i < number; ++i) byte_models[i] = encoder->newSymbolModel(256);
+    : encoder(encoder), number(number), byte_models(number) {
+  for (OwnedSymbolModel& m : byte_models) m.make(encoder, 256);
   last_bytes.reset(new uint8_t[number]());
 }
 
-LASwriteItemCompressed_BYTE_v2::~LASwriteItemCompressed_BYTE_v2() {
-  for (uint32_t i = 0; i < number; ++i) encoder->deleteSymbolModel(byte_models[i]);
-}
-
 bool LASwriteItemCompressed_BYTE_v2::startChunk(const uint8_t* item, uint32_t& /*context*/) {
-  for (uint32_t i = 0; i < number; ++i) encoder->resetSymbolModel(byte_models[i], nullptr);
+  for (OwnedSymbolModel& m : byte_models) m.reset();
   std::memcpy(last_bytes.get(), item, number);
   return true;
 }

@@ -16,9 +16,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-#include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/entropy_encoder.h"
+#include "morrowtide/compressor/gps_time_coding.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_write_item.h"
 #include "morrowtide/compressor/rolling_median5.h"
@@ -32,7 +33,6 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   // Makes every model and coder through `encoder` (not owned; must outlive this
   // writer, which deletes its models through it).
   explicit LASwriteItemCompressed_POINT10_v2(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_POINT10_v2() override;
 
   // Resets every model and coder and takes `item` (20 bytes) as the previous point.
   bool startChunk(const uint8_t* item, uint32_t& context) override;
@@ -48,16 +48,16 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   RollingMedian5 y_medians[16];
   int32_t last_z[8] = {};
   // Made in this order (the order of declaration).
-  AdaptiveSymbolModel* changed_values_model;       // owned, 64 symbols
-  IntegerResidualCoder intensity_coder;            // 16 bits, 4 contexts
-  AdaptiveSymbolModel* scan_angle_rank_models[2];  // owned, 256 symbols
-  IntegerResidualCoder point_source_coder;         // 16 bits, 1 context
-  PerByteModels bit_byte_models;                   // 256 symbols, by the last return byte
-  PerByteModels classification_models;             // 256 symbols, by the last classification
-  PerByteModels user_data_models;                  // 256 symbols, by the last user data
-  IntegerResidualCoder dx_coder;                   // 32 bits, 2 contexts
-  IntegerResidualCoder dy_coder;                   // 32 bits, 22 contexts
-  IntegerResidualCoder z_coder;                    // 32 bits, 20 contexts
+  OwnedSymbolModel changed_values_model;        // 64 symbols
+  IntegerResidualCoder intensity_coder;         // 16 bits, 4 contexts
+  OwnedSymbolModel scan_angle_rank_models[2];   // 256 symbols
+  IntegerResidualCoder point_source_coder;      // 16 bits, 1 context
+  OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
+  OwnedSymbolModel classification_models[256];  // 256 symbols, by the last classification
+  OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
+  IntegerResidualCoder dx_coder;                // 32 bits, 2 contexts
+  IntegerResidualCoder dy_coder;                // 32 bits, 22 contexts
+  IntegerResidualCoder z_coder;                 // 32 bits, 20 contexts
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64). Up to four time
@@ -69,7 +69,6 @@ class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed 
   // Makes both models and the coder through `encoder` (not owned; must outlive
   // this writer).
   explicit LASwriteItemCompressed_GPSTIME11_v2(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_GPSTIME11_v2() override;
 
   // Forgets every sequence and opens sequence 0 with the time at `item`.
   bool startChunk(const uint8_t* item, uint32_t& context) override;
@@ -77,17 +76,11 @@ class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed 
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
-  void openSequence(int64_t time);
-
   EntropyEncoder* encoder;  // not owned
-  uint32_t gps_last = 0;
-  uint32_t gps_next = 0;
-  int64_t gps_times[4] = {};
-  int32_t gps_diffs[4] = {};
-  int32_t gps_extreme_counters[4] = {};
-  AdaptiveSymbolModel* gps_multiplier_model;  // owned, 516 symbols
-  AdaptiveSymbolModel* gps_zero_diff_model;   // owned, 6 symbols
-  IntegerResidualCoder gps_coder;             // 32 bits, 9 contexts
+  GpsTimeSequences sequences;
+  OwnedSymbolModel gps_multiplier_model;  // 516 symbols
+  OwnedSymbolModel gps_zero_diff_model;   // 6 symbols
+  IntegerResidualCoder gps_coder;         // 32 bits, 9 contexts
 };
 
 // The colour (red, green, blue, U16 each), coded byte by byte against the previous
@@ -96,7 +89,6 @@ class LASwriteItemCompressed_RGB12_v2 final : public LASwriteItemCompressed {
  public:
   // Makes the seven models through `encoder` (not owned; must outlive this writer).
   explicit LASwriteItemCompressed_RGB12_v2(EntropyEncoder* encoder);
-  ~LASwriteItemCompressed_RGB12_v2() override;
 
   bool startChunk(const uint8_t* item, uint32_t& context) override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;
@@ -104,8 +96,8 @@ class LASwriteItemCompressed_RGB12_v2 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint16_t last_item[3] = {};
-  AdaptiveSymbolModel* byte_used;    // owned, 128 symbols
-  AdaptiveSymbolModel* rgb_diff[6];  // owned, 256 symbols each
+  OwnedSymbolModel byte_used;    // 128 symbols
+  OwnedSymbolModel rgb_diff[6];  // 256 symbols each
 };
 
 // The extra bytes of a point (`number` of them): each byte's difference to the
@@ -114,7 +106,6 @@ class LASwriteItemCompressed_BYTE_v2 final : public LASwriteItemCompressed {
  public:
   // Makes `number` models through `encoder` (not owned; must outlive this writer).
   LASwriteItemCompressed_BYTE_v2(EntropyEncoder* encoder, uint32_t number);
-  ~LASwriteItemCompressed_BYTE_v2() override;
 
   bool startChunk(const uint8_t* item, uint32_t& context) override;
   bool writeItem(const uint8_t* item, uint32_t& context) override;
@@ -122,8 +113,8 @@ class LASwriteItemCompressed_BYTE_v2 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint32_t number;
-  std::unique_ptr<uint8_t[]> last_bytes;                // `number` bytes
-  std::unique_ptr<AdaptiveSymbolModel*[]> byte_models;  // `number` models, each owned
+  std::unique_ptr<uint8_t[]> last_bytes;      // `number` bytes
+  std::vector<OwnedSymbolModel> byte_models;  // `number` models of 256 symbols
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V2_H

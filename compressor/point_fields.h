@@ -1,8 +1,10 @@
 // How the fields of a LAS 1.4 point record are read from an in-memory point,
-// whatever kind of point it is. The 30-byte record of formats 6 to 10, its
-// coders and the point statistics all read a point's class, returns and flags
-// through these functions, so a compressed file decodes to the records an
-// uncompressed one holds and the statistics count what the file stores.
+// whatever kind of point it is, and the 30-byte record of formats 6 to 10 built
+// from them (quodax_format::point14). The raw writer and the layered coder both
+// take a point through buildPoint14Record, and the point statistics read its
+// class, returns and flags through the same functions, so a compressed file
+// decodes to the records an uncompressed one holds and the statistics count
+// what the file stores.
 //
 // The in-memory point: the 20 legacy bytes at 0 (see quodax_format::point10),
 // then the LAS 1.4 fields:
@@ -17,7 +19,10 @@
 #define MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
 
 #include <cstdint>
+#include <cstring>
 
+#include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax_format.h"
 
 namespace point_fields {
@@ -69,6 +74,31 @@ inline uint8_t flagsByte(const uint8_t* point) {
     flags |= static_cast<uint8_t>((extended & 0x0C) << 2);  // channel to bits 4-5
   }
   return flags;
+}
+
+// Builds the 30-byte LAS 1.4 record of the in-memory point at `point` into
+// `record`, setting every byte anew: the LAS 1.4 fields of a LAS 1.4 point, the
+// legacy fields converted for a legacy one.
+inline void buildPoint14Record(const uint8_t* point, uint8_t* record) {
+  namespace p10 = quodax_format::point10;
+  namespace p14 = quodax_format::point14;
+  std::memcpy(record + p14::kX, point + p10::kX, 12);  // X, Y, Z
+  std::memcpy(record + p14::kIntensity, point + p10::kIntensity, 2);
+  record[p14::kReturns] = returnsByte(point);
+  record[p14::kFlags] = flagsByte(point);
+  record[p14::kClassification] = classification(point);
+  record[p14::kUserData] = point[p10::kUserData];
+  std::memcpy(record + p14::kPointSource, point + p10::kPointSource, 2);
+  std::memcpy(record + p14::kGpsTime, point + kGpsTime, 8);
+  if (isExtended(point)) {
+    std::memcpy(record + p14::kScanAngle, point + kExtendedScanAngle, 2);
+  } else {
+    // Degrees to units of 0.006 degrees: the quotient in F32, the rounding in F64.
+    const int8_t rank = static_cast<int8_t>(point[p10::kScanAngleRank]);
+    const float q = static_cast<float>(rank) / 0.006f;
+    putU16LE(record + p14::kScanAngle,
+             static_cast<uint16_t>(roundHalfAwayToI32(static_cast<double>(q))));
+  }
 }
 
 }  // namespace point_fields

@@ -47,6 +47,28 @@ constexpr uint32_t kUserData = 17;
 constexpr uint32_t kPointSource = 18;
 }  // namespace point10
 
+// Byte offsets of the fields of the 30-byte POINT14 record (point formats 6 to
+// 10), as the raw writer stores it and the layered coder reads it: X, Y, Z (I32),
+// intensity (U16), the returns byte (return number bits 0-3, number of returns
+// 4-7), the flags byte (classification flags 0-3: synthetic, key-point, withheld,
+// overlap; scanner channel 4-5; scan direction 6; edge of flight line 7),
+// classification, user data, scan angle (I16, 0.006 degrees), point source ID
+// (U16), GPS time (F64).
+namespace point14 {
+constexpr uint32_t kX = 0;
+constexpr uint32_t kY = 4;
+constexpr uint32_t kZ = 8;
+constexpr uint32_t kIntensity = 12;
+constexpr uint32_t kReturns = 14;
+constexpr uint32_t kFlags = 15;
+constexpr uint32_t kClassification = 16;
+constexpr uint32_t kUserData = 17;
+constexpr uint32_t kScanAngle = 18;
+constexpr uint32_t kPointSource = 20;
+constexpr uint32_t kGpsTime = 22;
+static_assert(kGpsTime + 8 == kSizePoint14, "the GPS time ends the record");
+}  // namespace point14
+
 // Point data formats 0 to 10 and the 127 that matchPointType leaves on no match.
 constexpr uint8_t kMaxPointType = 10;
 constexpr uint8_t kNoPointType = 127;

@@ -13,11 +13,10 @@ inline int32_t clampByte(int32_t v) { return v <= 0 ? 0 : (v >= 255 ? 255 : v); 
 // A difference of two bytes (-255 to 255) folded into 0 to 255.
 inline uint32_t folded(int32_t difference) { return static_cast<uint32_t>(difference) & 0xFFu; }
 
-}  // namespace
-
-uint32_t codeRgbDifference(EntropyEncoder& encoder, AdaptiveSymbolModel* byte_used,
-                           AdaptiveSymbolModel* const rgb_diff[6], const uint16_t reference[3],
-                           const uint16_t colour[3]) {
+// One body for both kinds of model holder (a model pointer, or its owner).
+template <class Model>
+inline uint32_t codeRgb(EntropyEncoder& encoder, const Model& byte_used, const Model rgb_diff[6],
+                        const uint16_t reference[3], const uint16_t colour[3]) {
   // Byte i of both colours; every value fits an int32_t, so the arithmetic below
   // cannot overflow.
   int32_t p[6];
@@ -63,4 +62,18 @@ uint32_t codeRgbDifference(EntropyEncoder& encoder, AdaptiveSymbolModel* byte_us
     }
   }
   return symbol;
+}
+
+}  // namespace
+
+uint32_t codeRgbDifference(EntropyEncoder& encoder, AdaptiveSymbolModel* byte_used,
+                           AdaptiveSymbolModel* const rgb_diff[6], const uint16_t reference[3],
+                           const uint16_t colour[3]) {
+  return codeRgb(encoder, byte_used, rgb_diff, reference, colour);
+}
+
+uint32_t codeRgbDifference(EntropyEncoder& encoder, const OwnedSymbolModel& byte_used,
+                           const OwnedSymbolModel rgb_diff[6], const uint16_t reference[3],
+                           const uint16_t colour[3]) {
+  return codeRgb(encoder, byte_used, rgb_diff, reference, colour);
 }

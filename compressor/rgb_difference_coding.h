@@ -16,6 +16,7 @@
 
 class EntropyEncoder;
 class AdaptiveSymbolModel;
+class OwnedSymbolModel;
 
 // Codes `colour` (red, green, blue) against `reference` into `encoder` with the
 // byte-used model (128 symbols) and the six difference models (256 symbols each,
@@ -23,6 +24,10 @@ class AdaptiveSymbolModel;
 // Requires: `encoder` started; every model reset. Nothing is owned or kept.
 uint32_t codeRgbDifference(EntropyEncoder& encoder, AdaptiveSymbolModel* byte_used,
                            AdaptiveSymbolModel* const rgb_diff[6], const uint16_t reference[3],
+                           const uint16_t colour[3]);
+// The same with the models of their owners.
+uint32_t codeRgbDifference(EntropyEncoder& encoder, const OwnedSymbolModel& byte_used,
+                           const OwnedSymbolModel rgb_diff[6], const uint16_t reference[3],
                            const uint16_t colour[3]);
 
 #endif  // MORROWTIDE_COMPRESSOR_RGB_DIFFERENCE_CODING_H

@@ -19,13 +19,13 @@ constexpr int kYt = 20;
 constexpr int kZt = 24;
 constexpr int kIndexBytes = 1;
 
-}  // namespace
-
-void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
-                    AdaptiveSymbolModel* packet_index, AdaptiveSymbolModel* const offset_symbol[4],
-                    IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
-                    IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
-                    int32_t& last_offset_diff, uint32_t& last_offset_symbol) {
+// One body for both kinds of model holder (a model pointer, or its owner).
+template <class Model>
+inline void codePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
+                       const Model& packet_index, const Model offset_symbol[4],
+                       IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
+                       IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
+                       int32_t& last_offset_diff, uint32_t& last_offset_symbol) {
   const uint8_t* fields = item + kIndexBytes;
   encoder.putSymbol(packet_index, item[0]);
 
@@ -60,4 +60,24 @@ void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t*
   ic_xyz.encode(getI32LE(reference + kXt), getI32LE(fields + kXt), 0);
   ic_xyz.encode(getI32LE(reference + kYt), getI32LE(fields + kYt), 1);
   ic_xyz.encode(getI32LE(reference + kZt), getI32LE(fields + kZt), 2);
+}
+
+}  // namespace
+
+void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
+                    AdaptiveSymbolModel* packet_index, AdaptiveSymbolModel* const offset_symbol[4],
+                    IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
+                    IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
+                    int32_t& last_offset_diff, uint32_t& last_offset_symbol) {
+  codePacket(encoder, item, reference, packet_index, offset_symbol, ic_offset_diff, ic_packet_size,
+             ic_return_point, ic_xyz, last_offset_diff, last_offset_symbol);
+}
+
+void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
+                    const OwnedSymbolModel& packet_index, const OwnedSymbolModel offset_symbol[4],
+                    IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
+                    IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
+                    int32_t& last_offset_diff, uint32_t& last_offset_symbol) {
+  codePacket(encoder, item, reference, packet_index, offset_symbol, ic_offset_diff, ic_packet_size,
+             ic_return_point, ic_xyz, last_offset_diff, last_offset_symbol);
 }

@@ -16,9 +16,16 @@
 
 #include <cstdint>
 
+#include "morrowtide/compressor/integer_residual_coder.h"
+
 class AdaptiveSymbolModel;
 class EntropyEncoder;
-class IntegerResidualCoder;
+class OwnedSymbolModel;
+
+// The coders of the offset step, the size and the location (one context), and
+// of x(t), y(t), z(t) (contexts 0, 1, 2).
+constexpr ResidualCoderShape kWavePacketCoderShape{32, 1};
+constexpr ResidualCoderShape kWavePacketXyzCoderShape{32, 3};
 
 // Offset symbols of the wave packet coding.
 constexpr uint32_t kWaveOffsetSame = 0;
@@ -34,6 +41,12 @@ constexpr uint32_t kWaveOffsetRaw = 3;
 // Requires: `encoder` started; every model reset and every coder started.
 void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
                     AdaptiveSymbolModel* packet_index, AdaptiveSymbolModel* const offset_symbol[4],
+                    IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
+                    IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
+                    int32_t& last_offset_diff, uint32_t& last_offset_symbol);
+// The same with the models of their owners.
+void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
+                    const OwnedSymbolModel& packet_index, const OwnedSymbolModel offset_symbol[4],
                     IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
                     IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
                     int32_t& last_offset_diff, uint32_t& last_offset_symbol);

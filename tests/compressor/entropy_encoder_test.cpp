@@ -1,6 +1,6 @@
 // Tests of the arithmetic encoder: exact coded bytes of small inputs, the
 // 4096-byte handovers, carry propagation through 0xFF runs (including runs
-// longer than the buffer), and restarting.
+// longer than the buffer), and restarting; and of the model owner it serves.
 #include "morrowtide/compressor/entropy_encoder.h"
 
 #include <gtest/gtest.h>
@@ -371,4 +371,36 @@ TEST(EntropyEncoder, FinishReportsTheFirstRefusedHandOver) {
     enc.putRawU16(7);
     EXPECT_TRUE(enc.finish());
   }
+}
+
+TEST(OwnedSymbolModel, MadeOnceAtFirstUseResetByItsOwnerAndMovedWhole) {
+  EntropyEncoder maker;
+  OwnedSymbolModel owner;
+  owner.reset();  // an empty owner stays empty
+  EXPECT_EQ(owner.get(), nullptr);
+  AdaptiveSymbolModel* const model = owner.atFirstUse(&maker, 4);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(owner.atFirstUse(&maker, 4), model);  // made once
+  EXPECT_EQ(std::vector<uint32_t>(model->distribution, model->distribution + 4),
+            (std::vector<uint32_t>{0, 8192, 16384, 24576}));
+  // Coded through the owner as through the model; a reset forgets the counts.
+  AdaptiveSymbolModel fresh(4, true);
+  fresh.reset(nullptr);
+  const std::vector<uint32_t> symbols = {3, 3, 3, 3, 3, 1};
+  EXPECT_EQ(encodeWith([&](EntropyEncoder& e) {
+              for (uint32_t s : symbols) e.putSymbol(owner, s);
+            }),
+            encodeWith([&](EntropyEncoder& e) {
+              for (uint32_t s : symbols) e.putSymbol(&fresh, s);
+            }));
+  EXPECT_NE(model->distribution[3], 24576u);
+  owner.reset();
+  EXPECT_EQ(model->distribution[3], 24576u);
+  EXPECT_EQ(model->symbol_count[3], 1u);
+  // A move hands the model over whole; the sanitizer build sees one deletion.
+  OwnedSymbolModel moved(std::move(owner));
+  EXPECT_EQ(moved.get(), model);
+  EXPECT_EQ(owner.get(), nullptr);
+  owner = std::move(moved);
+  EXPECT_EQ(owner.get(), model);
 }

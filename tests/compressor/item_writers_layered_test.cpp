@@ -111,11 +111,15 @@ std::vector<Bytes> toBytes(const std::vector<P14>& points) {
   return items;
 }
 
-// The 30-byte record an uncompressed file holds for the in-memory point.
+// The 30-byte record an uncompressed file holds for the in-memory point: what
+// the raw writer writes for it.
 Bytes record(const Bytes& point) {
-  Bytes r(30);
-  LASwriteItemRaw_POINT14_LE::buildRecord(point.data(), r.data());
-  return r;
+  ByteStreamOutArrayLE out;
+  LASwriteItemRaw_POINT14_LE raw;
+  raw.attachStream(&out);
+  uint32_t context = 0;
+  EXPECT_TRUE(raw.writeItem(point.data(), context));
+  return Bytes(out.data(), out.data() + out.byteCount());
 }
 
 // Decodes a chunk of `reader` from `c` and checks it against `expected` (item
