@@ -150,6 +150,12 @@ class LASpointRecord final {
   const LASscaleOffset* scale_offset;          // not owned
   const LASextraAttributes* extra_attributes;  // not owned; may be null
   uint8_t** item_pointers;                     // num_items pointers into the point; owned (new[])
+  // identityOfLayout of the items, for a writer's one-comparison check: set by
+  // the layout operations, kNoLayoutIdentity before a layout and after a failed
+  // one. Changing it, or the layout fields, by hand voids the check. Beside
+  // item_pointers, which the writer reads next.
+  static constexpr uint64_t kNoLayoutIdentity = 0;
+  uint64_t layout_identity = kNoLayoutIdentity;
   uint8_t has_gps_time;
   uint8_t has_rgb;
   uint8_t has_nir;
@@ -158,12 +164,6 @@ class LASpointRecord final {
   uint32_t record_size;  // sum of the item sizes
   uint16_t num_items;
   LASitem* items;  // the layout; owned (new[])
-
-  // identityOfLayout of the items, for a writer's one-comparison check: set by
-  // the layout operations, kNoLayoutIdentity before a layout and after a failed
-  // one. Changing it, or the layout fields, by hand voids the check.
-  static constexpr uint64_t kNoLayoutIdentity = 0;
-  uint64_t layout_identity = kNoLayoutIdentity;
 
  private:
   // The reset values of the fixed prefix (byte 14 is 9, byte 24 is 0x11).
