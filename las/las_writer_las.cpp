@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/quodax.h"
