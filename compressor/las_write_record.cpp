@@ -164,18 +164,22 @@ bool LASwriteRecord::fail(Failure what) {
   return false;
 }
 
-bool LASwriteRecord::attach(ByteStreamOut* s) {
+bool LASwriteRecord::attach(ByteStreamOut* s, int64_t from) {
   if (s == nullptr || !is_setup) return false;
   stream = s;
   if (number_chunks == kPointerDue) {
     number_chunks = 0;
+    offsets_from = from;
     chunk_table_pointer_position = -1;
     if (s->canSeek()) {
       chunk_table_pointer_position = s->position();
       if (chunk_table_pointer_position < 0) return fail(Failure::kChunkTablePointer);
     }
-    // The placeholder; finish patches it, or repeats the position after the table.
-    if (!writeI64LE(s, chunk_table_pointer_position)) return fail(Failure::kChunkTablePointer);
+    // The placeholder (the pointer's own offset); finish patches it, or repeats
+    // the position after the table.
+    const int64_t placeholder =
+        chunk_table_pointer_position < 0 ? -1 : chunk_table_pointer_position - offsets_from;
+    if (!writeI64LE(s, placeholder)) return fail(Failure::kChunkTablePointer);
     chunk_start = s->position();
     if (chunk_start < 0) return fail(Failure::kChunkTablePointer);
   }
@@ -287,7 +291,7 @@ bool LASwriteRecord::writeChunkTablePointer(int64_t table_position) {
   // A failed seek writes nothing; after a failed write the stream still goes
   // back, so that nothing later lands on the points.
   if (!stream->seekTo(chunk_table_pointer_position)) return false;
-  const bool written = writeI64LE(stream, table_position);
+  const bool written = writeI64LE(stream, table_position - offsets_from);
   return stream->seekTo(table_position) && written;
 }
 
@@ -320,7 +324,7 @@ bool LASwriteRecord::emitChunkTable() {
     }  // the coder deletes its models through the encoder here
     if (!encoder->finish()) return fail(Failure::kChunkTable);
   }
-  if (chunk_table_pointer_position == -1 && !writeI64LE(stream, pos)) {
+  if (chunk_table_pointer_position == -1 && !writeI64LE(stream, pos - offsets_from)) {
     return fail(Failure::kChunkTable);
   }
   return true;

@@ -4,10 +4,10 @@
 // Point data, little-endian, starting where the writer is attached:
 //   compressor 0: the records, one after the other;
 //   compressor 1: the first record raw, then one coded stream of all later ones;
-//   compressors 2 and 3: I64 chunk-table position (-1 on a stream that cannot
-//     seek), the chunks, the chunk table (U32 version 0, U32 number of chunks, one
-//     coded stream of per-chunk record counts (variable chunks only) and byte
-//     counts), and on a stream that cannot seek the I64 table position again.
+//   compressors 2 and 3: I64 chunk-table position (from where the offsets
+//     count, see attach; -1 on a stream that cannot seek), the chunks, the chunk table (U32 version
+//     0, U32 number of chunks, one coded stream of per-chunk record counts (variable chunks only)
+//     and byte counts), and on a stream that cannot seek the I64 table position again.
 //   A chunk: its first record raw, then one coded stream of the later records
 //   (compressor 2) or U32 record count, every writer's layer sizes, every
 //   writer's layer bytes (compressor 3).
@@ -43,10 +43,13 @@ class LASwriteRecord {
   // 3 and more with compressors 1 and 2, and on a second call. Prints nothing.
   bool setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor);
   // Binds the output stream (not owned; must outlive finish()). For chunked output
-  // the first call writes the 8-byte chunk-table pointer placeholder. False for a
-  // null stream or before a successful setup, and when the placeholder or the
-  // position query before it fails (failure() says kChunkTablePointer).
-  bool attach(ByteStreamOut* stream);
+  // the first call writes the 8-byte chunk-table pointer placeholder. The table
+  // position written (at the pointer, or after the table on a stream that cannot
+  // seek) counts from stream position `offsets_from`, where the file the points
+  // belong to begins. False for a null stream or before a successful setup, and
+  // when the placeholder or the position query before it fails (failure() says
+  // kChunkTablePointer).
+  bool attach(ByteStreamOut* stream, int64_t offsets_from = 0);
   // Writes one point; item_pointers[i] is the address of item i in the point.
   // False, writing nothing, before attach, after finish and after any failure.
   // False when an item's bytes did not go out as far as the stream can tell now
@@ -126,7 +129,8 @@ class LASwriteRecord {
   std::vector<uint32_t> chunk_record_counts;  // variable chunk size only
   std::vector<uint32_t> chunk_byte_counts;
   int64_t chunk_start = 0;
-  int64_t chunk_table_pointer_position = 0;
+  int64_t chunk_table_pointer_position = 0;  // a stream position; -1: cannot seek
+  int64_t offsets_from = 0;                  // the stream position table positions count from
   Failure first_failure = Failure::kNone;
 };
 

@@ -1,6 +1,7 @@
-// The one helper the LAS writers print their "ERROR: " and "WARNING: " lines
-// through, so that every failure is reported the same way: one printf-style line
-// to standard error, then false for the caller to return.
+// How the LAS library reports: every "ERROR: " and "WARNING: " line goes to
+// standard error through printLine, one printf-style line as given. A failure
+// of an output that makes later output meaningless is kept by FirstFailure, so
+// that a writer says it once and the caller can ask afterwards.
 #ifndef MORROWTIDE_LAS_LAS_MESSAGES_H
 #define MORROWTIDE_LAS_LAS_MESSAGES_H
 
@@ -10,13 +11,30 @@
 
 namespace las_messages {
 
+inline bool vprintLine(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+inline bool vprintLine(const char* format, va_list args) {
+  std::vfprintf(stderr, format, args);
+  return false;
+}
+
 // Prints `format` with the arguments to stderr, exactly as given (the text
-// carries its own "ERROR: " prefix and newline). Returns false.
+// carries its own "ERROR: " or "WARNING: " prefix and newline). Returns false,
+// so that a failure reads `return printLine("ERROR: ...")`; a warning ignores it.
+inline bool printLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline bool printLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintLine(format, args);
+  va_end(args);
+  return false;
+}
+
+// The earlier name of printLine, kept for code written against it.
 inline bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 inline bool fail(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  vprintLine(format, args);
   va_end(args);
   return false;
 }
@@ -24,9 +42,8 @@ inline bool fail(const char* format, ...) {
 // The warning of a writer whose output cannot seek (a pipe, standard output)
 // when the point count in its header would need a patch. Not a failure.
 inline void warnCountNotUpdated(int64_t expected_points, int64_t points_written) {
-  std::fprintf(stderr,
-               "WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
-               static_cast<long long>(expected_points), static_cast<long long>(points_written));
+  printLine("WARNING: stream not seekable. cannot update header from %lld to %lld points.\n",
+            static_cast<long long>(expected_points), static_cast<long long>(points_written));
 }
 
 // The first failure of an output, kept for good: report() prints its line only
@@ -50,14 +67,12 @@ class FirstFailure {
 inline bool FirstFailure::vreport(const char* format, va_list args) {
   if (has_failed) return false;
   has_failed = true;
-  std::vfprintf(stderr, format, args);
-  return false;
+  return vprintLine(format, args);
 }
 
 inline bool FirstFailure::vreportAlways(const char* format, va_list args) {
   has_failed = true;
-  std::vfprintf(stderr, format, args);
-  return false;
+  return vprintLine(format, args);
 }
 
 inline bool FirstFailure::report(const char* format, ...) {

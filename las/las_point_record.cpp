@@ -45,6 +45,33 @@ bool itemServes(const LASitem& have, const LASitem& need) {
   return true;
 }
 
+uint64_t identityOfLayout(uint16_t num_items, const LASitem* items) {
+  // Bit 63 marks an identity, bits 0-2 hold the count, bits 3-22 four bits of
+  // type per item (the types go up to 14), bits 23-38 the extra bytes' size.
+  constexpr uint16_t kMostItems = 5;
+  constexpr uint32_t kFirstTypeBit = 3;
+  constexpr uint32_t kTypeBits = 4;
+  constexpr uint32_t kExtraBytesSizeBit = 23;
+  constexpr uint64_t kMarker = 1ull << 63;
+  if (num_items == 0 || num_items > kMostItems || items == nullptr) {
+    return LASpointRecord::kNoLayoutIdentity;
+  }
+  uint64_t identity = kMarker | num_items;
+  bool has_extra_bytes = false;
+  for (uint16_t i = 0; i < num_items; i++) {
+    const LASitem& item = items[i];
+    // Types 1 to 5 and above 14, and sizes other than the type's, fail here.
+    if (!item.matchesType(item.type)) return LASpointRecord::kNoLayoutIdentity;
+    if (item.type == LASitem::BYTE || item.type == LASitem::BYTE14) {
+      if (has_extra_bytes) return LASpointRecord::kNoLayoutIdentity;
+      has_extra_bytes = true;
+      identity |= static_cast<uint64_t>(item.size) << kExtraBytesSizeBit;
+    }
+    identity |= static_cast<uint64_t>(item.type) << (kFirstTypeBit + kTypeBits * i);
+  }
+  return identity;
+}
+
 LASpointRecord::LASpointRecord()
     : extra_bytes(nullptr),
       scale_offset(nullptr),
@@ -83,6 +110,7 @@ void LASpointRecord::releaseLayout() {
   extra_bytes_size = 0;
   record_size = 0;
   num_items = 0;
+  layout_identity = kNoLayoutIdentity;
 }
 
 bool LASpointRecord::initFromFormat(const LASscaleOffset* scale_offset, uint8_t point_type,
@@ -168,6 +196,7 @@ bool LASpointRecord::layOut(const LASscaleOffset* scale_offset,
   }
   this->scale_offset = scale_offset;
   this->extra_attributes = extra_attributes;
+  layout_identity = identityOfLayout(num_items, items);
   return true;
 }
 

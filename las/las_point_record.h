@@ -171,6 +171,12 @@ class LASpointRecord final {
   const LASscaleOffset* scale_offset;          // not owned
   const LASextraAttributes* extra_attributes;  // not owned; may be null
   uint8_t** item_pointers;                     // num_items pointers into the point; owned (new[])
+  // identityOfLayout of the items, for a writer's one-comparison check: set by
+  // the layout operations, kNoLayoutIdentity before a layout and after a failed
+  // one. Changing it, or the layout fields, by hand voids the check. Beside
+  // item_pointers, which the writer reads next.
+  static constexpr uint64_t kNoLayoutIdentity = 0;
+  uint64_t layout_identity = kNoLayoutIdentity;
   uint8_t has_gps_time;
   uint8_t has_rgb;
   uint8_t has_nir;
@@ -199,6 +205,12 @@ class LASpointRecord final {
 // colour with `have` no smaller, both the wave packet, or both the extra bytes
 // with `have` no smaller.
 bool itemServes(const LASitem& have, const LASitem& need);
+// An item list in one word: two lists with the same identity hold the same
+// number of items and, item by item, the same type and size. Lists of one to
+// five items of their types' fixed sizes, one of them possibly an extra-bytes
+// item of any size but 0 (every point format's list), have an identity; every
+// other list gets LASpointRecord::kNoLayoutIdentity.
+uint64_t identityOfLayout(uint16_t num_items, const LASitem* items);
 
 static_assert(offsetof(LASpointRecord, fixed_bytes) == 0, "the point item starts the record");
 static_assert(offsetof(LASpointRecord, wavepacket) == las_format::kPointOffsetWavePacket,

@@ -3,7 +3,6 @@
 #include "morrowtide/las/las_writer.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 LASwriter::LASwriter() {
   scale_offset.x_scale_factor = las_format::kDefaultScaleFactor;
@@ -36,7 +35,7 @@ bool LASwriter::reportMisuse(Misuse kind, const char* format, ...) {
   misuse_reported |= bit;
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  las_messages::vprintLine(format, args);
   va_end(args);
   return false;
 }

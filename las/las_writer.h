@@ -73,6 +73,17 @@ class LASwriter {
   // "ERROR: point pointer is zero\n" as a misuse. Returns false.
   bool refuseNullPoint();
 
+  // The record of the writer's first failure, for the output it writes through
+  // (LASwriterOutput) to report its own failures in.
+  las_messages::FirstFailure& failureRecord() { return first_failure; }
+  // The last step of every close: expected_points becomes the number of points
+  // written, points_written 0. Returns `result`, close's result.
+  int64_t endOfClose(int64_t result) {
+    expected_points = points_written;
+    points_written = 0;
+    return result;
+  }
+
  private:
   las_messages::FirstFailure first_failure;
   uint8_t misuse_reported = 0;  // the Misuse kinds already printed

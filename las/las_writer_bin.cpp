@@ -148,14 +148,6 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
   return true;
 }
 
-bool LASwriterBIN::replaceFile(FILE* file) {
-  if (output.getStream() == nullptr) return false;
-  bool close_failed = false;
-  const bool replaced = output.replaceFile(file, close_failed);
-  if (close_failed) return reportFailure("ERROR: cannot close the BIN output\n");
-  return replaced;
-}
-
 bool LASwriterBIN::writePoint(const LASpointRecord* point) {
   ByteStreamOut* stream = output.getStream();
   // Records without the header before them would make a file no reader takes.
@@ -231,10 +223,6 @@ int64_t LASwriterBIN::close(bool update_point_count) {
       }
     }
   }
-  const char* failure = nullptr;
-  const int64_t end = output.finish(failure);
-  if (failure != nullptr) reportFailure("ERROR: cannot %s the BIN output\n", failure);
-  expected_points = points_written;
-  points_written = 0;
-  return end >= 0 ? end - header_start : 0;
+  const int64_t end = output.finish();
+  return endOfClose(end >= 0 ? end - header_start : 0);
 }

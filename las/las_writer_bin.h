@@ -43,9 +43,12 @@ class LASwriterBIN final : public LASwriter {
   // for a null stream or header, for scale factors that give no units from 1 to
   // 2^31-1, or when the header cannot be written.
   bool open(ByteStreamOut* stream, const LASheader* header, const char* version_name);
-  // Later output goes to `file`; an owned old FILE is closed. False when the
-  // writer holds no stream or `file` is null.
-  bool replaceFile(FILE* file);
+  // Later output goes to `file`: true whenever it does. After openFile the old
+  // FILE is closed ("ERROR: cannot close the BIN output\n" and failed() when
+  // that fails) and `file` is owned in its place; after openStdio both stay the
+  // caller's. False, `file` untouched, when the writer holds no stream, `file`
+  // is null, or the stream writes to no FILE (with an "ERROR: " line).
+  bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes the record of the current version and the point's time and colour
   // words. False, the point not counted, when the writer is closed, its open
@@ -63,7 +66,7 @@ class LASwriterBIN final : public LASwriter {
   int32_t getUnits() const { return units; }
 
  private:
-  LASwriterOutput output;
+  LASwriterOutput output{failureRecord(), "BIN"};
   int64_t header_start = 0;     // stream position of the header's first byte
   bool header_written = false;  // the last open wrote the header; points may follow
   int32_t version = 0;

@@ -18,11 +18,13 @@
 // then the payload); the compressor's record, the tiling record and the record
 // of the original counters (reserved 0xAABB); the user data after the header;
 // the point data; and for LAS 1.4 the extended records (60-byte record header,
-// the length as U64).
+// the length as U64). The chunk-table pointer of compressed points and the
+// start of the extended records count from header_start as well.
 #include "morrowtide/las/las_writer_las.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/quodax.h"
@@ -44,18 +46,13 @@ constexpr uint32_t kTilingBufferBit = 1u << 30;
 constexpr uint32_t kTilingReversibleBit = 1u << 31;
 constexpr uint32_t kTilingLevelsMask = kTilingBufferBit - 1;
 constexpr uint64_t kMaxPieceBytes = 0xFFFFFFFFu;  // the most one writeBytes call takes
+// number_of_extended_variable_length_records follows the U64 start of the first one.
+constexpr uint32_t kOffsetNumberOfEvlrs = las_format::kOffsetStartOfFirstEvlr + 8;
 
-using las_messages::fail;
+using las_messages::printLine;
 
 bool putChars(ByteStreamOut* s, const char* chars, uint32_t num) {
   return s->writeBytes(reinterpret_cast<const uint8_t*>(chars), num);
-}
-
-// A count for a U32 field: the value below 2^32, else all 32 bits set below LAS
-// 1.4 and 0 from LAS 1.4 on.
-uint32_t legacyCount(uint64_t count, bool las14) {
-  if (count <= las_format::kMaxLegacyCount) return static_cast<uint32_t>(count);
-  return las14 ? 0u : 0xFFFFFFFFu;
 }
 
 // Writes the U64 start_of_waveform_data_packet_record as 0, which it always is
@@ -63,10 +60,8 @@ uint32_t legacyCount(uint64_t count, bool las14) {
 // the 0 was written.
 bool writeZeroWaveformStart(ByteStreamOut* s, uint64_t value) {
   if (value != 0) {
-    std::fprintf(stderr,
-                 "WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 "
-                 "instead.\n",
-                 static_cast<long long>(value));
+    printLine("WARNING: header->start_of_waveform_data_packet_record is %lld. writing 0 instead.\n",
+              static_cast<long long>(value));
   }
   return writeU64LE(s, 0);
 }
@@ -121,46 +116,44 @@ uint32_t ownRecordsSize(const LASheader* h, const Quodax* descriptor) {
 
 }  // namespace
 
-LASwriterLAS::LASwriterLAS() = default;
+// What open takes from the header's layout before anything is written.
+struct LASwriterLAS::Layout {
+  uint8_t point_type = quodax_format::kNoPointType;  // written at offset 104
+  bool standard = true;                              // the items form a point format
+  // Laid out from the header's descriptor, the items decide the record length,
+  // and a header announcing another is told so when the block is written.
+  // Laid out from the point format, initFromFormat keeps the header's length or
+  // says itself why it takes the format's size instead.
+  bool tell_record_length = false;
+  uint32_t compressor = 0;
+  std::unique_ptr<Quodax> descriptor;  // released once its record is written
+};
 
 LASwriterLAS::~LASwriterLAS() {
-  if (record_writer || stream != nullptr || file != nullptr) close(true);
+  if (life != Life::kIdle) close(true);
 }
 
 bool LASwriterLAS::openFile(const char* file_name, const LASheader* header, uint32_t compressor,
                             int32_t requested_version, int32_t chunk_size, int32_t io_buffer_size) {
-  if (file_name == nullptr) return fail("ERROR: file name pointer is zero\n");
-  if (stream != nullptr || record_writer || file != nullptr) {
-    return fail("ERROR: LASwriterLAS is already open\n");
-  }
-  file = std::fopen(file_name, "wb");
-  if (file == nullptr) return fail("ERROR: cannot open file '%s' for write\n", file_name);
-  // Full buffering of io_buffer_size bytes. The buffer is the writer's: some C
-  // libraries (glibc) ignore the size when setvbuf is given no buffer and keep
-  // one of a few kilobytes. It is released after the file is closed.
-  char* buffer = nullptr;
-  if (io_buffer_size > 0) {
-    file_buffer.reset(new char[static_cast<size_t>(io_buffer_size)]);
-    buffer = file_buffer.get();
-  }
-  const size_t buffer_size = static_cast<size_t>(std::max<int32_t>(io_buffer_size, 0));
-  if (std::setvbuf(file, buffer, _IOFBF, buffer_size) != 0) {
-    std::fprintf(stderr, "WARNING: setvbuf() failed with buffer size %d\n", io_buffer_size);
-  }
-  output_name = file_name;
-  return open(new ByteStreamOutFileLE(file), header, compressor, requested_version, chunk_size);
+  if (file_name == nullptr) return printLine("ERROR: file name pointer is zero\n");
+  if (refuseSecondOpen()) return false;
+  if (!output.openFile(file_name, "wb", io_buffer_size)) return false;
+  return open(new ByteStreamOutFileLE(output.getFile()), header, compressor, requested_version,
+              chunk_size);
 }
 
 bool LASwriterLAS::openStdio(FILE* f, const LASheader* header, uint32_t compressor,
                              int32_t requested_version, int32_t chunk_size) {
-  if (f == nullptr) return fail("ERROR: file pointer is zero\n");
-  output_name = f == stdout ? "stdout" : "FILE";
+  if (f == nullptr) return printLine("ERROR: file pointer is zero\n");
+  if (refuseSecondOpen()) return false;
+  output.useFile(f);
   return open(new ByteStreamOutFileLE(f), header, compressor, requested_version, chunk_size);
 }
 
 bool LASwriterLAS::openOstream(std::ostream& out, const LASheader* header, uint32_t compressor,
                                int32_t requested_version, int32_t chunk_size) {
-  output_name = "ostream";
+  if (refuseSecondOpen()) return false;
+  output.setName("ostream");
   return open(new ByteStreamOutOstreamLE(out), header, compressor, requested_version, chunk_size);
 }
 
@@ -169,183 +162,161 @@ bool LASwriterLAS::openNull(const LASheader* header, uint32_t compressor, int32_
   return open(new ByteStreamOutNil(), header, compressor, requested_version, chunk_size);
 }
 
-bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t compressor,
-                        int32_t requested_version, int32_t chunk_size) {
-  if (s == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
-  if (stream != nullptr || record_writer) {
-    delete s;  // taken over like any other stream, but this writer already has one
-    return fail("ERROR: LASwriterLAS is already open\n");
-  }
-  // From here on close() and the destructor release the stream, whatever happens.
-  stream = s;
-  startNewLife();
-  if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
-  if (!header->check()) return false;
-  scale_offset = static_cast<const LASscaleOffset&>(*header);
-
-  // A temporary point supplies the item list and the point type.
-  LASpointRecord point;
-  uint8_t point_type = quodax_format::kNoPointType;
-  bool standard_layout = true;
-  Quodax* header_descriptor = header->compressor_descriptor;
-  if (header_descriptor != nullptr) {
-    if (!point.initFromItems(&scale_offset, header_descriptor->num_items, header_descriptor->items,
-                             header)) {
-      return false;
-    }
-    uint16_t record_length = 0;
-    standard_layout = header_descriptor->matchPointType(point_type, record_length);
-  } else {
-    if (!point.initFromFormat(&scale_offset, header->point_data_format,
-                              header->point_data_record_length, header)) {
-      return false;
-    }
-    point_type = header->point_data_format;
-  }
-
-  // The descriptor: for compressed output, and for raw output of a layout that
-  // no standard point format has. It is released on every path out of here.
-  std::unique_ptr<Quodax> descriptor;
-  if (compressor == Quodax::CompressorNone) {
-    if (!standard_layout) {
-      descriptor = std::make_unique<Quodax>();
-      descriptor->setup(point.num_items, point.items, Quodax::CompressorNone);
-      if (chunk_size >= 0) descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
-      descriptor->requestVersion(0);
-    }
-  } else {
-    if (compressor != Quodax::CompressorLayeredChunked &&
-        point_type >= las_format::kFirstExtendedPointDataFormat) {
-      return fail("ERROR: point type %d requires using \"native LAS 1.4 extension\" of Quodax\n",
-                  point_type);
-    }
-    descriptor = std::make_unique<Quodax>();
-    descriptor->setup(point.num_items, point.items, narrowU16(compressor));
-    if (chunk_size >= 0) descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
-    if (chunk_size == 0 && point_type < las_format::kFirstExtendedPointDataFormat) {
-      return fail(
-          "ERROR: adaptive chunking is depricated for point type %d.\n"
-          "       only available for new LAS 1.4 point types 6 or higher.\n",
-          point_type);
-    }
-    descriptor->requestVersion(requested_version == 0 ? 2 : narrowU16(requested_version));
-  }
-
-  record_writer = std::make_unique<LASwriteRecord>();
-  if (descriptor) {
-    if (!record_writer->setup(descriptor->num_items, descriptor->items, descriptor.get())) {
-      return fail("ERROR: point type %d of size %d not supported (with Quodax)\n",
-                  header->point_data_format, header->point_data_record_length);
-    }
-  } else if (!record_writer->setup(point.num_items, point.items, nullptr)) {
-    return fail("ERROR: point type %d of size %d not supported\n", header->point_data_format,
-                header->point_data_record_length);
-  }
-
-  // Every point is checked against the items the point-record writer writes.
-  const uint16_t num_items = descriptor ? descriptor->num_items : point.num_items;
-  const LASitem* items = descriptor ? descriptor->items : point.items;
-  layout.reset(new LASitem[num_items]);
-  std::copy(items, items + num_items, layout.get());
-  layout_size = num_items;
-
-  if (!checkHeaderData(header)) return false;
-  if (!layOutHeader(header, writtenVersionMinor(header->version_minor),
-                    ownRecordsSize(header, descriptor.get()), point.record_size)) {
-    return false;
-  }
-
-  header_start = stream->position();
-  if (header_start < 0)
-    return reportFailure("ERROR: querying the output position for the header\n");
-  if (!writeHeaderBlock(header, point_type, compressor, descriptor.get())) return false;
-  if (header->user_data_in_header_size != 0) {
-    if (!stream->writeBytes(header->user_data_in_header, header->user_data_in_header_size)) {
-      return reportFailure("ERROR: writing %d bytes of data from header->user_data_in_header\n",
-                           static_cast<int>(header->user_data_in_header_size));
-    }
-  }
-  if (!writeHeaderRecords(header)) return false;
-  if (descriptor) {
-    if (!writeCompressorRecord(descriptor.get(), compressor)) return false;
-    descriptor.reset();
-  }
-  if (header->vlr_lastiling != nullptr && !writeTilingRecord(header->vlr_lastiling)) return false;
-  if (header->vlr_lasoriginal != nullptr && !writeOriginalRecord(header->vlr_lasoriginal)) {
-    return false;
-  }
-  if (header->user_data_after_header_size != 0) {
-    if (!stream->writeBytes(header->user_data_after_header, header->user_data_after_header_size)) {
-      return reportFailure("ERROR: writing %d bytes of data from header->user_data_after_header\n",
-                           static_cast<int>(header->user_data_after_header_size));
-    }
-  }
-  if (!record_writer->attach(stream)) return reportRecordFailure();
-
-  expected_points = static_cast<int64_t>(header->pointCount());
-  points_written = 0;
-  accepting_points = true;
+bool LASwriterLAS::refuseSecondOpen() const {
+  if (life == Life::kIdle) return false;
+  printLine("ERROR: LASwriterLAS is already open\n");
   return true;
 }
 
-void LASwriterLAS::startNewLife() {
-  // Nothing of an earlier output may reach this one: close() after a failed
-  // open must not write the records or patch the counts of the last output.
-  header_start = 0;
-  writing_las14 = false;
-  writing_new_point_type = false;
-  start_of_first_extended_variable_length_record = 0;
-  number_of_extended_variable_length_records = 0;
-  evlrs = nullptr;
+bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t compressor,
+                        int32_t requested_version, int32_t chunk_size) {
+  if (s == nullptr) return printLine("ERROR: ByteStreamOut pointer is zero\n");
+  if (refuseSecondOpen()) {
+    delete s;  // taken over like any other stream, but this writer already has one
+    return false;
+  }
+  // From here on close() and the destructor release the stream, whatever
+  // happens, and nothing of an earlier output reaches this one.
+  output.takeStream(s);
+  life = Life::kOpenFailed;
+  written = Written();
   expected_points = 0;
   points_written = 0;
   inventory = LASpointInventory();
-  layout.reset();
-  layout_size = 0;
-  written_version_minor = 0;
-  written_header_size = 0;
-  written_record_length = 0;
-  written_offset_to_point_data = 0;
-  written_own_records_size = 0;
-  extra_bytes_at = -1;
-  extra_bytes_length = 0;
+  if (header == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
+  if (!header->check()) return false;
+  scale_offset = static_cast<const LASscaleOffset&>(*header);
+
+  // A temporary point supplies the item list and the point type; it and the
+  // descriptor are released on every path out of here.
+  LASpointRecord point;
+  Layout layout;
+  layout.compressor = compressor;
+  if (!layOutPoint(header, point, layout) ||
+      !makeDescriptor(requested_version, chunk_size, point, layout) ||
+      !setUpRecordWriter(header, point, layout) || !checkHeaderData(header) ||
+      !layOutHeader(header, point, layout) || !writeBeforePoints(header, layout)) {
+    return false;
+  }
+  if (!record_writer->attach(stream(), written.header_start)) return reportRecordFailure();
+
+  expected_points = static_cast<int64_t>(header->pointCount());
+  life = Life::kOpen;
+  if (written.layout_identity != LASpointRecord::kNoLayoutIdentity) {
+    accepted_identity = written.layout_identity;
+  }
+  return true;
+}
+
+bool LASwriterLAS::layOutPoint(const LASheader* h, LASpointRecord& point, Layout& layout) {
+  Quodax* header_descriptor = h->compressor_descriptor;
+  if (header_descriptor == nullptr) {
+    if (!point.initFromFormat(&scale_offset, h->point_data_format, h->point_data_record_length,
+                              h)) {
+      return false;
+    }
+    layout.point_type = h->point_data_format;
+    return true;
+  }
+  if (!point.initFromItems(&scale_offset, header_descriptor->num_items, header_descriptor->items,
+                           h)) {
+    return false;
+  }
+  uint16_t record_length = 0;
+  layout.standard = header_descriptor->matchPointType(layout.point_type, record_length);
+  layout.tell_record_length = h->point_data_record_length != point.record_size;
+  return true;
+}
+
+bool LASwriterLAS::makeDescriptor(int32_t requested_version, int32_t chunk_size,
+                                  const LASpointRecord& point, Layout& layout) {
+  // For compressed output, and for raw output of a layout that no standard
+  // point format has.
+  const uint32_t compressor = layout.compressor;
+  if (compressor == Quodax::CompressorNone) {
+    if (layout.standard) return true;
+    layout.descriptor = std::make_unique<Quodax>();
+    layout.descriptor->setup(point.num_items, point.items, Quodax::CompressorNone);
+    if (chunk_size >= 0) layout.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+    layout.descriptor->requestVersion(0);
+    return true;
+  }
+  const uint8_t point_type = layout.point_type;
+  if (compressor != Quodax::CompressorLayeredChunked &&
+      point_type >= las_format::kFirstExtendedPointDataFormat) {
+    return printLine("ERROR: point type %d requires using \"native LAS 1.4 extension\" of Quodax\n",
+                     point_type);
+  }
+  layout.descriptor = std::make_unique<Quodax>();
+  layout.descriptor->setup(point.num_items, point.items, narrowU16(compressor));
+  if (chunk_size >= 0) layout.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+  if (chunk_size == 0 && point_type < las_format::kFirstExtendedPointDataFormat) {
+    return printLine(
+        "ERROR: adaptive chunking is depricated for point type %d.\n"
+        "       only available for new LAS 1.4 point types 6 or higher.\n",
+        point_type);
+  }
+  layout.descriptor->requestVersion(requested_version == 0 ? 2 : narrowU16(requested_version));
+  return true;
+}
+
+bool LASwriterLAS::setUpRecordWriter(const LASheader* h, const LASpointRecord& point,
+                                     const Layout& layout) {
+  const Quodax* d = layout.descriptor.get();
+  const uint16_t num_items = d != nullptr ? d->num_items : point.num_items;
+  const LASitem* items = d != nullptr ? d->items : point.items;
+  record_writer = std::make_unique<LASwriteRecord>();
+  if (!record_writer->setup(num_items, items, d)) {
+    if (d != nullptr) {
+      return printLine("ERROR: point type %d of size %d not supported (with Quodax)\n",
+                       h->point_data_format, h->point_data_record_length);
+    }
+    return printLine("ERROR: point type %d of size %d not supported\n", h->point_data_format,
+                     h->point_data_record_length);
+  }
+  // Every point is checked against the items the point-record writer writes.
+  written.layout.assign(items, items + num_items);
+  written.layout_identity = identityOfLayout(num_items, items);
+  return true;
 }
 
 bool LASwriterLAS::checkHeaderData(const LASheader* h) {
   if (h->user_data_in_header_size != 0 && h->user_data_in_header == nullptr) {
-    return fail("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
-                static_cast<int>(h->user_data_in_header_size));
+    return printLine("ERROR: there should be %d bytes of data in header->user_data_in_header\n",
+                     static_cast<int>(h->user_data_in_header_size));
   }
   if (h->number_of_variable_length_records != 0 && h->vlrs == nullptr) {
-    return fail("ERROR: vlrs pointer is zero\n");
+    return printLine("ERROR: vlrs pointer is zero\n");
   }
   if (h->vlrCountOverrunsArray()) {
-    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
+    return printLine(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
   }
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
     if (r.record_length_after_header != 0 && r.data == nullptr) {
-      return fail("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
-                  r.record_length_after_header, i);
+      return printLine("ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
+                       r.record_length_after_header, i);
     }
   }
   if (h->user_data_after_header_size != 0 && h->user_data_after_header == nullptr) {
-    return fail("ERROR: there should be %d bytes of data in header->user_data_after_header\n",
-                static_cast<int>(h->user_data_after_header_size));
+    return printLine("ERROR: there should be %d bytes of data in header->user_data_after_header\n",
+                     static_cast<int>(h->user_data_after_header_size));
   }
   return true;
 }
 
-bool LASwriterLAS::layOutHeader(const LASheader* h, uint8_t minor, uint32_t own_records_size,
-                                uint32_t record_size) {
+bool LASwriterLAS::layOutHeader(const LASheader* h, const LASpointRecord& point,
+                                const Layout& layout) {
+  const uint8_t minor = writtenVersionMinor(h->version_minor);
+  const uint32_t own_records_size = ownRecordsSize(h, layout.descriptor.get());
   // Sums in 64 bits: every part is at most 32 bits wide.
   const uint64_t block = minor >= 4   ? las_format::kHeaderSize14
                          : minor == 3 ? las_format::kHeaderSize13
                                       : las_format::kHeaderSize12;
   const uint64_t header_size = block + h->user_data_in_header_size;
   if (header_size > 0xFFFF) {
-    return fail("ERROR: header_size of %llu bytes does not fit its 16 bits\n",
-                static_cast<unsigned long long>(header_size));
+    return printLine("ERROR: header_size of %llu bytes does not fit its 16 bits\n",
+                     static_cast<unsigned long long>(header_size));
   }
   uint64_t records_size = 0;
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
@@ -354,28 +325,76 @@ bool LASwriterLAS::layOutHeader(const LASheader* h, uint8_t minor, uint32_t own_
   const uint64_t offset =
       header_size + records_size + own_records_size + h->user_data_after_header_size;
   if (offset > 0xFFFFFFFFu) {
-    return fail("ERROR: offset_to_point_data of %llu bytes does not fit its 32 bits\n",
-                static_cast<unsigned long long>(offset));
+    return printLine("ERROR: offset_to_point_data of %llu bytes does not fit its 32 bits\n",
+                     static_cast<unsigned long long>(offset));
   }
-  if (record_size > 0xFFFF) {
-    return fail("ERROR: point_data_record_length of %u bytes does not fit its 16 bits\n",
-                record_size);
+  if (point.record_size > 0xFFFF) {
+    return printLine("ERROR: point_data_record_length of %u bytes does not fit its 16 bits\n",
+                     point.record_size);
   }
-  written_version_minor = minor;
-  written_header_size = static_cast<uint16_t>(header_size);
-  written_offset_to_point_data = static_cast<uint32_t>(offset);
-  written_own_records_size = own_records_size;
-  written_record_length = static_cast<uint16_t>(record_size);
+  written.version_minor = minor;
+  written.point_type = layout.point_type;
+  // LAS 1.4 asks for legacy counts of 0 with the point types of LAS 1.4; the
+  // non-standard layout has no type of its own, so the header's format decides.
+  const uint8_t type =
+      layout.point_type == quodax_format::kNoPointType ? h->point_data_format : layout.point_type;
+  written.zero_legacy_counts = written.las14() &&
+                               type >= las_format::kFirstExtendedPointDataFormat &&
+                               type <= las_format::kMaxPointDataFormat;
+  written.header_size = static_cast<uint16_t>(header_size);
+  written.offset_to_point_data = static_cast<uint32_t>(offset);
+  written.own_records_size = own_records_size;
+  written.record_length = static_cast<uint16_t>(point.record_size);
   return true;
 }
 
-bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint32_t compressor,
-                                    const Quodax* descriptor) {
-  ByteStreamOut* s = stream;
-  // A header field: on failure "ERROR: writing header-><name>\n".
-  const auto field = [this](bool ok, const char* name) {
-    return ok || reportFailure("ERROR: writing header->%s\n", name);
-  };
+bool LASwriterLAS::writeBeforePoints(const LASheader* h, Layout& layout) {
+  const int64_t header_start = stream()->position();
+  if (header_start < 0) {
+    return reportFailure("ERROR: querying the output position for the header\n");
+  }
+  written.header_start = header_start;
+  if (!writeHeaderBlock(h, layout)) return false;
+  if (!writeUserData(h->user_data_in_header, h->user_data_in_header_size, "user_data_in_header") ||
+      !writeHeaderRecords(h)) {
+    return false;
+  }
+  if (layout.descriptor) {
+    if (!writeCompressorRecord(layout.descriptor.get(), layout.compressor)) return false;
+    layout.descriptor.reset();
+  }
+  if (h->vlr_lastiling != nullptr && !writeTilingRecord(h->vlr_lastiling)) return false;
+  if (h->vlr_lasoriginal != nullptr && !writeOriginalRecord(h->vlr_lasoriginal)) return false;
+  return writeUserData(h->user_data_after_header, h->user_data_after_header_size,
+                       "user_data_after_header");
+}
+
+bool LASwriterLAS::writeUserData(const uint8_t* data, uint32_t size, const char* name) {
+  if (size == 0 || stream()->writeBytes(data, size)) return true;
+  return reportFailure("ERROR: writing %d bytes of data from header->%s\n", static_cast<int>(size),
+                       name);
+}
+
+// A header field: on failure "ERROR: writing header-><name>\n".
+bool LASwriterLAS::field(bool ok, const char* name) {
+  return ok || reportFailure("ERROR: writing header->%s\n", name);
+}
+
+bool LASwriterLAS::writeHeaderBlock(const LASheader* h, const Layout& layout) {
+  if (!writeIdentification(h) || !writeLayoutFields(h, layout) || !writeLegacyCounts(h) ||
+      !writeScalesOffsetsAndBox(h)) {
+    return false;
+  }
+  if (written.version_minor >= 3 &&
+      !writeZeroWaveformStart(stream(), h->start_of_waveform_data_packet_record)) {
+    return reportFailure("ERROR: writing start_of_waveform_data_packet_record\n");
+  }
+  return !written.las14() || writeLas14Fields(h);
+}
+
+// Offsets 0 to 93: who wrote the file, when, and its version.
+bool LASwriterLAS::writeIdentification(const LASheader* h) {
+  ByteStreamOut* s = stream();
   if (!field(putChars(s, h->file_signature, 4), "file_signature")) return false;
   if (!field(writeU16LE(s, h->file_source_ID), "file_source_ID")) return false;
   if (!field(writeU16LE(s, h->global_encoding), "global_encoding")) return false;
@@ -385,88 +404,93 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
   if (!field(s->writeBytes(h->project_ID_GUID_data_4, 8), "project_ID_GUID_data_4")) return false;
 
   if (h->version_major != las_format::kVersionMajor) {
-    std::fprintf(stderr, "WARNING: header->version_major is %d. writing 1 instead.\n",
-                 h->version_major);
+    printLine("WARNING: header->version_major is %d. writing 1 instead.\n", h->version_major);
   }
   if (!field(s->writeByte(las_format::kVersionMajor), "version_major")) return false;
-  const uint8_t minor = written_version_minor;
-  if (h->version_minor != minor) {
-    std::fprintf(stderr, "WARNING: header->version_minor is %d. writing 4 instead.\n",
-                 h->version_minor);
+  if (h->version_minor != written.version_minor) {
+    printLine("WARNING: header->version_minor is %d. writing 4 instead.\n", h->version_minor);
   }
-  if (!field(s->writeByte(minor), "version_minor")) return false;
+  if (!field(s->writeByte(written.version_minor), "version_minor")) return false;
 
   if (!field(putChars(s, h->system_identifier, 32), "system_identifier")) return false;
   if (!field(putChars(s, h->generating_software, 32), "generating_software")) return false;
   if (!field(writeU16LE(s, h->file_creation_day), "file_creation_day")) return false;
-  if (!field(writeU16LE(s, h->file_creation_year), "file_creation_year")) return false;
-  // The sizes are the ones laid out: a header whose fields disagree with what
-  // is written gets a warning per field, and the file tells the truth.
-  if (h->header_size != written_header_size) {
-    std::fprintf(stderr, "WARNING: header->header_size is %u. writing %u instead.\n",
-                 h->header_size, written_header_size);
+  return field(writeU16LE(s, h->file_creation_year), "file_creation_year");
+}
+
+// Offsets 94 to 106: the sizes and the point format as laid out. A header whose
+// fields disagree with what is written gets a warning per field, and the file
+// tells the truth.
+bool LASwriterLAS::writeLayoutFields(const LASheader* h, const Layout& layout) {
+  ByteStreamOut* s = stream();
+  if (h->header_size != written.header_size) {
+    printLine("WARNING: header->header_size is %u. writing %u instead.\n", h->header_size,
+              written.header_size);
   }
-  if (!field(writeU16LE(s, written_header_size), "header_size")) return false;
+  if (!field(writeU16LE(s, written.header_size), "header_size")) return false;
   // The header's offset counts everything before the writer's own records.
-  if (static_cast<uint64_t>(h->offset_to_point_data) + written_own_records_size !=
-      written_offset_to_point_data) {
-    std::fprintf(stderr, "WARNING: header->offset_to_point_data is %u. writing %u instead.\n",
-                 h->offset_to_point_data, written_offset_to_point_data);
+  if (static_cast<uint64_t>(h->offset_to_point_data) + written.own_records_size !=
+      written.offset_to_point_data) {
+    printLine("WARNING: header->offset_to_point_data is %u. writing %u instead.\n",
+              h->offset_to_point_data, written.offset_to_point_data);
   }
-  if (!field(writeU32LE(s, written_offset_to_point_data), "offset_to_point_data")) return false;
+  if (!field(writeU32LE(s, written.offset_to_point_data), "offset_to_point_data")) return false;
   // The writer's own records come after the header's and are counted here.
   uint32_t records = h->number_of_variable_length_records;
-  if (descriptor != nullptr) records++;
+  if (layout.descriptor) records++;
   if (h->vlr_lastiling != nullptr) records++;
   if (h->vlr_lasoriginal != nullptr) records++;
   if (!field(writeU32LE(s, records), "number_of_variable_length_records")) return false;
-  const uint32_t format_byte = compressor != 0 ? (point_type | 128u) : point_type;
+  const uint32_t format_byte =
+      layout.compressor != 0 ? (written.point_type | 128u) : written.point_type;
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
-  // A length below the point format's size was already warned about when the
-  // point was laid out (records have the format's size).
-  const bool warned_by_layout =
-      h->compressor_descriptor == nullptr && h->point_data_record_length < written_record_length;
-  if (h->point_data_record_length != written_record_length && !warned_by_layout) {
-    std::fprintf(stderr, "WARNING: header->point_data_record_length is %u. writing %u instead.\n",
-                 h->point_data_record_length, written_record_length);
+  if (layout.tell_record_length) {
+    printLine("WARNING: header->point_data_record_length is %u. writing %u instead.\n",
+              h->point_data_record_length, written.record_length);
   }
-  if (!field(writeU16LE(s, written_record_length), "point_data_record_length")) return false;
+  return field(writeU16LE(s, written.record_length), "point_data_record_length");
+}
+
+// Offsets 107 to 130: the legacy counts as the header has them.
+bool LASwriterLAS::writeLegacyCounts(const LASheader* h) {
+  ByteStreamOut* s = stream();
   if (!field(writeU32LE(s, h->number_of_point_records), "number_of_point_records")) return false;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     if (!writeU32LE(s, h->number_of_points_by_return[i])) {
       return reportFailure("ERROR: writing header->number_of_points_by_return[%u]\n", i);
     }
   }
-  if (!field(writeF64LE(s, h->x_scale_factor), "x_scale_factor")) return false;
-  if (!field(writeF64LE(s, h->y_scale_factor), "y_scale_factor")) return false;
-  if (!field(writeF64LE(s, h->z_scale_factor), "z_scale_factor")) return false;
-  if (!field(writeF64LE(s, h->x_offset), "x_offset")) return false;
-  if (!field(writeF64LE(s, h->y_offset), "y_offset")) return false;
-  if (!field(writeF64LE(s, h->z_offset), "z_offset")) return false;
-  if (!field(writeF64LE(s, h->max_x), "max_x")) return false;
-  if (!field(writeF64LE(s, h->min_x), "min_x")) return false;
-  if (!field(writeF64LE(s, h->max_y), "max_y")) return false;
-  if (!field(writeF64LE(s, h->min_y), "min_y")) return false;
-  if (!field(writeF64LE(s, h->max_z), "max_z")) return false;
-  if (!field(writeF64LE(s, h->min_z), "min_z")) return false;
+  return true;
+}
 
-  if (minor >= 3 && !writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
-    return reportFailure("ERROR: writing start_of_waveform_data_packet_record\n");
-  }
+// Offsets 131 to 226.
+bool LASwriterLAS::writeScalesOffsetsAndBox(const LASheader* h) {
+  ByteStreamOut* s = stream();
+  return field(writeF64LE(s, h->x_scale_factor), "x_scale_factor") &&
+         field(writeF64LE(s, h->y_scale_factor), "y_scale_factor") &&
+         field(writeF64LE(s, h->z_scale_factor), "z_scale_factor") &&
+         field(writeF64LE(s, h->x_offset), "x_offset") &&
+         field(writeF64LE(s, h->y_offset), "y_offset") &&
+         field(writeF64LE(s, h->z_offset), "z_offset") && field(writeF64LE(s, h->max_x), "max_x") &&
+         field(writeF64LE(s, h->min_x), "min_x") && field(writeF64LE(s, h->max_y), "max_y") &&
+         field(writeF64LE(s, h->min_y), "min_y") && field(writeF64LE(s, h->max_z), "max_z") &&
+         field(writeF64LE(s, h->min_z), "min_z");
+}
 
-  writing_las14 = (minor >= 4);
-  writing_new_point_type =
-      writing_las14 && h->point_data_format >= las_format::kFirstExtendedPointDataFormat;
-  if (!writing_las14) return true;
-  start_of_first_extended_variable_length_record =
-      static_cast<int64_t>(h->start_of_first_extended_variable_length_record);
-  number_of_extended_variable_length_records = h->number_of_extended_variable_length_records;
-  evlrs = h->evlrs;
-  if (!field(writeU64LE(s, static_cast<uint64_t>(start_of_first_extended_variable_length_record)),
+// Offsets 235 to 374 of LAS 1.4. From here on close writes the header's
+// extended records.
+bool LASwriterLAS::writeLas14Fields(const LASheader* h) {
+  ByteStreamOut* s = stream();
+  written.extended_records_of = h;
+  written.start_of_first_extended_variable_length_record =
+      h->start_of_first_extended_variable_length_record;
+  written.number_of_extended_variable_length_records =
+      h->number_of_extended_variable_length_records;
+  if (!field(writeU64LE(s, written.start_of_first_extended_variable_length_record),
              "start_of_first_extended_variable_length_record")) {
     return false;
   }
-  if (!field(writeU32LE(s, number_of_extended_variable_length_records),
+  if (!field(writeU32LE(s, written.number_of_extended_variable_length_records),
              "number_of_extended_variable_length_records")) {
     return false;
   }
@@ -475,14 +499,14 @@ bool LASwriterLAS::writeHeaderBlock(const LASheader* h, uint8_t point_type, uint
 
 bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
   // checkHeaderData made sure the array and every payload are there.
-  ByteStreamOut* s = stream;
-  int64_t payload_at = written_header_size + las_format::kVlrHeaderSize;  // from header_start
+  ByteStreamOut* s = stream();
+  int64_t payload_at = written.header_size + las_format::kVlrHeaderSize;  // from header_start
   for (uint32_t i = 0; i < h->number_of_variable_length_records; i++) {
     const LASvlrRecord& r = h->vlrs[i];
     // updateHeader rewrites the extra-bytes payload exactly where it went.
-    if (extra_bytes_at < 0 && isExtraBytesRecord(r)) {
-      extra_bytes_at = payload_at;
-      extra_bytes_length = r.record_length_after_header;
+    if (written.extra_bytes_at < 0 && isExtraBytesRecord(r)) {
+      written.extra_bytes_at = payload_at;
+      written.extra_bytes_length = r.record_length_after_header;
     }
     payload_at += r.record_length_after_header + las_format::kVlrHeaderSize;
     if (!writeU16LE(s, r.reserved))
@@ -508,7 +532,7 @@ bool LASwriterLAS::writeHeaderRecords(const LASheader* h) {
 
 bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id, uint16_t length,
                                         const char* description) {
-  ByteStreamOut* s = stream;
+  ByteStreamOut* s = stream();
   char user_id_field[las_format::kUserIdSize] = {};
   copyText(user_id_field, sizeof(user_id_field), user_id);
   char description_field[las_format::kDescriptionSize] = {};
@@ -527,7 +551,7 @@ bool LASwriterLAS::writeOwnRecordHeader(const char* user_id, uint16_t record_id,
 }
 
 bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
-  ByteStreamOut* s = stream;
+  ByteStreamOut* s = stream();
   const uint16_t length = static_cast<uint16_t>(quodax_format::kRecordFixedSize +
                                                 quodax_format::kRecordItemSize * d->num_items);
   char description[las_format::kDescriptionSize + 1] = {};
@@ -578,7 +602,7 @@ bool LASwriterLAS::writeCompressorRecord(const Quodax* d, uint32_t compressor) {
 }
 
 bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
-  ByteStreamOut* s = stream;
+  ByteStreamOut* s = stream();
   // Composed into 33 zeroed bytes of which 32 are written: a description that
   // fills all 32 has no zero byte in the file.
   char description[las_format::kDescriptionSize + 1] = {};
@@ -610,7 +634,7 @@ bool LASwriterLAS::writeTilingRecord(const LAStilingRecord* t) {
 }
 
 bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
-  ByteStreamOut* s = stream;
+  ByteStreamOut* s = stream();
   if (!writeOwnRecordHeader(las_format::kUserIdVektrion, las_format::kRecordIdOriginal,
                             las_format::kOriginalRecordSize, kOriginalRecordDescription)) {
     return false;
@@ -643,80 +667,42 @@ bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
   return true;
 }
 
-bool LASwriterLAS::replaceFile(FILE* new_file) {
-  if (stream == nullptr || new_file == nullptr) return false;
-  ByteStreamOutFile* file_stream = dynamic_cast<ByteStreamOutFile*>(stream);
-  if (file_stream == nullptr)
-    return fail("ERROR: the stream of this writer has no FILE to replace\n");
-  file_stream->setFile(new_file);
-  if (file != nullptr) {
-    // Nothing but this writer can reach the file it opened: close it rather
-    // than leave it open (and using a buffer the writer frees) forever.
-    const bool closed = std::fclose(file) == 0;
-    file_buffer.reset();
-    file = new_file;
-    if (!closed) return reportFailure("ERROR: closing output '%s'\n", output_name.c_str());
-  }
-  return true;
-}
+bool LASwriterLAS::replaceFile(FILE* new_file) { return output.replaceFile(new_file); }
 
-bool LASwriterLAS::refusePoint(const LASpointRecord* point) {
-  if (!accepting_points) {
+bool LASwriterLAS::writeCheckedPoint(const LASpointRecord* point) {
+  if (life != Life::kOpen) {
     return reportMisuse(Misuse::kNotOpen, "ERROR: writePoint on a LASwriterLAS that is not open\n");
   }
   if (point == nullptr) return refuseNullPoint();
-  const std::string have = describeLayout(point->items != nullptr ? point->num_items : 0,
-                                          point->items, point->record_size);
-  const std::string need = describeLayout(layout_size, layout.get(), written_record_length);
-  return reportFailure("ERROR: point with items %s cannot be written as items %s\n", have.c_str(),
-                       need.c_str());
+  if (!servesLayout(*point)) {
+    const std::string have = describeLayout(point->items != nullptr ? point->num_items : 0,
+                                            point->items, point->record_size);
+    const std::string need = describeLayout(static_cast<uint16_t>(written.layout.size()),
+                                            written.layout.data(), written.record_length);
+    return reportFailure("ERROR: point with items %s cannot be written as items %s\n", have.c_str(),
+                         need.c_str());
+  }
+  return writeRecordOf(*point);
 }
 
-bool LASwriterLAS::chunk() {
-  if (!accepting_points) {
-    return reportMisuse(Misuse::kNotOpen, "ERROR: chunk on a LASwriterLAS that is not open\n");
-  }
-  return record_writer->closeChunk() || reportRecordFailure();
-}
-
-bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
-                                bool update_extra_bytes) {
-  if (header == nullptr) {
-    // An open writer's header then keeps what open wrote: that is a failure.
-    return accepting_points ? reportFailureAlways("ERROR: header pointer is zero\n")
-                            : fail("ERROR: header pointer is zero\n");
-  }
-  if (stream == nullptr) return fail("ERROR: stream pointer is zero\n");
-  if (!accepting_points) {
-    return reportMisuse(Misuse::kNotOpen,
-                        "ERROR: updateHeader on a LASwriterLAS that is not open\n");
-  }
-  if (!stream->canSeek()) return fail("WARNING: stream not seekable. cannot update header.\n");
-  if (header->vlrCountOverrunsArray()) {
-    return reportFailureAlways(kVlrCountOverrunLine, header->number_of_variable_length_records,
-                               header->madeVlrCount());
-  }
-  const bool patched =
-      seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records") &&
-      (use_inventory ? patchFromInventory() : patchFromHeader(header));
-  // Back to the end also after a failed patch, so that later points never land
-  // inside the header.
-  if (!returnToEnd() || !patched) return false;
-  if (update_extra_bytes && header->attribute_count != 0) {
-    const bool rewritten = patchExtraBytes(header);
-    if (!returnToEnd() || !rewritten) return false;
+bool LASwriterLAS::servesLayout(const LASpointRecord& point) const {
+  const size_t n = written.layout.size();
+  if (point.item_pointers == nullptr || point.num_items < n) return false;
+  for (size_t i = 0; i < n; i++) {
+    const LASitem& have = point.items[i];
+    const LASitem& need = written.layout[i];
+    if ((have.type != need.type || have.size != need.size) && !itemServes(have, need)) {
+      return false;
+    }
   }
   return true;
 }
 
-bool LASwriterLAS::seekInHeader(int64_t offset, const char* field) {
-  if (stream->seekTo(header_start + offset)) return true;
-  return reportFailure("ERROR: seeking to header->%s\n", field);
-}
-
-bool LASwriterLAS::returnToEnd() {
-  if (stream->seekToEnd()) return true;
-  return reportFailure("ERROR: seeking to the end of output '%s'\n", output_name.c_str());
+bool LASwriterLAS::chunk() {
+  if (life != Life::kOpen) {
+    return reportMisuse(Misuse::kNotOpen, "ERROR: chunk on a LASwriterLAS that is not open\n");
+  }
+  return record_writer->closeChunk() || reportRecordFailure();
 }
 
 bool LASwriterLAS::reportRecordFailure() {
@@ -737,28 +723,62 @@ bool LASwriterLAS::reportRecordFailure() {
   return false;  // a call out of order (after close): nothing was lost
 }
 
-bool LASwriterLAS::patchFromInventory() {
-  ByteStreamOut* s = stream;
-  const bool las14 = writing_las14;
-  // Legacy counts are 0 only in a LAS 1.4 file with a LAS 1.4 point format,
-  // the same rule close() follows; elsewhere they are the only counts there are.
-  const bool zero_legacy = writing_new_point_type;
-  const uint64_t count = static_cast<uint64_t>(inventory.number_of_point_records);
-  uint32_t legacy = 0;
-  if (!zero_legacy) {
-    legacy = legacyCount(count, las14);
-    if (count > las_format::kMaxLegacyCount && !las14) {
-      std::fprintf(stderr, "WARNING: too many points in LAS %d.%d file. limit is %u.\n",
-                   las_format::kVersionMajor, written_version_minor,
-                   static_cast<uint32_t>(las_format::kMaxLegacyCount));
-    }
+// ---------------------------------------------------------------- updateHeader
+
+bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
+                                bool update_extra_bytes) {
+  if (header == nullptr) {
+    // An open writer's header then keeps what open wrote: that is a failure.
+    return life == Life::kOpen ? reportFailureAlways("ERROR: header pointer is zero\n")
+                               : printLine("ERROR: header pointer is zero\n");
   }
-  if (!writeU32LE(s, legacy))
+  if (life == Life::kIdle) return printLine("ERROR: stream pointer is zero\n");
+  if (life == Life::kOpenFailed) {
+    return reportMisuse(Misuse::kNotOpen,
+                        "ERROR: updateHeader on a LASwriterLAS that is not open\n");
+  }
+  if (!stream()->canSeek()) {
+    return printLine("WARNING: stream not seekable. cannot update header.\n");
+  }
+  if (header->vlrCountOverrunsArray()) {
+    return reportFailureAlways(kVlrCountOverrunLine, header->number_of_variable_length_records,
+                               header->madeVlrCount());
+  }
+  const bool patched =
+      seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records") &&
+      (use_inventory ? patchFromInventory() : patchFromHeader(header));
+  // Back to the end also after a failed patch, so that later points never land
+  // inside the header.
+  if (!returnToEnd() || !patched) return false;
+  if (update_extra_bytes && header->attribute_count != 0) {
+    const bool rewritten = patchExtraBytes(header);
+    if (!returnToEnd() || !rewritten) return false;
+  }
+  return true;
+}
+
+uint32_t LASwriterLAS::legacyCount(uint64_t count) const {
+  if (written.zero_legacy_counts) return 0;
+  if (count <= las_format::kMaxLegacyCount) return static_cast<uint32_t>(count);
+  // Too many for the field: all 32 bits set below LAS 1.4, 0 from LAS 1.4 on.
+  return written.las14() ? 0u : 0xFFFFFFFFu;
+}
+
+bool LASwriterLAS::patchFromInventory() {
+  ByteStreamOut* s = stream();
+  const uint64_t count = static_cast<uint64_t>(inventory.number_of_point_records);
+  if (!written.zero_legacy_counts && count > las_format::kMaxLegacyCount && !written.las14()) {
+    printLine("WARNING: too many points in LAS %d.%d file. limit is %u.\n",
+              las_format::kVersionMajor, written.version_minor,
+              static_cast<uint32_t>(las_format::kMaxLegacyCount));
+  }
+  if (!writeU32LE(s, legacyCount(count))) {
     return reportFailure("ERROR: updating inventory.number_of_point_records\n");
+  }
   expected_points = inventory.number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
     const uint64_t n = static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]);
-    if (!writeU32LE(s, zero_legacy ? 0u : legacyCount(n, las14))) {
+    if (!writeU32LE(s, legacyCount(n))) {
       return reportFailure("ERROR: updating inventory.number_of_points_by_return[%u]\n", i);
     }
   }
@@ -773,13 +793,14 @@ bool LASwriterLAS::patchFromInventory() {
   if (!writeF64LE(s, box.max_z)) return reportFailure("ERROR: updating inventory.max_Z\n");
   if (!writeF64LE(s, box.min_z)) return reportFailure("ERROR: updating inventory.min_Z\n");
 
-  if (!las14) return true;
+  if (!written.las14()) return true;
   if (!seekInHeader(las_format::kOffsetExtendedNumberOfPointRecords,
                     "extended_number_of_point_records")) {
     return false;
   }
-  if (!writeU64LE(s, count))
+  if (!writeU64LE(s, count)) {
     return reportFailure("ERROR: updating header->extended_number_of_point_records\n");
+  }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
     if (!writeU64LE(s, static_cast<uint64_t>(inventory.number_of_points_by_return[i + 1]))) {
       return reportFailure("ERROR: updating header->extended_number_of_points_by_return[%u]\n", i);
@@ -789,14 +810,13 @@ bool LASwriterLAS::patchFromInventory() {
 }
 
 bool LASwriterLAS::patchFromHeader(const LASheader* h) {
-  ByteStreamOut* s = stream;
-  const bool zero_legacy = writing_new_point_type;
-  if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_point_records)) {
+  ByteStreamOut* s = stream();
+  if (!writeU32LE(s, legacyCount(h->number_of_point_records))) {
     return reportFailure("ERROR: updating header->number_of_point_records\n");
   }
   expected_points = h->number_of_point_records;
   for (uint32_t i = 0; i < las_format::kLegacyReturnCount; i++) {
-    if (!writeU32LE(s, zero_legacy ? 0u : h->number_of_points_by_return[i])) {
+    if (!writeU32LE(s, legacyCount(h->number_of_points_by_return[i]))) {
       return reportFailure("ERROR: updating header->number_of_points_by_return[%u]\n", i);
     }
   }
@@ -809,7 +829,7 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
   if (!writeF64LE(s, h->max_z)) return reportFailure("ERROR: updating header->max_z\n");
   if (!writeF64LE(s, h->min_z)) return reportFailure("ERROR: updating header->min_z\n");
 
-  if (written_version_minor < 3) return true;
+  if (written.version_minor < 3) return true;
   if (!writeZeroWaveformStart(s, h->start_of_waveform_data_packet_record)) {
     // The two texts differ, as they always have, by whether a value was replaced.
     return reportFailure("%s",
@@ -818,33 +838,32 @@ bool LASwriterLAS::patchFromHeader(const LASheader* h) {
                              : "ERROR: updating header->start_of_waveform_data_packet_record\n");
   }
 
-  if (!writing_las14) return true;
+  if (!written.las14()) return true;
   if (!seekInHeader(las_format::kOffsetStartOfFirstEvlr,
                     "start_of_first_extended_variable_length_record")) {
     return false;
   }
+  // What the file holds now; close brings both to the records it writes.
   if (!writeU64LE(s, h->start_of_first_extended_variable_length_record)) {
     return reportFailure(
         "ERROR: updating header->start_of_first_extended_variable_length_record\n");
   }
+  written.start_of_first_extended_variable_length_record =
+      h->start_of_first_extended_variable_length_record;
   if (!writeU32LE(s, h->number_of_extended_variable_length_records)) {
     return reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
   }
-  // The extended records announced now are the ones close() writes (and whose
-  // start it corrects), so the header never names records the file lacks.
-  start_of_first_extended_variable_length_record =
-      static_cast<int64_t>(h->start_of_first_extended_variable_length_record);
-  number_of_extended_variable_length_records = h->number_of_extended_variable_length_records;
-  evlrs = h->evlrs;
+  written.number_of_extended_variable_length_records =
+      h->number_of_extended_variable_length_records;
   return writeExtendedCounts(h, "updating");
 }
 
 bool LASwriterLAS::writeExtendedCounts(const LASheader* h, const char* verb) {
-  if (!writeU64LE(stream, h->pointCount())) {
+  if (!writeU64LE(stream(), h->pointCount())) {
     return reportFailure("ERROR: %s header->extended_number_of_point_records\n", verb);
   }
   for (uint32_t i = 0; i < las_format::kExtendedReturnCount; i++) {
-    if (!writeU64LE(stream, h->pointsByReturn(i))) {
+    if (!writeU64LE(stream(), h->pointsByReturn(i))) {
       return reportFailure("ERROR: %s header->extended_number_of_points_by_return[%u]\n", verb, i);
     }
   }
@@ -858,45 +877,99 @@ bool LASwriterLAS::patchExtraBytes(const LASheader* h) {
   for (uint32_t i = 0; i < count; i++) {
     const LASvlrRecord& r = h->vlrs[i];
     if (!isExtraBytesRecord(r)) continue;
-    if (extra_bytes_at < 0) break;  // open wrote none
+    if (written.extra_bytes_at < 0) break;  // open wrote none
     if (r.record_length_after_header == 0) return true;
     if (r.data == nullptr) {
       return reportFailureAlways(
           "ERROR: there should be %d bytes of data in header->vlrs[%u].data\n",
           r.record_length_after_header, i);
     }
-    if (r.record_length_after_header != extra_bytes_length) {
+    if (r.record_length_after_header != written.extra_bytes_length) {
       return reportFailureAlways(
           "ERROR: header->vlrs[%u] has %d bytes but the extra bytes record written has %d\n", i,
-          r.record_length_after_header, extra_bytes_length);
+          r.record_length_after_header, written.extra_bytes_length);
     }
-    if (!stream->seekTo(header_start + extra_bytes_at)) {
+    if (!stream()->seekTo(written.header_start + written.extra_bytes_at)) {
       return reportFailure("ERROR: seeking to header->vlrs[%u].data\n", i);
     }
-    if (!stream->writeBytes(r.data, r.record_length_after_header)) {
+    if (!stream()->writeBytes(r.data, r.record_length_after_header)) {
       return reportFailure("ERROR: writing %d bytes of data from header->vlrs[%u].data\n",
                            r.record_length_after_header, i);
     }
     return true;
   }
-  std::fprintf(stderr, "WARNING: could not find extra bytes VLR for update\n");
+  printLine("WARNING: could not find extra bytes VLR for update\n");
   return true;
 }
 
+// ----------------------------------------------------------------------- close
+
+int64_t LASwriterLAS::close(bool update_point_count) {
+  // A closed writer, or one that never got an output: nothing to do or say.
+  if (life == Life::kIdle) return 0;
+  accepted_identity = kNoPointHasThisIdentity;
+
+  if (points_written != expected_points && !(expected_points == 0 && update_point_count)) {
+    printLine("WARNING: written %lld points but expected %lld points\n",
+              static_cast<long long>(points_written), static_cast<long long>(expected_points));
+  }
+  finishPoints();
+  if (!writeExtendedRecords()) {
+    // The output is incomplete either way; release it so that nothing is
+    // leaked and a later close or the destructor does nothing more.
+    releaseOutput();
+    return 0;
+  }
+  patchPointCount(update_point_count);
+
+  const int64_t end = stream()->position();
+  if (end < 0) reportFailure("ERROR: querying the output position for the byte count\n");
+  const int64_t header_start = written.header_start;
+  releaseOutput();
+  return endOfClose(end < 0 ? 0 : end - header_start);
+}
+
+void LASwriterLAS::finishPoints() {
+  if (!record_writer) return;
+  // Ends the last chunk and writes the chunk table.
+  if (!record_writer->finish()) reportRecordFailure();
+  record_writer.reset();
+}
+
 bool LASwriterLAS::writeExtendedRecords() {
-  if (evlrs == nullptr) return reportFailureAlways("ERROR: evlrs pointer is zero\n");
-  ByteStreamOut* s = stream;
-  for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
-    const LASevlrRecord& r = evlrs[i];
+  const LASheader* h = written.extended_records_of;
+  if (h == nullptr) return true;  // open wrote no LAS 1.4 fields
+  // The records as the header holds them now: nothing of its array is kept
+  // between calls, so it may have grown, shrunk or moved since open.
+  const uint32_t count = h->number_of_extended_variable_length_records;
+  uint64_t start = 0;
+  if (count != 0) {
+    const int64_t p = stream()->position();
+    if (p < 0) reportFailure("ERROR: querying the output position for the extended records\n");
+    if (!writeExtendedRecordList(h->evlrs, count)) return false;
+    if (p < 0) return true;  // where they begin is not known
+    start = static_cast<uint64_t>(p - written.header_start);
+  }
+  announceExtendedRecords(start, count);
+  return true;
+}
+
+bool LASwriterLAS::writeExtendedRecordList(const LASevlrRecord* records, uint32_t count) {
+  if (records == nullptr) return reportFailureAlways("ERROR: evlrs pointer is zero\n");
+  ByteStreamOut* s = stream();
+  for (uint32_t i = 0; i < count; i++) {
+    const LASevlrRecord& r = records[i];
     if (!writeU16LE(s, r.reserved)) return reportFailure("ERROR: writing evlrs[%u].reserved\n", i);
     if (!putChars(s, r.user_id, 16)) return reportFailure("ERROR: writing evlrs[%u].user_id\n", i);
-    if (!writeU16LE(s, r.record_id))
+    if (!writeU16LE(s, r.record_id)) {
       return reportFailure("ERROR: writing evlrs[%u].record_id\n", i);
+    }
     if (!writeU64LE(s, r.record_length_after_header)) {
       return reportFailure("ERROR: writing evlrs[%u].record_length_after_header\n", i);
     }
-    if (!putChars(s, r.description, 32))
+    if (!putChars(s, r.description, 32)) {
       return reportFailure("ERROR: writing evlrs[%u].description\n", i);
+    }
     if (r.record_length_after_header == 0) continue;
     const uint32_t low = static_cast<uint32_t>(r.record_length_after_header);
     if (r.data == nullptr) {
@@ -916,90 +989,74 @@ bool LASwriterLAS::writeExtendedRecords() {
   return true;
 }
 
-bool LASwriterLAS::releaseOutput() {
-  bool ok = stream == nullptr || stream->flush() ||
-            reportFailure("ERROR: flushing output '%s'\n", output_name.c_str());
-  if (owns_stream) delete stream;
-  stream = nullptr;
-  if (file != nullptr && std::fclose(file) != 0) {
-    ok = reportFailure("ERROR: closing output '%s'\n", output_name.c_str());
-  }
-  file = nullptr;
-  file_buffer.reset();  // only once the file that used it is closed
-  return ok;
-}
-
-int64_t LASwriterLAS::close(bool update_point_count) {
-  // A closed writer, or one that never got an output: nothing to do or say.
-  if (stream == nullptr && !record_writer && file == nullptr) return 0;
-  accepting_points = false;
-
-  if (points_written != expected_points && !(expected_points == 0 && update_point_count)) {
-    std::fprintf(stderr, "WARNING: written %lld points but expected %lld points\n",
-                 static_cast<long long>(points_written), static_cast<long long>(expected_points));
-  }
-  if (record_writer) {
-    // Ends the last chunk and writes the chunk table.
-    if (!record_writer->finish()) reportRecordFailure();
-    record_writer.reset();
-  }
-  if (stream == nullptr) {
-    releaseOutput();
-    expected_points = points_written;
-    points_written = 0;
-    return 0;
-  }
-
-  if (writing_las14 && number_of_extended_variable_length_records != 0) {
-    const int64_t p = stream->position();
-    if (p < 0) reportFailure("ERROR: querying the output position for the extended records\n");
-    if (!writeExtendedRecords()) {
-      // The output is incomplete either way; release it so that nothing is
-      // leaked and a later close or the destructor does nothing more.
-      releaseOutput();
-      return 0;
+void LASwriterLAS::announceExtendedRecords(uint64_t start, uint32_t count) {
+  const uint64_t held_start = written.start_of_first_extended_variable_length_record;
+  const uint32_t held_count = written.number_of_extended_variable_length_records;
+  const bool start_changes = start != held_start;
+  const bool count_changes = count != held_count;
+  if (!start_changes && !count_changes) return;
+  if (!stream()->canSeek()) {
+    if (start_changes) {
+      printLine(
+          "WARNING: stream not seekable. cannot update "
+          "header->start_of_first_extended_variable_length_record from %llu to %llu.\n",
+          static_cast<unsigned long long>(held_start), static_cast<unsigned long long>(start));
     }
-    if (p >= 0 && p != start_of_first_extended_variable_length_record && stream->canSeek()) {
-      if (seekInHeader(las_format::kOffsetStartOfFirstEvlr,
-                       "start_of_first_extended_variable_length_record") &&
-          !writeU64LE(stream, static_cast<uint64_t>(p))) {
-        reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
-      }
-      returnToEnd();
+    if (count_changes) {
+      printLine(
+          "WARNING: stream not seekable. cannot update "
+          "header->number_of_extended_variable_length_records from %u to %u.\n",
+          held_count, count);
     }
-  }
-
-  if (update_point_count && points_written != expected_points) {
-    if (!stream->canSeek()) {
-      las_messages::warnCountNotUpdated(expected_points, points_written);
-    } else {
-      patchPointCount();
-      returnToEnd();
-    }
-  }
-
-  const int64_t end = stream->position();
-  if (end < 0) reportFailure("ERROR: querying the output position for the byte count\n");
-  releaseOutput();
-  expected_points = points_written;
-  points_written = 0;
-  return end < 0 ? 0 : end - header_start;
-}
-
-void LASwriterLAS::patchPointCount() {
-  const uint64_t written = static_cast<uint64_t>(points_written);
-  const uint32_t legacy = writing_new_point_type ? 0u : legacyCount(written, writing_las14);
-  if (!seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records")) return;
-  if (!writeU32LE(stream, legacy)) {
-    reportFailure("ERROR: updating header->number_of_point_records\n");
     return;
   }
-  if (!writing_las14) return;
-  if (!seekInHeader(las_format::kOffsetExtendedNumberOfPointRecords,
-                    "extended_number_of_point_records")) {
+  if (start_changes && seekInHeader(las_format::kOffsetStartOfFirstEvlr,
+                                    "start_of_first_extended_variable_length_record")) {
+    if (!writeU64LE(stream(), start)) {
+      reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
+    }
+  }
+  if (count_changes &&
+      seekInHeader(kOffsetNumberOfEvlrs, "number_of_extended_variable_length_records")) {
+    if (!writeU32LE(stream(), count)) {
+      reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
+    }
+  }
+  returnToEnd();
+}
+
+void LASwriterLAS::patchPointCount(bool update_point_count) {
+  if (!update_point_count || points_written == expected_points) return;
+  if (!stream()->canSeek()) {
+    las_messages::warnCountNotUpdated(expected_points, points_written);
     return;
   }
-  if (!writeU64LE(stream, written)) {
-    reportFailure("ERROR: updating header->extended_number_of_point_records\n");
+  const uint64_t count = static_cast<uint64_t>(points_written);
+  if (seekInHeader(las_format::kOffsetNumberOfPointRecords, "number_of_point_records")) {
+    if (!writeU32LE(stream(), legacyCount(count))) {
+      reportFailure("ERROR: updating header->number_of_point_records\n");
+    } else if (written.las14() &&
+               seekInHeader(las_format::kOffsetExtendedNumberOfPointRecords,
+                            "extended_number_of_point_records") &&
+               !writeU64LE(stream(), count)) {
+      reportFailure("ERROR: updating header->extended_number_of_point_records\n");
+    }
   }
+  returnToEnd();
+}
+
+void LASwriterLAS::releaseOutput() {
+  output.flushStream();
+  output.release();
+  life = Life::kIdle;
+}
+
+bool LASwriterLAS::seekInHeader(int64_t offset, const char* field_name) {
+  if (stream()->seekTo(written.header_start + offset)) return true;
+  return reportFailure("ERROR: seeking to header->%s\n", field_name);
+}
+
+bool LASwriterLAS::returnToEnd() {
+  if (stream()->seekToEnd()) return true;
+  return reportFailure("ERROR: seeking to the end of output '%s'\n", output.getName().c_str());
 }

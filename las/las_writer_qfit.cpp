@@ -132,14 +132,6 @@ bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t
   return true;
 }
 
-bool LASwriterQFIT::replaceFile(FILE* file) {
-  if (output.getStream() == nullptr) return false;
-  bool close_failed = false;
-  const bool replaced = output.replaceFile(file, close_failed);
-  if (close_failed) return reportFailure("ERROR: cannot close the QFIT output\n");
-  return replaced;
-}
-
 int32_t LASwriterQFIT::attributeI32(const LASpointRecord& point, int32_t start, int32_t absent) {
   if (start < 0 || point.extra_bytes == nullptr || start > point.extra_bytes_size - 4) {
     return absent;
@@ -195,10 +187,6 @@ bool LASwriterQFIT::writePoint(const LASpointRecord* point) {
 int64_t LASwriterQFIT::close(bool) {
   if (output.getStream() == nullptr) return 0;
   header_written = false;
-  const char* failure = nullptr;
-  const int64_t bytes = output.finish(failure);
-  if (failure != nullptr) reportFailure("ERROR: cannot %s the QFIT output\n", failure);
-  expected_points = points_written;
-  points_written = 0;
-  return bytes >= 0 ? bytes : 0;
+  const int64_t bytes = output.finish();
+  return endOfClose(bytes >= 0 ? bytes : 0);
 }

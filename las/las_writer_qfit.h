@@ -42,9 +42,12 @@ class LASwriterQFIT final : public LASwriter {
   // other values warn and use 48) and writes the two header records. False with
   // one "ERROR: " line on failure.
   bool open(ByteStreamOut* stream, const LASheader* header, int32_t version);
-  // Later output goes to `file`; an owned old FILE is closed. False when the
-  // writer holds no stream or `file` is null.
-  bool replaceFile(FILE* file);
+  // Later output goes to `file`: true whenever it does. After openFile the old
+  // FILE is closed ("ERROR: cannot close the QFIT output\n" and failed() when
+  // that fails) and `file` is owned in its place; after openStdio both stay the
+  // caller's. False, `file` untouched, when the writer holds no stream, `file`
+  // is null, or the stream writes to no FILE (with an "ERROR: " line).
+  bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes one record. False, the point not counted, when the writer is closed,
   // its open failed, or the write fails (the first failure prints its line). A
@@ -66,7 +69,7 @@ class LASwriterQFIT final : public LASwriter {
   static int32_t attributeI32(const LASpointRecord& point, int32_t start, int32_t absent);
   static int32_t attributeU8(const LASpointRecord& point, int32_t start);
 
-  LASwriterOutput output;
+  LASwriterOutput output{failureRecord(), "QFIT"};
   int32_t version = 0;          // record length in bytes
   bool header_written = false;  // the last open wrote the header; points may follow
   bool rescale = false;

@@ -277,14 +277,6 @@ bool LASwriterTXT::checkParseString() {
   return true;
 }
 
-bool LASwriterTXT::replaceFile(FILE* file) {
-  if (!output.holdsOutput()) return false;
-  bool close_failed = false;
-  const bool replaced = output.replaceFile(file, close_failed);
-  if (close_failed) return reportFailure("ERROR: cannot close the text output\n");
-  return replaced;
-}
-
 bool LASwriterTXT::writePoint(const LASpointRecord* point) {
   FILE* file = output.getFile();
   // An open that failed before the header or the parse string was settled
@@ -437,13 +429,9 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
 
 int64_t LASwriterTXT::close(bool) {
   if (output.getFile() == nullptr) return 0;
-  const char* failure = nullptr;
   // On a pipe, which has no position, the count shows all 32 bits set.
-  const int64_t position = output.finish(failure);
-  if (failure != nullptr) reportFailure("ERROR: cannot %s the text output\n", failure);
+  const int64_t position = output.finish();
   header = nullptr;
   parse_string.reset();
-  expected_points = points_written;
-  points_written = 0;
-  return static_cast<int64_t>(static_cast<uint32_t>(position));
+  return endOfClose(static_cast<int64_t>(static_cast<uint32_t>(position)));
 }

@@ -45,10 +45,11 @@ class LASwriterTXT final : public LASwriter {
   // separator name, a bad parse string (with the help lines) or a failed write.
   bool open(FILE* file, const LASheader* header, const char* parse_string,
             const char* separator_name);
-  // Puts `file` in place of the current one (an owned old FILE is closed and the
-  // new one is owned in its place). False when the writer is closed or `file` is
-  // null.
-  bool replaceFile(FILE* file);
+  // Later output goes to `file`: true whenever it does. After openFile the old
+  // FILE is closed ("ERROR: cannot close the text output\n" and failed() when
+  // that fails) and `file` is owned in its place; after open both stay the
+  // caller's. False, `file` untouched, when the writer is closed or `file` is null.
+  bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes one line. False, the point not counted, when the writer is closed, its
   // open failed before the header and parse string were settled, or the write
@@ -86,7 +87,7 @@ class LASwriterTXT final : public LASwriter {
   // an attribute whose bytes do not lie inside the point's extra bytes.
   bool writeAttribute(const LASpointRecord& point, int32_t index, FILE* file);
 
-  LASwriterOutput output;
+  LASwriterOutput output{failureRecord(), "text"};
   const LASheader* header = nullptr;  // not owned
   std::optional<std::string> parse_string;
   bool pts = false;

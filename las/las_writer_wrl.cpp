@@ -190,10 +190,6 @@ int64_t LASwriterWRL::close(bool) {
     if (!ok) reportFailure("ERROR: cannot write the VRML closing text\n");
   }
   header = nullptr;
-  const char* failure = nullptr;
-  const int64_t bytes = output.finish(failure);
-  if (failure != nullptr) reportFailure("ERROR: cannot %s the VRML output\n", failure);
-  expected_points = points_written;
-  points_written = 0;
-  return bytes;
+  const int64_t bytes = output.finish();
+  return endOfClose(bytes);
 }

@@ -65,7 +65,7 @@ class LASwriterWRL final : public LASwriter {
   bool growColours();
   bool writeColours(FILE* file);
 
-  LASwriterOutput output;
+  LASwriterOutput output{failureRecord(), "VRML"};
   const LASheader* header = nullptr;  // not owned
   char number_buffer[kNumberBufferSize] = {};
   std::vector<uint8_t> rgb_buffer;  // red, green, blue per point written; kept after close

@@ -418,6 +418,42 @@ TEST(LASwriteRecordChunked, StreamThatCannotSeekGetsMinusOneAndTrailingPosition)
             slice(seekable, 8, static_cast<size_t>(getI64(seekable, 0)) - 8));
 }
 
+// The table position was the stream's own, so the points of a file that began
+// after other bytes pointed that many bytes past their chunk table. Attached
+// with the position the file begins at, the bytes after it are the bytes
+// written from position 0, on a stream that can seek and on one that cannot.
+TEST(LASwriteRecordChunked, TablePositionCountsFromWhereTheFileBegins) {
+  const auto points = scanPoints(4);
+  auto q = makeDescriptor(kFormat1V2, Quodax::CompressorChunked, 3);
+  const auto write = [&](ByteStreamOut& out, size_t prefix) {
+    for (size_t i = 0; i < prefix; i++) out.writeByte(0xEE);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, q->items, q.get()));
+    ASSERT_TRUE(w.attach(&out, static_cast<int64_t>(prefix)));
+    for (const Point& p : points) {
+      const uint8_t* items[2] = {p.data(), p.data() + 20};
+      ASSERT_TRUE(w.writeRecord(items));
+    }
+    ASSERT_TRUE(w.finish());
+  };
+  ByteStreamOutArrayLE seekable_at_0, seekable_at_13;
+  write(seekable_at_0, 0);
+  write(seekable_at_13, 13);
+  const Bytes at_0 = contents(seekable_at_0);
+  const Bytes at_13 = contents(seekable_at_13);
+  ASSERT_EQ(at_13.size(), at_0.size() + 13);
+  EXPECT_EQ(slice(at_13, 13, at_0.size()), at_0);
+  EXPECT_EQ(at_0, writeFormat1(Quodax::CompressorChunked, 3, points));  // 0 is the default
+
+  PipeSink pipe_at_0, pipe_at_13;
+  write(pipe_at_0, 0);
+  write(pipe_at_13, 13);
+  ASSERT_EQ(pipe_at_13.bytes.size(), pipe_at_0.bytes.size() + 13);
+  EXPECT_EQ(slice(pipe_at_13.bytes, 13, pipe_at_0.bytes.size()), pipe_at_0.bytes);
+  const int64_t table = getI64(pipe_at_0.bytes, pipe_at_0.bytes.size() - 8);
+  EXPECT_EQ(getU32(pipe_at_0.bytes, static_cast<size_t>(table) + 4), 2u);  // two chunks there
+}
+
 TEST(LASwriteRecordChunked, CloseChunkOnlyForAttachedVariableChunks) {
   const auto points = scanPoints(2);
   const uint8_t* items[2] = {points[0].data(), points[0].data() + 20};

@@ -1570,4 +1570,305 @@ TEST(LASwriterLAS, HeaderTellsTheRecordLengthActuallyUsed) {
   }
 }
 
+// ------------------------------------------------- offsets from the header's start
+
+// The extended record addExtendedRecord adds, as a file holds it.
+Bytes extendedRecordBytes() {
+  return LE()
+      .u16(0)
+      .text("evlr user", 16)
+      .u16(5)
+      .u64(5)
+      .text("five bytes", 32)
+      .u8(1)
+      .u8(2)
+      .u8(3)
+      .u8(4)
+      .u8(5)
+      .b;
+}
+
+// The program's points: three, each counted in the inventory.
+void writeThreePoints(LASwriterLAS& w, LASpointRecord& p) {
+  for (int i = 0; i < 3; i++) {
+    fillPoint(p, i);
+    EXPECT_TRUE(w.writePoint(&p));
+    w.updateInventory(&p);
+  }
+}
+
+// Where the writer of the offsets tests writes: a caller's FILE, an output
+// stream, or a caller's FILE opened for appending, which cannot seek.
+enum class Target { kFile, kOstream, kAppendingFile };
+
+struct Outcome {
+  Bytes bytes;  // the output after the bytes that were there before
+  std::string err;
+  int64_t size = 0;  // what close returned
+};
+
+// The program's run (three points, updateHeader from the inventory, close)
+// into `target` after `before` other bytes.
+Outcome runAfter(Target target, size_t before, LASheader& h, uint32_t compressor,
+                 const ScratchDir& scratch) {
+  const std::string other(before, '\xEE');  // data() is never null, also when empty
+  const std::string name = scratch.path("after" + std::to_string(before) + ".las");
+  std::stringstream os;
+  FILE* f = nullptr;
+  if (target == Target::kAppendingFile) {
+    f = std::fopen(name.c_str(), "wb");
+    EXPECT_EQ(std::fwrite(other.data(), 1, before, f), before);
+    EXPECT_EQ(std::fclose(f), 0);
+    f = std::fopen(name.c_str(), "ab");
+  } else if (target == Target::kFile) {
+    f = std::fopen(name.c_str(), "w+b");
+    EXPECT_EQ(std::fwrite(other.data(), 1, before, f), before);
+  } else {
+    os << other;
+  }
+  Outcome run;
+  LASwriterLAS w;
+  CaptureStderr();
+  const bool opened =
+      f != nullptr ? w.openStdio(f, &h, compressor, 2, 2) : w.openOstream(os, &h, compressor, 2, 2);
+  EXPECT_TRUE(opened);
+  LASpointRecord p;
+  EXPECT_TRUE(
+      p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
+  writeThreePoints(w, p);
+  w.updateHeader(&h, true, false);
+  run.size = w.close(true);
+  run.err = GetCapturedStderr();
+  EXPECT_FALSE(w.failed());
+  std::string all;
+  if (f != nullptr) {
+    EXPECT_EQ(std::fclose(f), 0);
+    f = std::fopen(name.c_str(), "rb");
+    for (int c; (c = std::fgetc(f)) != EOF;) all.push_back(static_cast<char>(c));
+    std::fclose(f);
+  } else {
+    all = os.str();
+  }
+  EXPECT_GE(all.size(), before);
+  EXPECT_EQ(all.substr(0, before), other);
+  run.bytes.assign(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+  return run;
+}
+
+// Two offsets counted from the stream's start while every other counted from
+// the header's: after 13 other bytes a compressed file's chunk-table pointer
+// said 13 more than where its table began, and a LAS 1.4 file announced its
+// extended records 13 bytes after where they began. Written after other bytes,
+// the file is byte for byte the file written at 0, and its offsets agree.
+TEST(LASwriterLASOffsets, AFileWrittenAfterOtherBytesIsTheFileWrittenAtZero) {
+  struct Format {
+    const char* name;
+    uint8_t point_format;  // 1: LAS 1.2; 6: LAS 1.4 with an extended record
+    uint32_t compressor;
+  };
+  const std::vector<Format> formats = {
+      {"raw LAS 1.2", 1, 0},
+      {"chunked LAS 1.2", 1, 2},
+      {"raw LAS 1.4", 6, 0},
+      {"layered LAS 1.4", 6, 3},
+  };
+  const ScratchDir scratch;
+  for (const Format& format : formats) {
+    for (const Target target : {Target::kFile, Target::kOstream, Target::kAppendingFile}) {
+      SCOPED_TRACE(testing::Message() << format.name << ", target " << static_cast<int>(target));
+      LASheader h;
+      const bool las14 = format.point_format == 6;
+      if (las14) {
+        setUpHeader14(h, 6);
+        addExtendedRecord(h);
+      } else {
+        setUpHeader12(h);
+      }
+      const Outcome at_0 = runAfter(target, 0, h, format.compressor, scratch);
+      const Outcome after_13 = runAfter(target, 13, h, format.compressor, scratch);
+      EXPECT_EQ(after_13.bytes, at_0.bytes);
+      EXPECT_EQ(after_13.err, at_0.err);
+      EXPECT_EQ(after_13.size, at_0.size);
+      const Bytes& b = after_13.bytes;
+      ASSERT_EQ(after_13.size, static_cast<int64_t>(b.size()));
+
+      // The file's own offsets agree with where things are.
+      const bool seekable = target != Target::kAppendingFile;
+      const size_t points_end = b.size() - (las14 ? 65 : 0);
+      if (las14) {
+        EXPECT_EQ(slice(b, points_end, 65), extendedRecordBytes());
+        EXPECT_EQ(u32At(b, 243), 1u);
+        EXPECT_EQ(u64At(b, 235), seekable ? points_end : 0u);
+      }
+      if (format.compressor != 0) {
+        const size_t pointer_at = u32At(b, 96);
+        const uint64_t table = u64At(b, seekable ? pointer_at : points_end - 8);
+        ASSERT_LT(table, points_end);
+        EXPECT_EQ(u32At(b, table), 0u);      // the table's version
+        EXPECT_EQ(u32At(b, table + 4), 2u);  // chunks of 2 points
+        EXPECT_EQ(u64At(b, pointer_at), seekable ? table : ~0ull);
+      }
+      std::string lines;
+      if (!seekable) {
+        lines = "WARNING: stream not seekable. cannot update header.\n";
+        if (las14) {
+          lines +=
+              "WARNING: stream not seekable. cannot update "
+              "header->start_of_first_extended_variable_length_record from 0 to " +
+              std::to_string(points_end) + ".\n";
+        }
+        lines += "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n";
+      }
+      EXPECT_EQ(after_13.err, lines);
+    }
+  }
+}
+
+// close wrote the extended records through a pointer to the header's array
+// that open kept: an array grown with realloc after open, or released by clean,
+// was read after it was freed. close writes the records the header holds then
+// and brings offsets 235 and 243 to them; on a stream that cannot seek it says
+// which fields it cannot bring.
+TEST(LASwriterLAS, CloseWritesTheExtendedRecordsTheHeaderHoldsThen) {
+  struct Case {
+    const char* name;
+    std::function<void(LASheader&)> edit;  // after updateHeader, before close
+    uint32_t records;
+  };
+  const std::vector<Case> cases = {
+      {"as at open", nullptr, 1},
+      {"grown by realloc",
+       [](LASheader& h) {
+         h.evlrs = static_cast<LASevlrRecord*>(std::realloc(h.evlrs, 2 * sizeof(LASevlrRecord)));
+         ASSERT_NE(h.evlrs, nullptr);
+         h.evlrs[1] = h.evlrs[0];
+         h.evlrs[1].record_id = 6;
+         h.evlrs[1].record_length_after_header = 2;
+         h.evlrs[1].data = new uint8_t[2]{8, 9};
+         h.number_of_extended_variable_length_records = 2;
+       },
+       2},
+      {"cleaned", [](LASheader& h) { h.clean(); }, 0},
+  };
+  LE grown;
+  grown.raw(extendedRecordBytes());
+  grown.u16(0).text("evlr user", 16).u16(6).u64(2).text("five bytes", 32).u8(8).u8(9);
+  const Bytes expected_records[] = {Bytes(), extendedRecordBytes(), grown.b};
+  for (const Case& c : cases) {
+    for (const bool seekable : {true, false}) {
+      SCOPED_TRACE(testing::Message() << c.name << (seekable ? "" : ", cannot seek"));
+      LASheader h;
+      setUpHeader14(h, 6);
+      addExtendedRecord(h);
+      Bytes bytes;
+      LASwriterLAS w;
+      FailingByteStream* s = new FailingByteStream(&bytes);
+      s->can_seek = seekable;
+      ASSERT_TRUE(w.open(s, &h, 0, 2, -1));
+      LASpointRecord p;
+      ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 6, 30, &h));
+      writeThreePoints(w, p);
+      CaptureStderr();
+      w.updateHeader(&h, true, false);  // the program's order
+      if (c.edit) c.edit(h);
+      const size_t points_end = 375 + 3 * 30;
+      const int64_t size = w.close(true);
+      EXPECT_EQ(size, static_cast<int64_t>(bytes.size()));
+      const std::string err = GetCapturedStderr();
+      EXPECT_FALSE(w.failed());
+      EXPECT_EQ(slice(bytes, points_end, bytes.size() - points_end), expected_records[c.records]);
+      const uint64_t start = c.records != 0 ? points_end : 0;
+      if (seekable) {
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(u64At(bytes, 235), start);
+        EXPECT_EQ(u32At(bytes, 243), c.records);
+      } else {
+        // Nothing patched: the values of open stay, and the lines say so.
+        std::string lines = "WARNING: stream not seekable. cannot update header.\n";
+        if (start != 0) {
+          lines +=
+              "WARNING: stream not seekable. cannot update "
+              "header->start_of_first_extended_variable_length_record from 0 to 465.\n";
+        }
+        if (c.records != 1) {
+          lines +=
+              "WARNING: stream not seekable. cannot update "
+              "header->number_of_extended_variable_length_records from 1 to " +
+              std::to_string(c.records) + ".\n";
+        }
+        lines += "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n";
+        EXPECT_EQ(err, lines);
+        EXPECT_EQ(u64At(bytes, 235), 0u);
+        EXPECT_EQ(u32At(bytes, 243), 1u);
+      }
+    }
+  }
+}
+
+// The legacy counts followed the header's point_data_format, not the point
+// type open wrote at offset 104: a LAS 1.4 header of format 1 whose descriptor
+// lays out format 6 items got legacy counts, which LAS 1.4 forbids for point
+// types 6 to 10. For items of no point format (type 127) the header's format
+// decides.
+TEST(LASwriterLAS, LegacyCountsFollowThePointTypeWritten) {
+  struct Case {
+    const char* name;
+    uint8_t header_format;
+    std::vector<LASitem> items;
+    uint8_t type_written;
+    bool zero;  // the legacy counts are 0
+  };
+  const std::vector<LASitem> format1 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};
+  const std::vector<LASitem> no_format = {
+      {LASitem::POINT10, 20, 0}, {LASitem::RGB12, 6, 0}, {LASitem::GPSTIME11, 8, 0}};
+  const std::vector<Case> cases = {
+      {"format 1 header, format 6 items", 1, {{LASitem::POINT14, 30, 0}}, 6, true},
+      {"format 6 header, format 1 items", 6, format1, 1, false},
+      {"format 6 header, items of no format", 6, no_format, 127, true},
+      {"format 1 header, items of no format", 1, no_format, 127, false},
+  };
+  enum class Patch { kFromInventory, kFromHeader, kAtClose };
+  for (const Case& c : cases) {
+    for (const Patch patch : {Patch::kFromInventory, Patch::kFromHeader, Patch::kAtClose}) {
+      SCOPED_TRACE(testing::Message() << c.name << ", patch " << static_cast<int>(patch));
+      LASheader h;
+      setUpHeader14(h, c.header_format);
+      uint16_t length = 0;
+      for (const LASitem& item : c.items) length = static_cast<uint16_t>(length + item.size);
+      h.point_data_record_length = length;
+      h.compressor_descriptor = new Quodax();
+      ASSERT_TRUE(
+          h.compressor_descriptor->setup(static_cast<uint16_t>(c.items.size()), c.items.data(), 0));
+      Bytes bytes;
+      LASwriterLAS w;
+      CaptureStderr();
+      ASSERT_TRUE(w.open(new FailingByteStream(&bytes), &h, 0, 2, -1));
+      EXPECT_EQ(bytes[104], c.type_written);
+      LASpointRecord p;
+      ASSERT_TRUE(p.initFromItems(&w.scale_offset, static_cast<uint16_t>(c.items.size()),
+                                  c.items.data(), &h));
+      for (int i = 0; i < 3; i++) {
+        ASSERT_TRUE(w.writePoint(&p));  // return 1 of 1
+        w.updateInventory(&p);
+      }
+      if (patch == Patch::kFromInventory) {
+        EXPECT_TRUE(w.updateHeader(&h, true, false));
+      } else if (patch == Patch::kFromHeader) {
+        h.number_of_point_records = 3;
+        h.number_of_points_by_return[0] = 3;
+        EXPECT_TRUE(w.updateHeader(&h, false, false));
+      }
+      const int64_t size = w.close(true);
+      EXPECT_EQ(size, static_cast<int64_t>(bytes.size()));
+      EXPECT_EQ(GetCapturedStderr(), "");
+      const uint32_t legacy = c.zero ? 0u : 3u;
+      EXPECT_EQ(u32At(bytes, 107), legacy);
+      if (patch != Patch::kAtClose) {
+        EXPECT_EQ(u32At(bytes, 111), legacy);
+      }
+      EXPECT_EQ(u64At(bytes, 247), 3u);
+    }
+  }
+}
+
 }  // namespace
