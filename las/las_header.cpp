@@ -11,6 +11,7 @@
 #include <new>
 
 #include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_messages.h"
 
 void LASextraAttributes::clearAttributes() {
   if (!owns_attributes || attribute_descriptors == nullptr) return;
@@ -183,11 +184,12 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
                        uint8_t* data, bool keep_description, const char* description,
                        bool keep_existing) {
   if (user_id == nullptr) {
-    std::fprintf(stderr, "ERROR: user_id pointer is zero\n");
+    las_messages::printLine("ERROR: user_id pointer is zero\n");
     return false;
   }
   if (vlrCountOverrunsArray()) {
-    std::fprintf(stderr, kVlrCountOverrunLine, number_of_variable_length_records, made_vlr_count);
+    las_messages::printLine(kVlrCountOverrunLine, number_of_variable_length_records,
+                            made_vlr_count);
     return false;
   }
   // The record this call replaces, if any.
@@ -372,30 +374,30 @@ bool LASheader::check() const {
   if (std::memcmp(file_signature, las_format::kFileSignature, las_format::kFileSignatureSize) !=
       0) {
     // The signature is not NUL-terminated: the precision stops at its 4 bytes.
-    std::fprintf(stderr, "ERROR: wrong file signature '%4.4s'\n", file_signature);
+    las_messages::printLine("ERROR: wrong file signature '%4.4s'\n", file_signature);
     return false;
   }
   if (version_major != 1 || version_minor > las_format::kMaxVersionMinor) {
-    std::fprintf(stderr,
-                 "WARNING: unknown version %d.%d (should be 1.0 or 1.1 or 1.2 or 1.3 or 1.4)\n",
-                 version_major, version_minor);
+    las_messages::printLine(
+        "WARNING: unknown version %d.%d (should be 1.0 or 1.1 or 1.2 or 1.3 or 1.4)\n",
+        version_major, version_minor);
   }
   if (header_size < las_format::kHeaderSize12) {
-    std::fprintf(stderr, "ERROR: header size is %d but should be at least 227\n", header_size);
+    las_messages::printLine("ERROR: header size is %d but should be at least 227\n", header_size);
     return false;
   }
   if (offset_to_point_data < header_size) {
-    std::fprintf(stderr, "ERROR: offset to point data %d is smaller than header size %d\n",
-                 static_cast<int>(offset_to_point_data), header_size);
+    las_messages::printLine("ERROR: offset to point data %d is smaller than header size %d\n",
+                            static_cast<int>(offset_to_point_data), header_size);
     return false;
   }
-  if (x_scale_factor == 0.0) std::fprintf(stderr, "WARNING: x scale factor is zero.\n");
-  if (y_scale_factor == 0.0) std::fprintf(stderr, "WARNING: y scale factor is zero.\n");
-  if (z_scale_factor == 0.0) std::fprintf(stderr, "WARNING: z scale factor is zero.\n");
+  if (x_scale_factor == 0.0) las_messages::printLine("WARNING: x scale factor is zero.\n");
+  if (y_scale_factor == 0.0) las_messages::printLine("WARNING: y scale factor is zero.\n");
+  if (z_scale_factor == 0.0) las_messages::printLine("WARNING: z scale factor is zero.\n");
   const bool inverted = max_x < min_x || max_y < min_y || max_z < min_z;
   if (inverted && (number_of_point_records != 0 || extended_number_of_point_records != 0)) {
-    std::fprintf(stderr, "WARNING: invalid bounding box [ %g %g %g / %g %g %g ]\n", min_x, min_y,
-                 min_z, max_x, max_y, max_z);
+    las_messages::printLine("WARNING: invalid bounding box [ %g %g %g / %g %g %g ]\n", min_x, min_y,
+                            min_z, max_x, max_y, max_z);
   }
   return true;
 }

@@ -158,13 +158,14 @@ bool LAShistogram::parse(int32_t argc, char** argv) {
     const int32_t needed = plain ? 2 : 3;
     const char* usage = plain ? "name step" : "name step name_avg";
     if (i + needed >= argc) {
-      return las_messages::fail("ERROR: '%s' needs %d arguments: %s\n", option, needed, usage);
+      return las_messages::printLine("ERROR: '%s' needs %d arguments: %s\n", option, needed, usage);
     }
     double step = 0.0;
     const bool step_used = plain || std::strcmp(argv[i + 1], "return_map") != 0;
     if (std::sscanf(argv[i + 2], "%lf", &step) != 1 || (step_used && !validStep(step))) {
-      return las_messages::fail("ERROR: '%s' needs %d arguments: %s but '%s' is no valid step\n",
-                                option, needed, usage, argv[i + 2]);
+      return las_messages::printLine(
+          "ERROR: '%s' needs %d arguments: %s but '%s' is no valid step\n", option, needed, usage,
+          argv[i + 2]);
     }
     if (plain ? !histo(argv[i + 1], step) : !histoAvg(argv[i + 1], step, argv[i + 3])) {
       return false;
@@ -177,10 +178,10 @@ bool LAShistogram::parse(int32_t argc, char** argv) {
 
 bool LAShistogram::histo(const char* name, double step) {
   const int slot = plainSlotOf(name);
-  if (slot < 0) return las_messages::fail("ERROR: histogram of '%s' not implemented\n", name);
+  if (slot < 0) return las_messages::printLine("ERROR: histogram of '%s' not implemented\n", name);
   if (!validStep(step)) {
-    return las_messages::fail("ERROR: histogram of '%s' needs a finite step above 0, not %g\n",
-                              name, step);
+    return las_messages::printLine("ERROR: histogram of '%s' needs a finite step above 0, not %g\n",
+                                   name, step);
   }
   fill(slot, step);
   return true;
@@ -197,15 +198,15 @@ bool LAShistogram::histoAvg(const char* name, double step, const char* name_avg)
     if (slot == kReturnMapSlot) {
       step = 1.0;
     } else if (!validStep(step)) {
-      return las_messages::fail("ERROR: histogram of '%s' needs a finite step above 0, not %g\n",
-                                name, step);
+      return las_messages::printLine(
+          "ERROR: histogram of '%s' needs a finite step above 0, not %g\n", name, step);
     }
     fill(slot, step);
     return true;
   }
-  if (!known) return las_messages::fail("ERROR: histogram of '%s' not implemented\n", name);
-  return las_messages::fail("ERROR: histogram of '%s' with '%s' averages not implemented\n", name,
-                            name_avg);
+  if (!known) return las_messages::printLine("ERROR: histogram of '%s' not implemented\n", name);
+  return las_messages::printLine("ERROR: histogram of '%s' with '%s' averages not implemented\n",
+                                 name, name_avg);
 }
 
 void LAShistogram::fill(int slot, double step) {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 
@@ -149,10 +150,9 @@ void LAShistogramBins::growSide(bool positive, int64_t k, bool with_sums) {
       grown = counts != nullptr ? std::realloc(counts, bytes) : std::malloc(bytes);
     }
     if (grown == nullptr) {
-      std::fprintf(stderr,
-                   counts != nullptr ? "ERROR: reallocating %lld %s bins\n"
-                                     : "ERROR: allocating %lld %s bins\n",
-                   shown, side);
+      las_messages::printLine(counts != nullptr ? "ERROR: reallocating %lld %s bins\n"
+                                                : "ERROR: allocating %lld %s bins\n",
+                              shown, side);
       std::exit(1);
     }
     counts = static_cast<uint32_t*>(grown);

@@ -173,14 +173,14 @@ bool LASoccupancyMap::writeAsciiGrid(const char* file_name) const {
   const long long ncols = static_cast<long long>(max_x) - min_x + 1;
   const long long nrows = static_cast<long long>(max_y) - min_y + 1;
   if (ncols > kMaxSize || nrows > kMaxSize) {
-    return las_messages::fail("ERROR: occupancy grid of %lld columns and %lld rows is too large\n",
-                              ncols, nrows);
+    return las_messages::printLine(
+        "ERROR: occupancy grid of %lld columns and %lld rows is too large\n", ncols, nrows);
   }
   FILE* file = std::fopen(file_name, "w");
   if (file == nullptr) return false;
   bool ok = writeGrid(file);
   if (std::fclose(file) != 0) ok = false;
-  if (!ok) return las_messages::fail("ERROR: cannot write occupancy grid '%s'\n", file_name);
+  if (!ok) return las_messages::printLine("ERROR: cannot write occupancy grid '%s'\n", file_name);
   return true;
 }
 

@@ -18,6 +18,7 @@
 
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_format.h"
+#include "morrowtide/las/las_messages.h"
 #include "morrowtide/las/las_waveform13_writer.h"
 #include "morrowtide/las/las_writer_bin.h"
 #include "morrowtide/las/las_writer_las.h"
@@ -135,7 +136,7 @@ constexpr ValueOption kValueOptions[] = {
     {"-odir", "directory",
      [](LASoutputOpener& o, const char* v) {
        if (o.setDirectory(v)) return true;
-       std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", v);
+       las_messages::printLine("ERROR: '%s' is not a valid directory\n", v);
        return false;
      }},
     {"-odix", "appendix",
@@ -226,7 +227,8 @@ bool LASoutputOpener::parse(int32_t argc, char** argv) {
     }
     if (const ValueOption* value_option = findValueOption(option)) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
-        std::fprintf(stderr, "ERROR: '%s' needs 1 argument: %s\n", arg, value_option->value_name);
+        las_messages::printLine("ERROR: '%s' needs 1 argument: %s\n", arg,
+                                value_option->value_name);
         return false;
       }
       // The value is copied before the option and the value are consumed.
@@ -464,9 +466,9 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
       pos--;
     } while (rest > 0);
     if (rest > 0) {
-      std::fprintf(stderr,
-                   "WARNING: file name number %d too big to store in '%s'. use more digits.\n",
-                   number, text.c_str());
+      las_messages::printLine(
+          "WARNING: file name number %d too big to store in '%s'. use more digits.\n", number,
+          text.c_str());
     }
     if (dot != kNone) {
       text.erase(dot + 1);
@@ -479,8 +481,8 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
 
   if (name != nullptr && text == given && !force) {
     text = std::string("temp.") + extension;
-    std::fprintf(stderr, "WARNING: generated output name '%s'\n", given.c_str());
-    std::fprintf(stderr, "         identical to input name. changed to '%s'.\n", text.c_str());
+    las_messages::printLine("WARNING: generated output name '%s'\n", given.c_str());
+    las_messages::printLine("         identical to input name. changed to '%s'.\n", text.c_str());
     std::fputs("         you can override this safety measure with '-oforce'.\n", stderr);
   }
   storeFileName(text);
@@ -528,9 +530,9 @@ namespace {
 // The line printed after a writer failed to open on a file name or on stdout.
 void reportOpenFailure(const char* writer_name, const char* file_name) {
   if (file_name != nullptr) {
-    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", writer_name, file_name);
+    las_messages::printLine("ERROR: cannot open %s with file name '%s'\n", writer_name, file_name);
   } else {
-    std::fprintf(stderr, "ERROR: cannot open %s to stdout\n", writer_name);
+    las_messages::printLine("ERROR: cannot open %s to stdout\n", writer_name);
   }
 }
 
@@ -618,7 +620,7 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
       return keepOpened(writer, opened, "laswritertxt", name);
     }
     default:
-      std::fprintf(stderr, "ERROR: unknown format %d\n", static_cast<int32_t>(format));
+      las_messages::printLine("ERROR: unknown format %d\n", static_cast<int32_t>(format));
       return nullptr;
   }
 }

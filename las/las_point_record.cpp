@@ -7,6 +7,7 @@
 
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_messages.h"
 
 namespace {
 
@@ -121,8 +122,8 @@ bool LASpointRecord::initFromFormat(const LASscaleOffset* scale_offset, uint8_t 
   {
     Quodax quodax;
     if (!quodax.setupItems(num_items, items, point_type, point_size, Quodax::CompressorNone)) {
-      std::fprintf(stderr, "ERROR: unknown point type %d with point size %d\n", point_type,
-                   point_size);
+      las_messages::printLine("ERROR: unknown point type %d with point size %d\n", point_type,
+                              point_size);
       return false;
     }
   }
@@ -135,7 +136,7 @@ bool LASpointRecord::initFromItems(const LASscaleOffset* scale_offset, uint16_t 
   resetValues();
   releaseLayout();
   if (num_items != 0 && items == nullptr) {
-    std::fprintf(stderr, "ERROR: items pointer is zero\n");
+    las_messages::printLine("ERROR: items pointer is zero\n");
     return false;
   }
   this->items = new LASitem[num_items]();
@@ -156,7 +157,7 @@ bool LASpointRecord::layOut(const LASscaleOffset* scale_offset,
         // A point has one extra-bytes buffer; a second extra-bytes item would
         // orphan the first buffer and the pointer into it.
         if (extra_bytes != nullptr) {
-          std::fprintf(stderr, "ERROR: more than one extra bytes item\n");
+          las_messages::printLine("ERROR: more than one extra bytes item\n");
           return false;
         }
         extra_bytes = new uint8_t[item.size]();

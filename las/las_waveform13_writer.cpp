@@ -36,7 +36,7 @@ constexpr int64_t kRecordLengthOffset = 20;
 constexpr uint32_t kCoderContexts = 1;
 constexpr uint32_t kCoderDirectBits = 8;
 
-using las_messages::fail;
+using las_messages::printLine;
 
 // True when `a` and `b` name the same existing file (hard links, or names that
 // differ only in case on a case-insensitive file system).
@@ -79,9 +79,10 @@ std::string LASwaveform13writer::deriveFileName(const char* file_name, bool comp
 }
 
 bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescriptor* const* given) {
-  if (file_name == nullptr) return fail("ERROR: file name pointer is zero\n");
-  if (given == nullptr) return fail("ERROR: wave packet descriptor pointer is zero\n");
-  if (given[0] != nullptr) return fail("ERROR: wave_packet_descr[0] with index 0 must be zero\n");
+  if (file_name == nullptr) return printLine("ERROR: file name pointer is zero\n");
+  if (given == nullptr) return printLine("ERROR: wave packet descriptor pointer is zero\n");
+  if (given[0] != nullptr)
+    return printLine("ERROR: wave_packet_descr[0] with index 0 must be zero\n");
 
   // A second open finishes the file of the first rather than leaking it; the
   // new file starts with no failure.
@@ -111,10 +112,10 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
   // Never open the output file itself a second time: "wb" would truncate it.
   const std::string name = deriveFileName(file_name, compressed);
   if (name == file_name || sameExistingFile(file_name, name.c_str())) {
-    return fail("ERROR: cannot open waveform file '%s'\n", name.c_str());
+    return printLine("ERROR: cannot open waveform file '%s'\n", name.c_str());
   }
   file = fopen(name.c_str(), "wb");
-  if (file == nullptr) return fail("ERROR: cannot open waveform file '%s'\n", name.c_str());
+  if (file == nullptr) return printLine("ERROR: cannot open waveform file '%s'\n", name.c_str());
   stream = new ByteStreamOutFileLE(file);
 
   if (!writeHeader(count, compressed)) {
@@ -137,43 +138,45 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
 bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
   // Through the stream like every other byte, so that a file that cannot seek
   // counts it in the packet offsets.
-  if (!writeU16LE(stream, kReserved)) return fail("ERROR: writing EVLR reserved\n");
+  if (!writeU16LE(stream, kReserved)) return printLine("ERROR: writing EVLR reserved\n");
   uint8_t user_id[lf::kUserIdSize] = {};
   std::memcpy(user_id, lf::kUserIdLasfSpec, sizeof(lf::kUserIdLasfSpec) - 1);
-  if (!stream->writeBytes(user_id, lf::kUserIdSize)) return fail("ERROR: writing EVLR user_id\n");
-  if (!writeU16LE(stream, kRecordId)) return fail("ERROR: writing EVLR record_id\n");
+  if (!stream->writeBytes(user_id, lf::kUserIdSize))
+    return printLine("ERROR: writing EVLR user_id\n");
+  if (!writeU16LE(stream, kRecordId)) return printLine("ERROR: writing EVLR record_id\n");
   if (!writeU64LE(stream, 0)) {  // patched by close()
-    return fail("ERROR: writing EVLR record_length_after_header\n");
+    return printLine("ERROR: writing EVLR record_length_after_header\n");
   }
   char description[lf::kDescriptionSize] = {};
   snprintf(description, sizeof(description), "%s by Vektrion (%d)",
            compressed ? "compressed" : "created", kVersionDate);
   if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(description), lf::kDescriptionSize)) {
-    return fail("ERROR: writing EVLR description\n");
+    return printLine("ERROR: writing EVLR description\n");
   }
 
   char cross_check[kCrossCheckSize + 1] = {};
   snprintf(cross_check, sizeof(cross_check), "Vektrion waveform %d", kVersionDate);
   if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(cross_check), kCrossCheckSize)) {
-    return fail("ERROR: writing waveform descriptor cross-check\n");
+    return printLine("ERROR: writing waveform descriptor cross-check\n");
   }
   if (!writeU16LE(stream, static_cast<uint16_t>(count))) {
-    return fail("ERROR: writing number of waveform descriptors\n");
+    return printLine("ERROR: writing number of waveform descriptors\n");
   }
   for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
     const LASwaveformDescriptorEntry* entry = descriptors[i];
     if (entry == nullptr) continue;
     if (!writeU16LE(stream, static_cast<uint16_t>(i))) {
-      return fail("ERROR: writing index of waveform descriptor %d\n", static_cast<int>(i));
+      return printLine("ERROR: writing index of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!stream->writeBytes(&entry->compression_type, 1)) {
-      return fail("ERROR: writing compression of waveform descriptor %d\n", static_cast<int>(i));
+      return printLine("ERROR: writing compression of waveform descriptor %d\n",
+                       static_cast<int>(i));
     }
     if (!stream->writeBytes(&entry->bits_per_sample, 1)) {
-      return fail("ERROR: writing nbits of waveform descriptor %d\n", static_cast<int>(i));
+      return printLine("ERROR: writing nbits of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!writeU16LE(stream, entry->number_of_samples)) {
-      return fail("ERROR: writing nsamples of waveform descriptor %d\n", static_cast<int>(i));
+      return printLine("ERROR: writing nsamples of waveform descriptor %d\n", static_cast<int>(i));
     }
   }
   return true;
@@ -181,24 +184,24 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
 
 bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* samples) {
   if (point == nullptr || samples == nullptr) {
-    return fail("ERROR: waveform point or samples pointer is zero\n");
+    return printLine("ERROR: waveform point or samples pointer is zero\n");
   }
   LASwavepacket& packet = point->wavepacket;
   const uint32_t index = packet.getIndex();
   if (index == 0) return false;
-  if (stream == nullptr) return fail("ERROR: waveform file is not open\n");
+  if (stream == nullptr) return printLine("ERROR: waveform file is not open\n");
   if (first_failure.failed()) return false;  // reported once; nothing more goes out
   const LASwaveformDescriptorEntry* entry = descriptors[index];
   if (entry == nullptr) {
-    return fail("ERROR: no wave packet descriptor with index %d\n", static_cast<int>(index));
+    return printLine("ERROR: no wave packet descriptor with index %d\n", static_cast<int>(index));
   }
   const uint32_t bits = entry->bits_per_sample;
   const uint32_t n = entry->number_of_samples;
   if (bits != 8 && bits != 16) {
-    return fail("ERROR: waveform with %d bits per samples not supported yet\n",
-                static_cast<int>(bits));
+    return printLine("ERROR: waveform with %d bits per samples not supported yet\n",
+                     static_cast<int>(bits));
   }
-  if (n == 0) return fail("ERROR: waveform has no samples\n");
+  if (n == 0) return printLine("ERROR: waveform has no samples\n");
 
   const int64_t offset = stream->position();
   if (offset < 0) return first_failure.report("ERROR: querying the waveform file position\n");

@@ -27,7 +27,7 @@
 
 namespace {
 
-using las_messages::fail;
+using las_messages::printLine;
 
 constexpr int32_t kHeaderSize = 56;
 constexpr int32_t kFormatTag = 970401;
@@ -110,9 +110,9 @@ bool LASwriterBIN::openStdio(FILE* file, const LASheader* header, const char* ve
 
 bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const char* version_name) {
   header_written = false;
-  if (stream == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
+  if (stream == nullptr) return printLine("ERROR: ByteStreamOut pointer is zero\n");
   output.takeStream(stream);
-  if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
+  if (header == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
   scale_offset = static_cast<const LASscaleOffset&>(*header);
 
   version = version_name != nullptr && std::strstr(version_name, "ts16") != nullptr ? kVersionTs16
@@ -120,7 +120,8 @@ bool LASwriterBIN::open(ByteStreamOut* stream, const LASheader* header, const ch
   const double s = smallestScale(*header);
   units = unitsOfScale(s);
   if (units == 0) {
-    return fail("ERROR: smallest scale factor %g gives no BIN units from 1 to 2147483647\n", s);
+    return printLine("ERROR: smallest scale factor %g gives no BIN units from 1 to 2147483647\n",
+                     s);
   }
   origin_x = -header->x_offset / s;
   origin_y = -header->y_offset / s;

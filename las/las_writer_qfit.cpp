@@ -25,7 +25,7 @@
 
 namespace {
 
-using las_messages::fail;
+using las_messages::printLine;
 
 constexpr int32_t kTextTag = 210720;
 constexpr char kFirstText[] = "via LASwriterQFIT (version %d)";
@@ -85,14 +85,14 @@ bool LASwriterQFIT::openStdio(FILE* file, const LASheader* header, int32_t versi
 
 bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t requested) {
   header_written = false;
-  if (stream == nullptr) return fail("ERROR: ByteStreamOut pointer is zero\n");
+  if (stream == nullptr) return printLine("ERROR: ByteStreamOut pointer is zero\n");
   output.takeStream(stream);
-  if (header == nullptr) return fail("ERROR: LASheader pointer is zero\n");
+  if (header == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
   const LASheader& h = *header;
   if (!(h.min_x > -kLongitudeLimit && h.min_y > -kLongitudeLimit && h.max_x < kLongitudeLimit &&
         h.max_y < kLongitudeLimit)) {
-    return fail("ERROR: bounding box (%g %g / %g %g) exceeds longitude / latitude\n", h.min_x,
-                h.min_y, h.max_x, h.max_y);
+    return printLine("ERROR: bounding box (%g %g / %g %g) exceeds longitude / latitude\n", h.min_x,
+                     h.min_y, h.max_x, h.max_y);
   }
   scale_offset = static_cast<const LASscaleOffset&>(h);
   rescale =
@@ -108,7 +108,7 @@ bool LASwriterQFIT::open(ByteStreamOut* stream, const LASheader* header, int32_t
   } else if (requested == 0) {
     version = pulse_width_start == -1 ? 40 : 48;
   } else {
-    std::fprintf(stderr, "WARNING: version %d of QFIT unknown ... using 48\n", requested);
+    printLine("WARNING: version %d of QFIT unknown ... using 48\n", requested);
     version = 48;
   }
 

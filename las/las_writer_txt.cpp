@@ -25,7 +25,7 @@
 
 namespace {
 
-using las_messages::fail;
+using las_messages::printLine;
 
 constexpr char kVektrion[] = "Vektrion";
 constexpr uint16_t kRecordIdPts = 2000;
@@ -137,16 +137,16 @@ bool LASwriterTXT::openFile(const char* file_name, const LASheader* header, cons
 
 bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
                         const char* separator_name_given) {
-  if (file == nullptr) return fail("ERROR: file pointer is zero\n");
+  if (file == nullptr) return printLine("ERROR: file pointer is zero\n");
   if (output.getFile() != file && !output.useFile(file)) return false;
   header = h;
-  if (h == nullptr) return fail("ERROR: LASheader pointer is zero\n");
+  if (h == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
   scale_offset = static_cast<const LASscaleOffset&>(*h);
   parse_string.reset();
   // The PTS and PTX headers look through the header's records. Refused before
   // the parse string is settled, so that no point is written afterwards.
   if ((pts || ptx) && h->vlrCountOverrunsArray()) {
-    return fail(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
+    return printLine(kVlrCountOverrunLine, h->number_of_variable_length_records, h->madeVlrCount());
   }
   if (parse != nullptr) parse_string = parse;
 
@@ -158,7 +158,7 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
         break;
       }
     }
-    if (found == nullptr) return fail("ERROR: unknown seperator '%s'\n", separator_name_given);
+    if (found == nullptr) return printLine("ERROR: unknown seperator '%s'\n", separator_name_given);
     separator = found->separator;
     separator_name = separator_name_given;
   }
@@ -183,14 +183,14 @@ void LASwriterTXT::takeRecordParseString(const LASvlrRecord& record) {
 
 void LASwriterTXT::warnAboutColumns(const char* kind) const {
   if (parse_string && !isScannerParseString(*parse_string)) {
-    std::fprintf(stderr,
-                 "WARNING: the parse string for %s should be 'xyz', 'xyzi', 'xyziRGB', or "
-                 "'xyzRGB'\n",
-                 kind);
+    printLine(
+        "WARNING: the parse string for %s should be 'xyz', 'xyzi', 'xyziRGB', or "
+        "'xyzRGB'\n",
+        kind);
   }
   if (separator != ' ') {
-    std::fprintf(stderr, "WARNING: the separator for %s should be 'space' not '%s'\n", kind,
-                 separator_name.c_str());
+    printLine("WARNING: the separator for %s should be 'space' not '%s'\n", kind,
+              separator_name.c_str());
   }
 }
 
@@ -212,9 +212,9 @@ bool LASwriterTXT::writePtsHeader(FILE* file) {
     if (record->record_length_after_header >= kPtsRecordMinimum && record->data != nullptr) {
       takeRecordParseString(*record);
     } else {
-      std::fprintf(stderr, "WARNING: found VLR for %s with wrong payload size of %d.\n",
-                   record->record_id == kRecordIdPts ? "PTS" : "PTX",
-                   static_cast<int32_t>(record->record_length_after_header));
+      printLine("WARNING: found VLR for %s with wrong payload size of %d.\n",
+                record->record_id == kRecordIdPts ? "PTS" : "PTX",
+                static_cast<int32_t>(record->record_length_after_header));
     }
   }
   if (!writePtsCountLine(file)) return false;
@@ -246,8 +246,8 @@ bool LASwriterTXT::writePtxHeader(FILE* file) {
     // A file announced as PTS prints its intensities as PTS does.
     intensity_mode = IntensityMode::kPts;
     if (record != nullptr) {
-      std::fprintf(stderr, "WARNING: found VLR for PTX with wrong payload size of %d.\n",
-                   static_cast<int32_t>(record->record_length_after_header));
+      printLine("WARNING: found VLR for PTX with wrong payload size of %d.\n",
+                static_cast<int32_t>(record->record_length_after_header));
     } else {
       std::fputs("WARNING: found no VLR with PTX info.\n", stderr);
     }
@@ -264,12 +264,12 @@ bool LASwriterTXT::checkParseString() {
     if (c >= '0' && c <= '9') {
       const int32_t d = c - '0';
       if (d >= header->attribute_count) {
-        return fail("ERROR: extra bytes attribute '%d' does not exist.\n", d);
+        return printLine("ERROR: extra bytes attribute '%d' does not exist.\n", d);
       }
       attribute_offsets_by_digit[d] =
           header->attribute_offsets != nullptr ? header->attribute_offsets[d] : -1;
     } else if (c == '\0' || std::strchr(kLetters, c) == nullptr) {
-      std::fprintf(stderr, "ERROR: unknown symbol '%c' in parse string. valid are\n", c);
+      printLine("ERROR: unknown symbol '%c' in parse string. valid are\n", c);
       for (const char* line : kHelpLines) std::fputs(line, stderr);
       return false;
     }
@@ -408,7 +408,7 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
   const LASextraAttribute& a = header->attribute_descriptors[index];
   const uint32_t size = attributeSize(a.data_type);
   if (size == 0) {
-    std::fprintf(stderr, "WARNING: attribute %d not (yet) implemented.\n", index);
+    printLine("WARNING: attribute %d not (yet) implemented.\n", index);
     return true;
   }
   const int32_t start = attribute_offsets_by_digit[index];

@@ -30,7 +30,7 @@
 
 namespace {
 
-using las_messages::fail;
+using las_messages::printLine;
 
 constexpr size_t kFirstRgbCapacity = 1024;  // points
 constexpr size_t kRgbBytesPerPoint = 3;
@@ -87,9 +87,9 @@ bool LASwriterWRL::openFile(const char* file_name, const LASheader* header,
 }
 
 bool LASwriterWRL::open(FILE* file, const LASheader* h, const char* parse_string) {
-  if (file == nullptr) return fail("ERROR: file pointer is zero\n");
+  if (file == nullptr) return printLine("ERROR: file pointer is zero\n");
   if (output.getFile() != file && !output.useFile(file)) return false;
-  if (h == nullptr) return fail("ERROR: LASheader pointer is zero\n");
+  if (h == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
   header = h;
   scale_offset = static_cast<const LASscaleOffset&>(*h);
 
