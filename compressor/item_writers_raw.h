@@ -1,5 +1,7 @@
 // The raw item writers: each hands its item's bytes to the stream in one
-// writeBytes call. All but one copy the bytes of the in-memory point as they lie;
+// writeBytes call, and its form (RawItemForm, las_write_item.h) makes the same
+// bytes for the point-record writer, which gathers whole records with it. All
+// but one copy the bytes of the in-memory point as they lie;
 // the POINT14 writer builds the 30-byte LAS 1.4 point record (formats 6-10):
 //    0 I32 X            4 I32 Y            8 I32 Z           12 U16 intensity
 //   14 bits 0-3 return number, bits 4-7 number of returns
@@ -21,37 +23,29 @@
 // The 20-byte legacy point.
 class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizePoint10);
-  }
+  LASwriteItemRaw_POINT10_LE() : LASwriteItemRaw(RawItemForm::point10()) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // The 8-byte GPS time.
 class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeGpsTime11);
-  }
+  LASwriteItemRaw_GPSTIME11_LE() : LASwriteItemRaw(RawItemForm::gpsTime11()) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // Red, green, blue (6 bytes), for RGB12 and RGB14 items.
 class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeRgb12);
-  }
+  LASwriteItemRaw_RGB12_LE() : LASwriteItemRaw(RawItemForm::rgb12()) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // Extra bytes, for BYTE and BYTE14 items: `number` bytes per record.
 class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
  public:
-  explicit LASwriteItemRaw_BYTE(uint32_t number) : number(number) {}
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, number);
-  }
-
- private:
-  uint32_t number;  // the item's size
+  explicit LASwriteItemRaw_BYTE(uint32_t number) : LASwriteItemRaw(RawItemForm::bytes(number)) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // The 30-byte LAS 1.4 point record (point_fields::buildPoint14Record), converted
@@ -59,9 +53,10 @@ class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
 // is 0.
 class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
  public:
+  LASwriteItemRaw_POINT14_LE() : LASwriteItemRaw(RawItemForm::point14Record()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override {
     if (stream == nullptr) return false;
-    point_fields::buildPoint14Record(item, buffer);
+    raw_form.put(item, buffer);
     return stream->writeBytes(buffer, quodax_format::kSizePoint14);
   }
 
@@ -72,17 +67,15 @@ class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
 // Red, green, blue and near infrared (8 bytes).
 class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeRgbNir14);
-  }
+  LASwriteItemRaw_RGBNIR14_LE() : LASwriteItemRaw(RawItemForm::rgbNir14()) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // The 29-byte wave packet, for WAVEPACKET13 and WAVEPACKET14 items.
 class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
  public:
-  bool writeItem(const uint8_t* item, uint32_t&) override {
-    return stream != nullptr && stream->writeBytes(item, quodax_format::kSizeWavePacket13);
-  }
+  LASwriteItemRaw_WAVEPACKET13_LE() : LASwriteItemRaw(RawItemForm::wavePacket13()) {}
+  bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_RAW_H

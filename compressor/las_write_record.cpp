@@ -2,6 +2,7 @@
 // the chunk-table pointer and the coded chunk table.
 #include "morrowtide/compressor/las_write_record.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "morrowtide/compressor/byte_stream_values.h"
@@ -123,11 +124,16 @@ bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quoda
   }
 
   // Build everything into locals and commit only on success.
-  std::vector<std::unique_ptr<LASwriteItemRaw>> raw(num_items);
+  std::vector<RawItemForm> forms;
+  forms.reserve(num_items);
+  uint64_t size = 0;
   for (uint32_t i = 0; i < num_items; i++) {
-    raw[i] = createRawWriter(items[i]);
-    if (!raw[i]) return false;
+    const std::unique_ptr<LASwriteItemRaw> raw = createRawWriter(items[i]);
+    if (!raw) return false;
+    forms.push_back(raw->form());
+    size += raw->form().size();
   }
+  if (size > UINT32_MAX) return false;  // a record goes out in one write
   std::unique_ptr<EntropyEncoder> enc;
   std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed;
   if (compressor != Quodax::CompressorNone) {
@@ -142,7 +148,18 @@ bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quoda
     }
   }
 
-  raw_writers = std::move(raw);
+  raw_forms = std::move(forms);
+  record_size = static_cast<uint32_t>(size);
+  // Raw output holds a block of whole records; compressed output gathers only
+  // each chunk's first record. A layout of empty extra bytes only has records
+  // of no byte, which need no block (the one byte keeps data() a real address).
+  const uint32_t block_records = compressor == Quodax::CompressorNone && record_size != 0
+                                     ? std::max(1u, kRawBlockBytes / record_size)
+                                     : 1;
+  const size_t block_bytes = static_cast<size_t>(block_records) * record_size;
+  block.assign(std::max<size_t>(block_bytes, 1), 0);
+  held_end = block.data();
+  block_end = block.data() + block_bytes;
   encoder = std::move(enc);
   compressed_writers = std::move(compressed);
   num_writers = num_items;
@@ -183,12 +200,11 @@ bool LASwriteRecord::attach(ByteStreamOut* s, int64_t from) {
     chunk_start = s->position();
     if (chunk_start < 0) return fail(Failure::kChunkTablePointer);
   }
-  for (auto& w : raw_writers) w->attachStream(s);
   writers = encoder ? Writers::kOpenChunk : Writers::kRaw;
   return true;
 }
 
-bool LASwriteRecord::writeRecord(const uint8_t* const* item_pointers) {
+bool LASwriteRecord::writeCodedRecord(const uint8_t* const* item_pointers) {
   if (stream == nullptr || first_failure != Failure::kNone) return false;
   uint32_t context = 0;
   if (chunk_count == chunk_size) {
@@ -199,33 +215,53 @@ bool LASwriteRecord::writeRecord(const uint8_t* const* item_pointers) {
     chunk_count = 0;
   }
   chunk_count++;
+  if (writers == Writers::kOpenChunk) {
+    return openChunk(item_pointers, context) || fail(Failure::kRecord);
+  }
   // The first item that fails ends the record: a later item's bytes would
   // land where the failed ones belong.
-  switch (writers) {
-    case Writers::kCompressed:
-      for (uint32_t i = 0; i < num_writers; i++) {
-        if (!compressed_writers[i]->writeItem(item_pointers[i], context)) {
-          return fail(Failure::kRecord);
-        }
-      }
-      if (encoder->failed()) return fail(Failure::kRecord);
-      break;
-    case Writers::kRaw:
-      for (uint32_t i = 0; i < num_writers; i++) {
-        if (!raw_writers[i]->writeItem(item_pointers[i], context)) return fail(Failure::kRecord);
-      }
-      break;
-    case Writers::kOpenChunk:
-      if (!openChunk(item_pointers, context)) return fail(Failure::kRecord);
-      break;
+  for (uint32_t i = 0; i < num_writers; i++) {
+    if (!compressed_writers[i]->writeItem(item_pointers[i], context)) {
+      return fail(Failure::kRecord);
+    }
   }
-  return true;
+  return !encoder->failed() || fail(Failure::kRecord);
 }
 
-// The chunk's first record goes out raw and seeds every compressed writer.
+inline void LASwriteRecord::putRecord(const uint8_t* const* item_pointers, uint8_t* out) const {
+  // Locals: the byte stores may alias any member, which would be reloaded.
+  const RawItemForm* const forms = raw_forms.data();
+  const uint32_t n = num_writers;
+  for (uint32_t i = 0; i < n; i++) {
+    forms[i].put(item_pointers[i], out);
+    out += forms[i].size();
+  }
+}
+
+// Raw output has no chunks: the record joins the block, which goes out when full.
+bool LASwriteRecord::writeRawRecord(const uint8_t* const* item_pointers) {
+  if (first_failure != Failure::kNone) return false;
+  putRecord(item_pointers, held_end);
+  held_end += record_size;
+  return held_end != block_end || handOverRecords();
+}
+
+bool LASwriteRecord::handOverRecords() {
+  uint8_t* const start = block.data();
+  if (held_end == start) return true;
+  const uint32_t held = static_cast<uint32_t>(held_end - start);
+  // Whatever the stream does with them, they are no longer held: after a
+  // refusal nothing more goes out, so no later byte lands where they belong.
+  held_end = start;
+  return stream->writeBytes(start, held) || fail(Failure::kRecord);
+}
+
+// The chunk's first record goes out raw, in one write before any coded byte,
+// and seeds every compressed writer.
 bool LASwriteRecord::openChunk(const uint8_t* const* item_pointers, uint32_t& context) {
+  putRecord(item_pointers, block.data());
+  if (!stream->writeBytes(block.data(), record_size)) return false;
   for (uint32_t i = 0; i < num_writers; i++) {
-    if (!raw_writers[i]->writeItem(item_pointers[i], context)) return false;
     if (!compressed_writers[i]->startChunk(item_pointers[i], context)) return false;
   }
   writers = Writers::kCompressed;
@@ -272,7 +308,7 @@ bool LASwriteRecord::recordChunk() {
 
 bool LASwriteRecord::finish() {
   if (stream == nullptr) return true;  // never attached, or finished already
-  bool ok = first_failure == Failure::kNone;
+  bool ok = first_failure == Failure::kNone && handOverRecords();
   if (ok && writers == Writers::kCompressed) {
     if (!chunked) {
       ok = encoder->finish() || fail(Failure::kStreamEnd);
@@ -284,6 +320,7 @@ bool LASwriteRecord::finish() {
   if (ok && chunked) ok = emitChunkTable();
   writers = Writers::kOpenChunk;
   stream = nullptr;
+  held_end = block.data();  // nothing is held once finished
   return ok;
 }
 

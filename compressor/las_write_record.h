@@ -11,6 +11,12 @@
 //   A chunk: its first record raw, then one coded stream of the later records
 //   (compressor 2) or U32 record count, every writer's layer sizes, every
 //   writer's layer bytes (compressor 3).
+//
+// A record is gathered whole from its items (each made as its raw writer makes
+// it) and reaches the stream in one write. Raw records (compressor 0) collect in
+// a block of whole records that goes out when it is full, on finish() and on
+// handOverRecords(); a compressed chunk's first record goes out at once, before
+// any coded byte.
 #ifndef MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
 #define MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
 
@@ -52,21 +58,31 @@ class LASwriteRecord {
   bool attach(ByteStreamOut* stream, int64_t offsets_from = 0);
   // Writes one point; item_pointers[i] is the address of item i in the point.
   // False, writing nothing, before attach, after finish and after any failure.
-  // False when an item's bytes did not go out as far as the stream can tell now
-  // (kRecord: coded bytes reach the stream 4096 at a time, so a refusal shows at
-  // the record whose bytes completed a block) or the chunk that this record
-  // ended could not be written (kChunk).
-  bool writeRecord(const uint8_t* const* item_pointers);
+  // False when the record's bytes did not go out as far as the stream can tell
+  // now (kRecord: raw records reach the stream a block at a time and coded bytes
+  // 4096 at a time, so a refusal shows at the record that completed a block) or
+  // the chunk that this record ended could not be written (kChunk).
+  bool writeRecord(const uint8_t* const* item_pointers) {
+    // Raw records, the common case, take one branch to their own path.
+    if (writers == Writers::kRaw) return writeRawRecord(item_pointers);
+    return writeCodedRecord(item_pointers);
+  }
+  // Hands the raw records held back to the stream now, in one write, so that
+  // they land before anything the caller writes next or in another sink. True
+  // when none are held; false when the stream refused them (kRecord).
+  bool handOverRecords();
   // Ends the current chunk now. Only for chunked output with variable chunk size
   // and a chunk holding at least one record; else false, with nothing done.
   // False also when the chunk could not be written (kChunk).
   bool closeChunk();
-  // Ends the last chunk and writes the chunk table of chunked output, then
-  // releases the stream. True when there is nothing to finish (never attached,
-  // already finished). False when anything since attach failed: an earlier
-  // failure, the end of the coded stream (kStreamEnd), the last chunk (kChunk),
-  // or a seek, position query or write of the table or its pointer
-  // (kChunkTable, kChunkTablePointer).
+  // Hands over the raw records held back, ends the last chunk and writes the
+  // chunk table of chunked output, then releases the stream. True when there is
+  // nothing to finish (never attached, already finished). False when anything
+  // since attach failed: an earlier failure, the records held back (kRecord),
+  // the end of the coded stream (kStreamEnd), the last chunk (kChunk), or a
+  // seek, position query or write of the table or its pointer (kChunkTable,
+  // kChunkTablePointer). Records still held when the writer is destroyed
+  // without finish() are lost.
   bool finish();
 
   // What failed first, for the caller's message; kNone while every byte went
@@ -84,6 +100,11 @@ class LASwriteRecord {
   // With kChunk: the number of the chunk that failed, counted from 0.
   uint32_t failedChunk() const { return number_chunks; }
 
+  // Raw records collect in a block of this many bytes, rounded down to whole
+  // records (one record at least, for records larger than this). Chosen by
+  // measurement (bench/las_writer_loop_bench.cpp).
+  static constexpr uint32_t kRawBlockBytes = 16384;
+
  protected:
   // Creates the compressed writer of one item, coding into `encoder` (not owned),
   // or returns null when the item's type and version have no writer. Called once
@@ -98,8 +119,16 @@ class LASwriteRecord {
   static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;  // variable or no chunks
   static constexpr uint32_t kPointerDue = 0xFFFFFFFF;   // number_chunks before attach
 
+  // The raw writer of one item, or null for a type without one; setup keeps how
+  // it makes the item's bytes.
   static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
 
+  // Puts the record of the items at `item_pointers` at `out` (record_size bytes).
+  void putRecord(const uint8_t* const* item_pointers, uint8_t* out) const;
+  // The record joins the block of raw records held back.
+  bool writeRawRecord(const uint8_t* const* item_pointers);
+  // The record opens a chunk, or is coded.
+  bool writeCodedRecord(const uint8_t* const* item_pointers);
   bool openChunk(const uint8_t* const* item_pointers, uint32_t& context);
   // Ends the open chunk and notes it in the chunk table; false on a failed
   // write, position query or a chunk of 2^32 bytes or more.
@@ -115,7 +144,15 @@ class LASwriteRecord {
   ByteStreamOut* stream = nullptr;  // not owned; null until attach, after finish
   uint32_t num_writers = 0;
   Writers writers = Writers::kOpenChunk;
-  std::vector<std::unique_ptr<LASwriteItemRaw>> raw_writers;
+  // How each item's raw bytes are made, as its raw writer says at setup.
+  std::vector<RawItemForm> raw_forms;
+  uint32_t record_size = 0;  // the bytes of one raw record
+  // Raw records held back, [block.data(), held_end), in a block that ends at
+  // block_end; or a compressed chunk's first record while it is gathered. Made
+  // once at setup.
+  std::vector<uint8_t> block;
+  uint8_t* held_end = nullptr;
+  const uint8_t* block_end = nullptr;
   // Shared by every compressed writer, which delete their models through it, so
   // it is declared before them and outlives them.
   std::unique_ptr<EntropyEncoder> encoder;

@@ -667,7 +667,12 @@ bool LASwriterLAS::writeOriginalRecord(LASoriginalRecord* o) {
   return true;
 }
 
-bool LASwriterLAS::replaceFile(FILE* new_file) { return output.replaceFile(new_file); }
+bool LASwriterLAS::replaceFile(FILE* new_file) {
+  // The records the point-record writer still holds were written before the
+  // switch: they belong to the old FILE.
+  if (record_writer && !record_writer->handOverRecords()) reportRecordFailure();
+  return output.replaceFile(new_file);
+}
 
 bool LASwriterLAS::writeCheckedPoint(const LASpointRecord* point) {
   if (life != Life::kOpen) {

@@ -64,18 +64,22 @@ class LASwriterLAS final : public LASwriter {
   bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
             int32_t requested_version, int32_t chunk_size);
   // For a writer whose stream writes to a FILE: later output goes to `file`, and
-  // the result is true whenever it does. After openFile the old FILE is closed
-  // ("ERROR: closing output '<name>'\n" and failed() when that fails) and `file`
-  // becomes the writer's, closed by close(); after openStdio both stay the
-  // caller's. False, `file` untouched and still the caller's, when the writer
-  // holds no stream, `file` is null, or the stream writes to no FILE (with an
-  // "ERROR: " line).
+  // the result is true whenever it does; the points written before go to the
+  // old FILE first (a failure there prints the writePoint line). After openFile
+  // the old FILE is closed ("ERROR: closing output '<name>'\n" and failed() when
+  // that fails) and `file` becomes the writer's, closed by close(); after
+  // openStdio both stay the caller's. False, `file` untouched and still the
+  // caller's, when the writer holds no stream, `file` is null, or the stream
+  // writes to no FILE (with an "ERROR: " line).
   bool replaceFile(FILE* file);
 
   // Counts the point and hands its items to the point-record writer. False
-  // when the point's bytes did not go out, as far as the stream can tell now
-  // (coded bytes reach it in blocks): the first such failure prints its line
-  // and makes failed() true; later points are refused.
+  // when the point's bytes did not go out, as far as the stream can tell now:
+  // the first such failure prints its line and makes failed() true; later
+  // points are refused. Raw records and coded bytes reach the stream in blocks,
+  // so a refusal shows at the point that completed a block, or at close (after
+  // updateHeader's lines) for the last one: "ERROR: writing point %lld\n" names
+  // the last point of the block that was lost.
   // A point the writer cannot take is refused, not counted and nothing written:
   // - before a successful open, after a failed one and after close: "ERROR:
   //   writePoint on a LASwriterLAS that is not open\n" (the first such call only);

@@ -82,6 +82,46 @@ TEST_F(LASwriteItemRawTest, CopyingWritersWriteExactlyTheirItem) {
   }
 }
 
+TEST_F(LASwriteItemRawTest, EveryWritersFormMakesTheBytesItWrites) {
+  // The point-record writer gathers records through the writers' forms: a form
+  // that made other bytes than writeItem would change every raw file.
+  uint8_t item[77];
+  for (int i = 0; i < 77; i++) item[i] = static_cast<uint8_t>(0x31 * i + 5);
+  Point extended;
+  extended.legacyClass(0, 1, 1, 0);
+  extended.extended(2, 0x9, 77, 3, 5, -1234);
+  Point legacy;
+  legacy.legacyReturns(3, 4, 1, 0);
+  legacy.bytes[16] = static_cast<uint8_t>(-7);
+  struct Case {
+    const char* name;
+    std::unique_ptr<LASwriteItemRaw> writer;
+    const uint8_t* item;
+  };
+  Case cases[] = {
+      {"POINT10", std::make_unique<LASwriteItemRaw_POINT10_LE>(), item},
+      {"GPSTIME11", std::make_unique<LASwriteItemRaw_GPSTIME11_LE>(), item},
+      {"RGB12", std::make_unique<LASwriteItemRaw_RGB12_LE>(), item},
+      {"RGBNIR14", std::make_unique<LASwriteItemRaw_RGBNIR14_LE>(), item},
+      {"WAVEPACKET13", std::make_unique<LASwriteItemRaw_WAVEPACKET13_LE>(), item},
+      {"BYTE 5", std::make_unique<LASwriteItemRaw_BYTE>(5), item},
+      {"BYTE 77", std::make_unique<LASwriteItemRaw_BYTE>(77), item},
+      {"POINT14 extended", std::make_unique<LASwriteItemRaw_POINT14_LE>(), extended.bytes},
+      {"POINT14 legacy", std::make_unique<LASwriteItemRaw_POINT14_LE>(), legacy.bytes},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> written = write(*c.writer, c.item);
+    const RawItemForm& form = c.writer->form();
+    ASSERT_EQ(form.size(), written.size());
+    std::vector<uint8_t> made(form.size() + 1, 0xEE);
+    form.put(c.item, made.data());
+    EXPECT_EQ(made.back(), 0xEE);  // nothing past the item's bytes
+    made.pop_back();
+    EXPECT_EQ(made, written);
+  }
+}
+
 TEST_F(LASwriteItemRawTest, WritesNothingBeforeAStreamIsAttached) {
   const uint8_t item[30] = {};
   LASwriteItemRaw_POINT10_LE point10;

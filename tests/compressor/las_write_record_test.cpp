@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "morrowtide/compressor/byte_stream_in.h"
@@ -80,14 +82,21 @@ std::unique_ptr<Quodax> makeDescriptor(const std::vector<LASitem>& items, uint16
   return q;
 }
 
-// A sink that cannot seek, like a pipe: it only appends.
+// A sink that cannot seek, like a pipe: it only appends, and keeps every write
+// apart (where it began and how many bytes).
 class PipeSink final : public ByteStreamOutLE {
  public:
+  struct Write {
+    size_t at;
+    size_t size;
+    bool operator==(const Write& o) const { return at == o.at && size == o.size; }
+  };
   bool writeByte(uint32_t byte) override {
-    bytes.push_back(static_cast<uint8_t>(byte));
-    return true;
+    const uint8_t b = static_cast<uint8_t>(byte);
+    return writeBytes(&b, 1);
   }
   bool writeBytes(const uint8_t* b, uint32_t num) override {
+    writes.push_back({bytes.size(), num});
     bytes.insert(bytes.end(), b, b + num);
     return true;
   }
@@ -97,8 +106,13 @@ class PipeSink final : public ByteStreamOutLE {
   bool seekTo(int64_t) override { return false; }
   bool seekToEnd() override { return false; }
   Bytes bytes;
+  std::vector<Write> writes;
   uint64_t jump = 0;
 };
+
+std::ostream& operator<<(std::ostream& os, const PipeSink::Write& w) {
+  return os << w.size << " at " << w.at;
+}
 
 Bytes contents(const ByteStreamOutArrayLE& out) {
   return Bytes(out.data(), out.data() + out.highWaterMark());
@@ -244,6 +258,7 @@ TEST(LASwriteRecordRaw, EveryItemTypeHasItsRawWriter) {
     ByteStreamOutArrayLE out;
     ASSERT_TRUE(w.attach(&out));
     ASSERT_TRUE(w.writeRecord(pointers));
+    ASSERT_TRUE(w.finish());  // hands over the record held back
     EXPECT_EQ(out.highWaterMark(), c.written);
   }
 }
@@ -255,6 +270,145 @@ TEST(LASwriteRecordRaw, UncompressedDescriptorWritesOnlyRecords) {
   for (const Point& p : points) expected.insert(expected.end(), p.begin(), p.end());
   EXPECT_EQ(writeFormat1(Quodax::CompressorNone, 0, points, 0, {}, v0), expected);
   EXPECT_EQ(writeFormat1(Quodax::CompressorNone, 0, {}, 0, {}, v0), Bytes{});
+}
+
+TEST(LASwriteRecordRaw, RecordsReachTheStreamInWholeBlocksOfOneWrite) {
+  // Raw records are held back and handed over in one write per block of whole
+  // records: when the block is full, on handOverRecords and on finish.
+  constexpr size_t kPerBlock = LASwriteRecord::kRawBlockBytes / 28;
+  const auto points = scanPoints(2 * kPerBlock + 5);
+  const std::vector<LASitem> v0 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(2, v0.data(), nullptr));
+  PipeSink out;
+  ASSERT_TRUE(w.attach(&out));
+  size_t next = 0;
+  const auto write = [&](size_t n) {
+    for (size_t end = next + n; next < end; next++) {
+      const uint8_t* items[2] = {points[next].data(), points[next].data() + 20};
+      ASSERT_TRUE(w.writeRecord(items));
+    }
+  };
+  using Write = PipeSink::Write;
+  write(kPerBlock - 1);
+  EXPECT_EQ(out.writes, std::vector<Write>{});
+  write(1);
+  EXPECT_EQ(out.writes, (std::vector<Write>{{0, kPerBlock * 28}}));
+  write(3);
+  EXPECT_EQ(out.writes.size(), 1u);
+  EXPECT_TRUE(w.handOverRecords());
+  EXPECT_TRUE(w.handOverRecords());  // nothing held: no write
+  EXPECT_EQ(out.writes, (std::vector<Write>{{0, kPerBlock * 28}, {kPerBlock * 28, 3 * 28}}));
+  write(kPerBlock);  // a block counts from the hand-over
+  write(2);
+  ASSERT_TRUE(w.finish());
+  EXPECT_EQ(out.writes, (std::vector<Write>{{0, kPerBlock * 28},
+                                            {kPerBlock * 28, 3 * 28},
+                                            {(kPerBlock + 3) * 28, kPerBlock * 28},
+                                            {(2 * kPerBlock + 3) * 28, 2 * 28}}));
+  Bytes expected;
+  for (const Point& p : points) expected.insert(expected.end(), p.begin(), p.end());
+  EXPECT_EQ(out.bytes, expected);
+}
+
+TEST(LASwriteRecordRaw, RecordsLargerThanHalfABlockGoOutOneByOne) {
+  // Extra bytes make records of up to 65535 bytes, more than a block holds.
+  struct Case {
+    uint32_t record;
+    size_t per_block;
+  };
+  const uint32_t block = LASwriteRecord::kRawBlockBytes;
+  const Case cases[] = {{block / 2, 2}, {block / 2 + 1, 1}, {block, 1}, {65535, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    const std::vector<LASitem> items = {{LASitem::POINT10, 20, 0},
+                                        {LASitem::BYTE, static_cast<uint16_t>(c.record - 20), 0}};
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, items.data(), nullptr));
+    PipeSink out;
+    ASSERT_TRUE(w.attach(&out));
+    Bytes point(c.record);
+    Bytes expected;
+    for (uint32_t k = 0; k < 3; k++) {
+      for (size_t i = 0; i < point.size(); i++) point[i] = static_cast<uint8_t>(i * 7 + k);
+      const uint8_t* pointers[2] = {point.data(), point.data() + 20};
+      ASSERT_TRUE(w.writeRecord(pointers));
+      EXPECT_EQ(out.writes.size(), (k + 1) / c.per_block);
+      expected.insert(expected.end(), point.begin(), point.end());
+    }
+    ASSERT_TRUE(w.finish());
+    EXPECT_EQ(out.bytes, expected);
+    // Whole blocks while records come, the rest at finish.
+    std::vector<size_t> sizes;
+    for (const PipeSink::Write& write : out.writes) sizes.push_back(write.size);
+    std::vector<size_t> expected_sizes(3 / c.per_block, c.per_block * c.record);
+    if (3 % c.per_block != 0) expected_sizes.push_back(3 % c.per_block * c.record);
+    EXPECT_EQ(sizes, expected_sizes);
+  }
+}
+
+TEST(LASwriteRecordRaw, RecordsOfNoByteWriteNothing) {
+  // Extra bytes of size 0 make records of no byte: blocks of them would be
+  // counted by dividing by that size.
+  const LASitem empty = {LASitem::BYTE, 0, 0};
+  LASwriteRecord w;
+  ASSERT_TRUE(w.setup(1, &empty, nullptr));
+  PipeSink out;
+  ASSERT_TRUE(w.attach(&out));
+  const uint8_t point[1] = {0x55};
+  const uint8_t* pointers[1] = {point};
+  for (int i = 0; i < 3; i++) EXPECT_TRUE(w.writeRecord(pointers));
+  EXPECT_TRUE(w.finish());
+  EXPECT_TRUE(out.bytes.empty());
+}
+
+TEST(LASwriteRecordRaw, ARefusedBlockIsLostWithEverythingAfterIt) {
+  // The record that completes a refused block reports it, or finish for the
+  // last one; no later record reaches the stream.
+  using Failure = LASwriteRecord::Failure;
+  constexpr size_t kPerBlock = LASwriteRecord::kRawBlockBytes / 28;
+  const size_t kPoints = 2 * kPerBlock + 10;
+  const auto points = scanPoints(static_cast<uint32_t>(kPoints));
+  const std::vector<LASitem> v0 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};
+  struct Case {
+    const char* name;
+    size_t refused_point;   // the point whose GPS time holds the refused byte
+    size_t failing_record;  // kPoints: none, finish reports it
+    size_t kept_points;
+  };
+  const std::vector<Case> cases = {
+      {"first block", 0, kPerBlock - 1, 0},
+      {"first block, last record", kPerBlock - 1, kPerBlock - 1, 0},
+      {"second block", kPerBlock, 2 * kPerBlock - 1, kPerBlock},
+      {"last block, held at finish", 2 * kPerBlock + 9, kPoints, 2 * kPerBlock},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, v0.data(), nullptr));
+    Bytes sink;
+    FailingByteStream out(&sink);
+    out.fail_at = static_cast<int64_t>(c.refused_point * 28 + 25);
+    ASSERT_TRUE(w.attach(&out));
+    size_t failed_at = kPoints;
+    for (size_t i = 0; i < kPoints; i++) {
+      const uint8_t* items[2] = {points[i].data(), points[i].data() + 20};
+      const bool written = w.writeRecord(items);
+      if (failed_at != kPoints) {
+        EXPECT_FALSE(written);  // refused from the failure on
+      } else if (!written) {
+        failed_at = i;
+      }
+    }
+    EXPECT_EQ(failed_at, c.failing_record);
+    EXPECT_FALSE(w.finish());
+    EXPECT_EQ(w.failure(), Failure::kRecord);
+    Bytes kept;
+    for (size_t i = 0; i < c.kept_points; i++) {
+      kept.insert(kept.end(), points[i].begin(), points[i].end());
+    }
+    EXPECT_EQ(sink, kept);
+  }
 }
 
 // --- One coded stream ---
@@ -416,6 +570,34 @@ TEST(LASwriteRecordChunked, StreamThatCannotSeekGetsMinusOneAndTrailingPosition)
   const Bytes seekable = writeFormat1(Quodax::CompressorChunked, 3, points);
   EXPECT_EQ(slice(file, 8, static_cast<size_t>(table) - 8),
             slice(seekable, 8, static_cast<size_t>(getI64(seekable, 0)) - 8));
+}
+
+TEST(LASwriteRecordChunked, AChunksFirstRecordGoesOutWholeBeforeItsCodedBytes) {
+  // The raw record that opens a chunk is one write at the chunk's start, never
+  // held back behind coded bytes (chunk ends query the stream's position).
+  const auto points = scanPoints(7);
+  for (uint16_t compressor : {Quodax::CompressorSingleStream, Quodax::CompressorChunked}) {
+    SCOPED_TRACE(compressor);
+    auto q = makeDescriptor(kFormat1V2, compressor, 3);
+    LASwriteRecord w;
+    ASSERT_TRUE(w.setup(2, q->items, q.get()));
+    PipeSink out;
+    drive(w, out, points);
+    std::vector<size_t> chunk_starts = {0};
+    if (compressor == Quodax::CompressorChunked) {
+      const size_t table = static_cast<size_t>(getI64(out.bytes, out.bytes.size() - 8));
+      const ChunkTable t = readChunkTable(out.bytes, table, false);
+      ASSERT_EQ(t.number, 3u);
+      chunk_starts = {8, 8 + t.bytes[0], 8 + t.bytes[0] + t.bytes[1]};
+    }
+    for (size_t k = 0; k < chunk_starts.size(); k++) {
+      const size_t at = chunk_starts[k];
+      EXPECT_NE(std::find(out.writes.begin(), out.writes.end(), PipeSink::Write{at, 28}),
+                out.writes.end())
+          << "chunk " << k;
+      EXPECT_EQ(slice(out.bytes, at, 28), Bytes(points[3 * k].begin(), points[3 * k].end()));
+    }
+  }
 }
 
 // The table position was the stream's own, so the points of a file that began

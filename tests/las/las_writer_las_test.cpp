@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "morrowtide/compressor/las_write_record.h"
 #include "morrowtide/compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
 #include "tests/le_bytes.h"
@@ -743,6 +745,122 @@ TEST_F(LASwriterLASTest, EveryTargetGetsTheSameBytes) {
   EXPECT_EQ(GetCapturedStderr(), "");
 }
 
+// Everything `f` holds, read from its start; then closes it.
+Bytes readBackAndClose(FILE* f) {
+  Bytes bytes;
+  if (f == nullptr) {
+    ADD_FAILURE() << "no FILE to read";
+    return bytes;
+  }
+  EXPECT_EQ(std::fseek(f, 0, SEEK_SET), 0);
+  uint8_t piece[4096];
+  for (size_t n; (n = std::fread(piece, 1, sizeof(piece), f)) != 0;) {
+    bytes.insert(bytes.end(), piece, piece + n);
+  }
+  std::fclose(f);
+  return bytes;
+}
+
+// Raw records are held back and go out a block at a time, while updateHeader
+// seeks into the header and back to the end: on every target the records held
+// then must still follow the ones before them, after the header.
+TEST(LASwriterLAS, RecordsHeldAcrossUpdateHeaderLandAtTheEnd) {
+  const int per_block = static_cast<int>(LASwriteRecord::kRawBlockBytes / 28);
+  const int points = per_block + 10;
+  LASheader h;
+  setUpHeader12(h);
+  Bytes records;
+  for (int i = 0; i < points; i++) {
+    const Bytes r = pointBytes(i, false);
+    records.insert(records.end(), r.begin(), r.end());
+  }
+  // Five points held at the first update, a block out and five held at the second.
+  const auto run = [&](LASwriterLAS& w) {
+    LASpointRecord p;
+    EXPECT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+    for (int i = 0; i < points; i++) {
+      fillPoint(p, i);
+      EXPECT_TRUE(w.writePoint(&p));
+      w.updateInventory(&p);
+      if (i == 4 || i == per_block + 4) w.updateHeader(&h, true, false);
+    }
+    return w.close(true);
+  };
+  const int64_t size = 227 + 28 * points;
+  const auto check = [&](const Bytes& file, uint32_t count_at_107) {
+    ASSERT_EQ(file.size(), static_cast<size_t>(size));
+    EXPECT_EQ(u32At(file, 107), count_at_107);
+    EXPECT_EQ(slice(file, 227, records.size()), records);
+  };
+  const ScratchDir scratch;
+  {
+    SCOPED_TRACE("file");
+    const std::string path = scratch.path("held.las");
+    LASwriterLAS w;
+    ASSERT_TRUE(w.openFile(path.c_str(), &h, 0, 2, 50000, 4096));
+    EXPECT_EQ(run(w), size);
+    check(readBackAndClose(std::fopen(path.c_str(), "rb")), static_cast<uint32_t>(points));
+  }
+  {
+    SCOPED_TRACE("ostream");
+    std::ostringstream os;
+    LASwriterLAS w;
+    ASSERT_TRUE(w.openOstream(os, &h, 0, 2, 50000));
+    EXPECT_EQ(run(w), size);
+    const std::string text = os.str();
+    check(Bytes(text.begin(), text.end()), static_cast<uint32_t>(points));
+  }
+  {
+    SCOPED_TRACE("null");
+    LASwriterLAS w;
+    ASSERT_TRUE(w.openNull(&h, 0, 2, 50000));
+    EXPECT_EQ(run(w), size);  // the high-water mark
+  }
+  {
+    SCOPED_TRACE("FILE that cannot seek");
+    FILE* f = std::fopen(scratch.path("appended.las").c_str(), "a+b");
+    ASSERT_NE(f, nullptr);
+    LASwriterLAS w;
+    ASSERT_TRUE(w.openStdio(f, &h, 0, 2, 50000));
+    CaptureStderr();
+    EXPECT_EQ(run(w), size);
+    EXPECT_EQ(GetCapturedStderr(),
+              "WARNING: stream not seekable. cannot update header.\n"
+              "WARNING: stream not seekable. cannot update header.\n"
+              "WARNING: stream not seekable. cannot update header from 0 to " +
+                  std::to_string(points) + " points.\n");
+    check(readBackAndClose(f), 0);  // nothing patched
+  }
+}
+
+// Records held back when the writer switches FILEs were written before the
+// switch: they belong to the old FILE.
+TEST(LASwriterLAS, ReplaceFileHandsTheHeldRecordsToTheOldFile) {
+  LASheader h;
+  setUpHeader12(h);
+  FILE* a = std::tmpfile();
+  FILE* b = std::tmpfile();
+  ASSERT_TRUE(a != nullptr && b != nullptr);
+  LASwriterLAS w;
+  ASSERT_TRUE(w.openStdio(a, &h, 0, 2, 0));
+  LASpointRecord p;
+  ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+  for (int i = 0; i < 5; i++) {
+    if (i == 3) {
+      EXPECT_TRUE(w.replaceFile(b));
+    }
+    fillPoint(p, i);
+    EXPECT_TRUE(w.writePoint(&p));
+  }
+  CaptureStderr();
+  w.close(false);
+  GetCapturedStderr();
+  const Bytes first = readBackAndClose(a);
+  ASSERT_EQ(first.size(), 227u + 3 * 28);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(slice(first, 227 + 28 * i, 28), pointBytes(i, false));
+  EXPECT_EQ(readBackAndClose(b), LE().raw(pointBytes(3, false)).raw(pointBytes(4, false)).b);
+}
+
 TEST(LASwriterLAS, OpenTargetsRefuseMissingNamesAndFiles) {
   LASheader h;
   setUpHeader12(h);
@@ -838,7 +956,9 @@ TEST_F(LASwriterLASTest, UpdateHeaderFromTheInventory) {
   EXPECT_EQ(slice(out, 107, 24), LE().u32(3).u32(1).u32(2).u32(0).u32(0).u32(0).b);
   EXPECT_EQ(slice(out, 179, 48),
             LE().f64(104).f64(101.5).f64(450.5).f64(450).f64(299.125).f64(299.125).b);
-  EXPECT_EQ(stream->position(), 227 + 3 * 28);  // back at the end
+  // Back at the end of what the stream holds: the three records are still held
+  // back by the point-record writer and follow at close.
+  EXPECT_EQ(stream->position(), 227);
   CaptureStderr();
   EXPECT_EQ(writer.close(true), 227 + 3 * 28);
   EXPECT_EQ(GetCapturedStderr(), "");
@@ -1190,7 +1310,6 @@ TEST(LASwriterLAS, CloseAppendsExtendedRecordsAndPatchesTheirStart) {
       fillPoint(p, i);
       w.writePoint(&p);
     }
-    const size_t points_end = bytes.size();
     CaptureStderr();
     const int64_t size = w.close(true);
     EXPECT_EQ(GetCapturedStderr(), "");
@@ -1199,7 +1318,7 @@ TEST(LASwriterLAS, CloseAppendsExtendedRecordsAndPatchesTheirStart) {
     const uint64_t start = u64At(bytes, 235);
     EXPECT_EQ(start, bytes.size() - 65);
     if (compressor == 0) {
-      EXPECT_EQ(start, points_end);
+      EXPECT_EQ(start, 375u + 2 * 28);  // right after the two records
     } else {
       EXPECT_GT(start, u64At(bytes, 375 + 54 + 46));  // after the chunk table
     }
@@ -1393,8 +1512,13 @@ TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
       EXPECT_TRUE(w.failed());
       EXPECT_EQ(countOf(err, "ERROR: "), 1u) << err;
       if (c.compressor == 0) {
-        const std::string line =
-            "ERROR: writing point " + std::to_string((n - points_start) / 28 + 1) + "\n";
+        // Raw records go out a block at a time: the line names the last point
+        // of the block that holds the refused byte.
+        const size_t per_block = LASwriteRecord::kRawBlockBytes / 28;
+        const size_t point = (n - points_start) / 28 + 1;
+        const size_t last = std::min<size_t>((point + per_block - 1) / per_block * per_block,
+                                             static_cast<size_t>(kPoints));
+        const std::string line = "ERROR: writing point " + std::to_string(last) + "\n";
         EXPECT_EQ(err.substr(0, line.size()), line);
       }
       ASSERT_LE(bytes.size(), n);
@@ -1461,7 +1585,8 @@ TEST(LASwriterLASFailure, FailedSeekPositionOrFlushIsReported) {
       fillPoint(p, i);
       ASSERT_TRUE(w.writePoint(&p));
     }
-    const size_t points_end = bytes.size();
+    // Raw records are still held back here; they go out at close.
+    const size_t points_end = bytes.size() + (c.compressor == 0 ? 3 * 28 : 0);
     CaptureStderr();
     if (c.before_update) c.arm(*s);
     w.updateHeader(&h, false, false);  // the header announces 0 points

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "morrowtide/compressor/las_write_record.h"
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
@@ -497,7 +498,12 @@ TEST(LASwriterLASMisuse, UpdateHeaderPatchesTheLayoutOpenWrote) {
   Output out;
   ASSERT_TRUE(out.open(h));
   for (int i = 0; i < 10; i++) ASSERT_TRUE(out.writer.writePoint(&p));
-  const Bytes points(out.bytes.begin() + 227, out.bytes.end());
+  // The ten records, made of the point's items: the writer still holds them.
+  Bytes points;
+  for (int i = 0; i < 10; i++) {
+    points.insert(points.end(), p.item_pointers[0], p.item_pointers[0] + 20);
+    points.insert(points.end(), p.item_pointers[1], p.item_pointers[1] + 8);
+  }
 
   h.version_minor = 4;
   h.point_data_format = 6;
@@ -659,8 +665,12 @@ TEST(LASwriterLASMisuse, EveryErrorLineOfCloseAndUpdateHeaderShowsInFailed) {
       LASwriterLAS w;
       ASSERT_TRUE(w.open(stream, &h, 0, 2, -1));
       CaptureStderr();
+      // Raw records go out a block at a time: the point that completes the
+      // first block finds it refused.
+      const int64_t block_points = LASwriteRecord::kRawBlockBytes / 28;
       if (earlier_failure) {
         stream->fail_at = static_cast<int64_t>(bytes.size());
+        for (int64_t i = 1; i < block_points; i++) ASSERT_TRUE(w.writePoint(&p));
         EXPECT_FALSE(w.writePoint(&p));
         stream->fail_at = -1;
       }
@@ -672,7 +682,8 @@ TEST(LASwriterLASMisuse, EveryErrorLineOfCloseAndUpdateHeaderShowsInFailed) {
         EXPECT_EQ(w.close(true), 0);
       }
       const std::string lines = GetCapturedStderr();
-      EXPECT_EQ(lines, std::string(earlier_failure ? "ERROR: writing point 1\n" : "") + c.line);
+      const std::string lost = "ERROR: writing point " + std::to_string(block_points) + "\n";
+      EXPECT_EQ(lines, (earlier_failure ? lost : "") + c.line);
       EXPECT_TRUE(w.failed());
       CaptureStderr();
       w.close(true);

@@ -317,11 +317,12 @@ TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
     std::string err;
   };
   const std::vector<Case> cases = {
-      // Points: the file's 256 KiB buffer is refused while point 9355 is written.
+      // Points: the file's 256 KiB buffer is refused while the 16th block of 585
+      // records goes out, which point 9360 completes.
       {{"-o", "full.las", "-no_waveform", "-num_points", "100000"},
        Stdout::kFile,
-       "ERROR: writing point 9355\n" + unpatched +
-           "WARNING: stream not seekable. cannot update header from 0 to 9355 points.\n"},
+       "ERROR: writing point 9360\n" + unpatched +
+           "WARNING: stream not seekable. cannot update header from 0 to 9360 points.\n"},
       // The compressed points fit the buffer: its flush at close is refused.
       {{"-o", "full.qdx", "-no_waveform", "-num_points", "100000"},
        Stdout::kFile,
@@ -336,11 +337,12 @@ TEST_F(Morrowtide, LostOutputEndsWithStatusOneAndSaysWhatFailed) {
        Stdout::kClosedPipeNoSigpipe,
        unpatched + "WARNING: stream not seekable. cannot update header from 0 to 3 points.\n" +
            "ERROR: flushing output 'stdout'\n"},
-      // A pipe's 4 KiB buffer is refused while point 139 is written.
+      // A pipe's 4 KiB buffer is refused while the first block of 585 records
+      // goes out.
       {{"-no_waveform", "-stdout", "-num_points", "100000"},
        Stdout::kClosedPipeNoSigpipe,
-       "ERROR: writing point 139\n" + unpatched +
-           "WARNING: stream not seekable. cannot update header from 0 to 139 points.\n"},
+       "ERROR: writing point 585\n" + unpatched +
+           "WARNING: stream not seekable. cannot update header from 0 to 585 points.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
