@@ -1,5 +1,5 @@
 // Expected file bytes for tests, built value by value in little-endian order:
-// LE().u16(7).text("LASF", 4).f64(0.5).b
+// LE().u16(7).text("LASF", 4).f64(0.5).b; and uAt to read a value back.
 #ifndef MORROWTIDE_TESTS_LE_BYTES_H
 #define MORROWTIDE_TESTS_LE_BYTES_H
 
@@ -40,5 +40,14 @@ struct LE {
     return *this;
   }
 };
+
+// The `n`-byte little-endian value at `at` of `bytes`; bytes past the end count as 0.
+inline uint64_t uAt(const std::vector<uint8_t>& bytes, size_t at, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n && at + i < bytes.size(); i++) {
+    v |= static_cast<uint64_t>(bytes[at + i]) << (8 * i);
+  }
+  return v;
+}
 
 #endif  // MORROWTIDE_TESTS_LE_BYTES_H

@@ -19,20 +19,13 @@
 #include "morrowtide/las/las_point_record.h"
 #include "morrowtide/las/las_writer_las.h"
 #include "tests/las/failing_byte_stream.h"
+#include "tests/le_bytes.h"
 
 namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using Bytes = std::vector<uint8_t>;
-
-uint64_t uAt(const Bytes& b, size_t at, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n && at + i < b.size(); i++) {
-    v |= static_cast<uint64_t>(b[at + i]) << (8 * i);
-  }
-  return v;
-}
 
 // A random header and how the run drives the writer.
 struct Plan {

@@ -27,12 +27,6 @@ Bytes slice(const Bytes& b, size_t at, size_t n) {
   return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
                b.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
-uint64_t uAt(const Bytes& b, size_t at, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n && at + i < b.size(); i++)
-    v |= static_cast<uint64_t>(b[at + i]) << (8 * i);
-  return v;
-}
 uint32_t u32At(const Bytes& b, size_t at) { return static_cast<uint32_t>(uAt(b, at, 4)); }
 uint64_t u64At(const Bytes& b, size_t at) { return uAt(b, at, 8); }
 double f64At(const Bytes& b, size_t at) {

@@ -29,13 +29,6 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using Bytes = std::vector<uint8_t>;
 
-uint64_t uAt(const Bytes& b, size_t at, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n && at + i < b.size(); i++)
-    v |= static_cast<uint64_t>(b[at + i]) << (8 * i);
-  return v;
-}
-
 // A clean LAS 1.`minor` header for point format `format` of `length` bytes, its
 // block size and offset those of the version.
 void makeHeader(LASheader& h, uint8_t minor, uint8_t format, uint16_t length) {
