@@ -31,6 +31,7 @@ constexpr uint32_t kOffsetNumberOfPointRecords = 107;
 constexpr uint32_t kOffsetMaxX = 179;
 constexpr uint32_t kOffsetStartOfWaveformData = 227;
 constexpr uint32_t kOffsetStartOfFirstEvlr = 235;
+constexpr uint32_t kOffsetNumberOfEvlrs = 243;
 constexpr uint32_t kOffsetExtendedNumberOfPointRecords = 247;
 
 // Counts by return: 5 legacy (U32), 15 extended (U64).

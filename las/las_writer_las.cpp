@@ -46,8 +46,6 @@ constexpr uint32_t kTilingBufferBit = 1u << 30;
 constexpr uint32_t kTilingReversibleBit = 1u << 31;
 constexpr uint32_t kTilingLevelsMask = kTilingBufferBit - 1;
 constexpr uint64_t kMaxPieceBytes = 0xFFFFFFFFu;  // the most one writeBytes call takes
-// number_of_extended_variable_length_records follows the U64 start of the first one.
-constexpr uint32_t kOffsetNumberOfEvlrs = las_format::kOffsetStartOfFirstEvlr + 8;
 
 using las_messages::printLine;
 
@@ -1021,8 +1019,8 @@ void LASwriterLAS::announceExtendedRecords(uint64_t start, uint32_t count) {
       reportFailure("ERROR: updating header->start_of_first_extended_variable_length_record\n");
     }
   }
-  if (count_changes &&
-      seekInHeader(kOffsetNumberOfEvlrs, "number_of_extended_variable_length_records")) {
+  if (count_changes && seekInHeader(las_format::kOffsetNumberOfEvlrs,
+                                    "number_of_extended_variable_length_records")) {
     if (!writeU32LE(stream(), count)) {
       reportFailure("ERROR: updating header->number_of_extended_variable_length_records\n");
     }
