@@ -15,6 +15,12 @@
 #include "morrowtide/compressor/las_write_record.h"
 #include "morrowtide/compressor/quodax.h"
 
+using morrowtide::putF32LE;
+using morrowtide::putF64LE;
+using morrowtide::putU16LE;
+using morrowtide::putU32LE;
+using morrowtide::putU64LE;
+
 namespace {
 
 constexpr uint32_t kPoints = 200000;

@@ -2,6 +2,11 @@
 // coders call when a model starts or its update countdown runs out.
 #include "morrowtide/compressor/adaptive_models.h"
 
+using morrowtide::kBitModelCountLimit;
+using morrowtide::kSymbolModelMaxSymbols;
+using morrowtide::kSymbolModelMinSymbols;
+using morrowtide::kSymbolModelTotalLimit;
+
 AdaptiveSymbolModel::AdaptiveSymbolModel(uint32_t symbols, bool for_encoder)
     : symbols(symbols), for_encoder(for_encoder) {}
 

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace morrowtide {
+
 // Distributions live on a 15-bit scale; a total past this halves every count.
 constexpr uint32_t kSymbolModelTotalLimit = 1u << 15;
 // Alphabet sizes a symbol model accepts.
@@ -19,6 +21,8 @@ constexpr uint32_t kSymbolModelMinSymbols = 2;
 constexpr uint32_t kSymbolModelMaxSymbols = 2048;
 // Bit probabilities live on a 13-bit scale; a bit count past this halves.
 constexpr uint32_t kBitModelCountLimit = 1u << 13;
+
+}  // namespace morrowtide
 
 // Frequency model over `symbols` symbols. The fields are coder state, read and
 // updated only by EntropyEncoder/EntropyDecoder (and inspected by tests).

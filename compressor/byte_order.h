@@ -12,6 +12,8 @@
 
 static_assert(sizeof(float) == 4 && sizeof(double) == 8, "F32 and F64 are 4 and 8 bytes");
 
+namespace morrowtide {
+
 inline uint16_t getU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 inline uint32_t getU32LE(const uint8_t* p) {
@@ -73,5 +75,7 @@ inline void putF64LE(uint8_t* p, double v) {
   std::memcpy(&bits, &v, sizeof(bits));
   putU64LE(p, bits);
 }
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_BYTE_ORDER_H

@@ -19,6 +19,8 @@ class ByteStreamIn {
   virtual uint32_t getByte() = 0;
 };
 
+namespace morrowtide {
+
 // Reads `size` bytes at `data` (not owned; must outlive the source). Past the
 // end getByte() returns 0; position() counts every byte asked for, so it can
 // exceed size().
@@ -37,5 +39,7 @@ class ByteStreamInArray final : public ByteStreamIn {
   size_t size_;
   size_t next = 0;
 };
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_BYTE_STREAM_IN_H

@@ -10,12 +10,16 @@
 #include <limits>
 #include <new>
 
+namespace morrowtide {
+
 bool ByteStreamOutLE::writeReversed(const uint8_t* bytes, uint32_t num) {
   // num is 2, 4 or 8; the bound also tells the compiler the copy stays inside.
   if (num > sizeof(swap_buffer)) return false;
   for (uint32_t i = 0; i < num; i++) swap_buffer[i] = bytes[num - 1 - i];
   return writeBytes(swap_buffer, num);
 }
+
+}  // namespace morrowtide
 
 // --- ByteStreamOutNil ---
 

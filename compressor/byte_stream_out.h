@@ -51,6 +51,8 @@ class ByteStreamOut {
   virtual bool flush() { return true; }
 };
 
+namespace morrowtide {
+
 // Typed writes for a little-endian host, shared by every LE kind: LE writes hand
 // the value's bytes to writeBytes as they lie, BE writes a reversed copy.
 class ByteStreamOutLE : public ByteStreamOut {
@@ -67,10 +69,12 @@ class ByteStreamOutLE : public ByteStreamOut {
   uint8_t swap_buffer[8] = {};
 };
 
+}  // namespace morrowtide
+
 // Counts the bytes it is given and stores none. It keeps a cursor and a
 // high-water mark, so seeking back and overwriting never shrinks the count:
 // position() is the size the file would have.
-class ByteStreamOutNil final : public ByteStreamOutLE {
+class ByteStreamOutNil final : public morrowtide::ByteStreamOutLE {
  public:
   bool writeByte(uint32_t) override { return advance(1); }
   bool writeBytes(const uint8_t*, uint32_t num) override { return advance(num); }
@@ -86,7 +90,7 @@ class ByteStreamOutNil final : public ByteStreamOutLE {
 };
 
 // Writes to a stdio FILE (not owned, never closed).
-class ByteStreamOutFile : public ByteStreamOutLE {
+class ByteStreamOutFile : public morrowtide::ByteStreamOutLE {
  public:
   explicit ByteStreamOutFile(FILE* file) : file(file) {}
   // Later writes go to `file` (not owned); used when a writer switches files.
@@ -127,7 +131,7 @@ class ByteStreamOutFileLE final : public ByteStreamOutFile {
 
 // Writes to a standard output stream (not owned). Once the stream's bad or fail
 // flag is set, every write and seek returns false and position() is -1.
-class ByteStreamOutOstream : public ByteStreamOutLE {
+class ByteStreamOutOstream : public morrowtide::ByteStreamOutLE {
  public:
   explicit ByteStreamOutOstream(std::ostream& stream) : stream(&stream) {}
 
@@ -153,7 +157,7 @@ class ByteStreamOutOstreamLE final : public ByteStreamOutOstream {
 // counts from 0 again. Growth adds 4096 bytes for a byte write and the block's
 // length plus 4096 for a block write. A growth that fails or would not fit the
 // sizes returns false and keeps the buffer as it was.
-class ByteStreamOutArray : public ByteStreamOutLE {
+class ByteStreamOutArray : public morrowtide::ByteStreamOutLE {
  public:
   ByteStreamOutArray();
   ~ByteStreamOutArray() override;

@@ -15,6 +15,8 @@
 
 #include "morrowtide/compressor/integer_residual_coder.h"
 
+namespace morrowtide {
+
 constexpr uint32_t kXContexts = 2;
 constexpr uint32_t kYContexts = 22;
 constexpr uint32_t kZContexts = 20;
@@ -41,5 +43,7 @@ static_assert(zContext(1, 64) == kZContexts - 1, "the largest Z context");
 constexpr ResidualCoderShape kDxCoderShape{32, kXContexts};
 constexpr ResidualCoderShape kDyCoderShape{32, kYContexts};
 constexpr ResidualCoderShape kZCoderShape{32, kZContexts};
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_COORDINATE_CONTEXTS_H

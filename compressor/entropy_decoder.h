@@ -18,8 +18,12 @@
 #include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/byte_stream_in.h"
 
+namespace morrowtide {
+
 // The integer a raw read throws on input that no encoder produced.
 constexpr int kEntropyDecoderCorruptInput = 4711;
+
+}  // namespace morrowtide
 
 class EntropyDecoder final {
  public:
@@ -150,7 +154,7 @@ inline uint32_t EntropyDecoder::readRaw(uint32_t bits, uint64_t limit) {
   value -= q * l;
   length = l;
   if (length < kMinLength) renormalise();
-  if (q >= limit) throw kEntropyDecoderCorruptInput;
+  if (q >= limit) throw morrowtide::kEntropyDecoderCorruptInput;
   return q;
 }
 

@@ -21,7 +21,9 @@
 #include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/byte_stream_out.h"
 
+namespace morrowtide {
 class OwnedSymbolModel;
+}  // namespace morrowtide
 
 class EntropyEncoder final {
  public:
@@ -69,7 +71,7 @@ class EntropyEncoder final {
   // inlining budget covers, and a call costs more than the coding (point
   // benchmark, about 1%).
   inline void putSymbol(AdaptiveSymbolModel* m, uint32_t symbol);
-  inline void putSymbol(const OwnedSymbolModel& m, uint32_t symbol);
+  inline void putSymbol(const morrowtide::OwnedSymbolModel& m, uint32_t symbol);
   // One bit with probability one half. Requires: bit is 0 or 1.
   inline void putRawBit(uint32_t bit);
   // The low `bits` bits of `value`, uniform. Requires: bits <= 32 and
@@ -144,6 +146,8 @@ class EntropyEncoder final {
   uint64_t held_ffs = 0;      // 0xFF bytes held after held_byte
 };
 
+namespace morrowtide {
+
 // A symbol model together with the encoder that made it. Every model an item
 // writer keeps is held by one of these: the encoder that made the model resets
 // it and, when the owner goes, deletes it, so no model is released through an
@@ -202,7 +206,9 @@ class OwnedSymbolModel final {
   AdaptiveSymbolModel* model = nullptr;  // owned
 };
 
-[[gnu::always_inline]] inline void EntropyEncoder::putSymbol(const OwnedSymbolModel& m,
+}  // namespace morrowtide
+
+[[gnu::always_inline]] inline void EntropyEncoder::putSymbol(const morrowtide::OwnedSymbolModel& m,
                                                              uint32_t symbol) {
   putSymbol(m.get(), symbol);
 }

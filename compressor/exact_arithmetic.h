@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace morrowtide {
+
 // a - b, wrapping in 32 bits, read as I32.
 inline int32_t wrappingDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
 
@@ -40,5 +42,7 @@ inline int32_t saturatingToI32(float v) { return saturatingToI32(static_cast<dou
 inline int32_t roundHalfAwayToI32(double v) {
   return saturatingToI32(v >= 0.0 ? v + 0.5 : v - 0.5);
 }
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_EXACT_ARITHMETIC_H

@@ -21,6 +21,8 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 
+namespace morrowtide {
+
 // The four time sequences of one coder (or one channel context).
 struct GpsTimeSequences {
   // Forgets every sequence and opens sequence 0 at `first_time`; the other
@@ -150,7 +152,8 @@ template <bool kUnchangedTimeSymbols>
     if (fitsI32(difference)) {
       const int32_t difference32 = static_cast<int32_t>(static_cast<uint32_t>(difference));
       if (has_step) {
-        encodeGpsMultiple(encoder, multiplier_model, coder, sequences, difference32);
+        // Qualified: the EntropyEncoder argument would also find a global namesake.
+        morrowtide::encodeGpsMultiple(encoder, multiplier_model, coder, sequences, difference32);
       } else {
         encoder.putSymbol(zero_diff_model, Symbols::kZeroDiffFirstStep);
         coder.encode(0, difference32, kGpsContextFirstStep);
@@ -188,5 +191,7 @@ template <bool kUnchangedTimeSymbols>
     return;
   }
 }
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_GPS_TIME_CODING_H

@@ -18,6 +18,8 @@
 #include "morrowtide/compressor/entropy_decoder.h"
 #include "morrowtide/compressor/entropy_encoder.h"
 
+namespace morrowtide {
+
 // Every residual coder of the point items has 8 direct bits (so no model has
 // more than 256 symbols) and no explicit range; what tells them apart is their
 // shape: the value width and the number of contexts.
@@ -27,6 +29,8 @@ struct ResidualCoderShape {
   uint32_t contexts;  // class models, one per context
 };
 
+}  // namespace morrowtide
+
 class IntegerResidualCoder final {
  public:
   // Encoding side over `enc` (not owned; must outlive this object). Creates no
@@ -35,8 +39,9 @@ class IntegerResidualCoder final {
   IntegerResidualCoder(EntropyEncoder* enc, uint32_t bits, uint32_t contexts, uint32_t direct_bits,
                        uint32_t range);
   // An item coder of `shape` over `enc`: kItemCoderDirectBits, no range.
-  IntegerResidualCoder(EntropyEncoder* enc, ResidualCoderShape shape)
-      : IntegerResidualCoder(enc, shape.bits, shape.contexts, kItemCoderDirectBits, 0) {}
+  IntegerResidualCoder(EntropyEncoder* enc, morrowtide::ResidualCoderShape shape)
+      : IntegerResidualCoder(enc, shape.bits, shape.contexts, morrowtide::kItemCoderDirectBits, 0) {
+  }
   // Decoding side over `dec` (not owned; must outlive this object). Same
   // requirements.
   IntegerResidualCoder(EntropyDecoder* dec, uint32_t bits, uint32_t contexts, uint32_t direct_bits,

@@ -15,6 +15,8 @@
 #include "morrowtide/compressor/rgb_difference_coding.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
 
+namespace morrowtide {
+
 // --- CodingLayers ---
 
 void CodingLayers::startChunk() {
@@ -599,3 +601,5 @@ bool LayeredByteWriter::writeItem(const uint8_t* item, uint32_t& context) {
   }
   return true;
 }
+
+}  // namespace morrowtide

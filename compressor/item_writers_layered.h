@@ -37,6 +37,8 @@
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rolling_median5.h"
 
+namespace morrowtide {
+
 // An in-memory layer stream whose size must fit the U32 that announces it. A
 // write that would take it past `limit` bytes, or whose growth fails, writes
 // nothing, returns false and marks the stream failed until the next rewind.
@@ -129,36 +131,40 @@ struct ChannelContextState {
   bool created = false;    // its models and coders exist (from its first seeding on)
 };
 
+}  // namespace morrowtide
+
 // One channel context of the point writer. The models and coders are made at
 // the context's first seeding, except those chosen by a reference value, which
 // are made at their first use; layer k is the layer a model or coder codes into.
-struct ChannelContext_POINT14 : ChannelContextState {
+struct ChannelContext_POINT14 : morrowtide::ChannelContextState {
   uint8_t last_item[quodax_format::kSizePoint14] = {};  // the last point's record
   uint8_t last_gps_changed = 0;  // whether its time differed from its reference
   uint16_t last_intensity[8] = {};
   RollingMedian5 x_medians[12];
   RollingMedian5 y_medians[12];
   int32_t last_z[8] = {};
-  OwnedSymbolModel changed_values_models[8];       // 128 symbols, layer 0
-  OwnedSymbolModel channel_model;                  // 3 symbols, layer 0
-  OwnedSymbolModel number_of_returns_models[16];   // 16 symbols, layer 0, by reference n
-  OwnedSymbolModel return_number_same_time_model;  // 13 symbols, layer 0
-  OwnedSymbolModel return_number_models[16];       // 16 symbols, layer 0, by reference r
+  morrowtide::OwnedSymbolModel changed_values_models[8];      // 128 symbols, layer 0
+  morrowtide::OwnedSymbolModel channel_model;                 // 3 symbols, layer 0
+  morrowtide::OwnedSymbolModel number_of_returns_models[16];  // 16 symbols, layer 0, by reference n
+  morrowtide::OwnedSymbolModel return_number_same_time_model;  // 13 symbols, layer 0
+  morrowtide::OwnedSymbolModel return_number_models[16];  // 16 symbols, layer 0, by reference r
   // The coders live in the context (no pointer to follow per point).
   std::optional<IntegerResidualCoder> dx_coder;            // layer 0
   std::optional<IntegerResidualCoder> dy_coder;            // layer 0
   std::optional<IntegerResidualCoder> z_coder;             // layer 1
-  OwnedSymbolModel classification_models[64];              // 256 symbols, layer 2
-  OwnedSymbolModel flags_models[64];                       // 64 symbols, layer 3
-  OwnedSymbolModel user_data_models[64];                   // 256 symbols, layer 6
+  morrowtide::OwnedSymbolModel classification_models[64];  // 256 symbols, layer 2
+  morrowtide::OwnedSymbolModel flags_models[64];           // 64 symbols, layer 3
+  morrowtide::OwnedSymbolModel user_data_models[64];       // 256 symbols, layer 6
   std::optional<IntegerResidualCoder> intensity_coder;     // layer 4
   std::optional<IntegerResidualCoder> scan_angle_coder;    // layer 5
   std::optional<IntegerResidualCoder> point_source_coder;  // layer 7
-  GpsTimeSequences gps_sequences;
-  OwnedSymbolModel gps_multiplier_model;          // 515 symbols, layer 8
-  OwnedSymbolModel gps_zero_diff_model;           // 5 symbols, layer 8
-  std::optional<IntegerResidualCoder> gps_coder;  // layer 8
+  morrowtide::GpsTimeSequences gps_sequences;
+  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 515 symbols, layer 8
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 5 symbols, layer 8
+  std::optional<IntegerResidualCoder> gps_coder;      // layer 8
 };
+
+namespace morrowtide {
 
 // The LAS 1.4 point in nine layers: 0 changed-values symbol, channel, returns, X
 // and Y; 1 Z; 2 classification; 3 flags; 4 intensity; 5 scan angle; 6 user data;
@@ -216,17 +222,21 @@ class LayeredPoint14Writer : public LayeredItemWriter {
   ChannelContext_POINT14 contexts[4];
 };
 
-class LASwriteItemCompressed_POINT14_v3 final : public LayeredPoint14Writer {
+}  // namespace morrowtide
+
+class LASwriteItemCompressed_POINT14_v3 final : public morrowtide::LayeredPoint14Writer {
  public:
   explicit LASwriteItemCompressed_POINT14_v3(EntropyEncoder* main_encoder)
       : LayeredPoint14Writer(main_encoder, false) {}
 };
 
-class LASwriteItemCompressed_POINT14_v4 final : public LayeredPoint14Writer {
+class LASwriteItemCompressed_POINT14_v4 final : public morrowtide::LayeredPoint14Writer {
  public:
   explicit LASwriteItemCompressed_POINT14_v4(EntropyEncoder* main_encoder)
       : LayeredPoint14Writer(main_encoder, true) {}
 };
+
+namespace morrowtide {
 
 // What the writers after the point writer in a record share (colour, wave
 // packet, extra bytes): they code in the channel context that the low two bits
@@ -274,16 +284,20 @@ class LayeredChannelWriter : public LayeredItemWriter {
   Context contexts[4];
 };
 
+}  // namespace morrowtide
+
 // The colour item (R, G, B as U16) and, with `nir`, the near infrared U16 after
 // it: an RGB layer coded with the colour difference coding and a NIR layer.
-struct ChannelContext_RGBNIR14 : ChannelContextState {
+struct ChannelContext_RGBNIR14 : morrowtide::ChannelContextState {
   uint16_t last_item[4] = {};
-  OwnedSymbolModel byte_used;      // 128 symbols, RGB layer
-  OwnedSymbolModel rgb_diff[6];    // 256 symbols each, RGB layer
-  OwnedSymbolModel nir_byte_used;  // 4 symbols, NIR layer (NIR only)
-  OwnedSymbolModel nir_diff[2];    // 256 symbols each, NIR layer (NIR only)
+  morrowtide::OwnedSymbolModel byte_used;      // 128 symbols, RGB layer
+  morrowtide::OwnedSymbolModel rgb_diff[6];    // 256 symbols each, RGB layer
+  morrowtide::OwnedSymbolModel nir_byte_used;  // 4 symbols, NIR layer (NIR only)
+  morrowtide::OwnedSymbolModel nir_diff[2];    // 256 symbols each, NIR layer (NIR only)
 };
 using ChannelContext_RGB14 = ChannelContext_RGBNIR14;
+
+namespace morrowtide {
 
 class LayeredColourWriter : public LayeredChannelWriter<ChannelContext_RGBNIR14> {
  public:
@@ -300,39 +314,43 @@ class LayeredColourWriter : public LayeredChannelWriter<ChannelContext_RGBNIR14>
   const bool nir;
 };
 
-class LASwriteItemCompressed_RGB14_v3 final : public LayeredColourWriter {
+}  // namespace morrowtide
+
+class LASwriteItemCompressed_RGB14_v3 final : public morrowtide::LayeredColourWriter {
  public:
   explicit LASwriteItemCompressed_RGB14_v3(EntropyEncoder* e)
       : LayeredColourWriter(e, false, false) {}
 };
-class LASwriteItemCompressed_RGB14_v4 final : public LayeredColourWriter {
+class LASwriteItemCompressed_RGB14_v4 final : public morrowtide::LayeredColourWriter {
  public:
   explicit LASwriteItemCompressed_RGB14_v4(EntropyEncoder* e)
       : LayeredColourWriter(e, false, true) {}
 };
-class LASwriteItemCompressed_RGBNIR14_v3 final : public LayeredColourWriter {
+class LASwriteItemCompressed_RGBNIR14_v3 final : public morrowtide::LayeredColourWriter {
  public:
   explicit LASwriteItemCompressed_RGBNIR14_v3(EntropyEncoder* e)
       : LayeredColourWriter(e, true, false) {}
 };
-class LASwriteItemCompressed_RGBNIR14_v4 final : public LayeredColourWriter {
+class LASwriteItemCompressed_RGBNIR14_v4 final : public morrowtide::LayeredColourWriter {
  public:
   explicit LASwriteItemCompressed_RGBNIR14_v4(EntropyEncoder* e)
       : LayeredColourWriter(e, true, true) {}
 };
 
 // The 29-byte wave packet in one layer, coded with the wave packet coding.
-struct ChannelContext_WAVEPACKET14 : ChannelContextState {
+struct ChannelContext_WAVEPACKET14 : morrowtide::ChannelContextState {
   uint8_t last_item[29] = {};
   int32_t last_offset_diff = 0;
   uint32_t last_offset_symbol = 0;
-  OwnedSymbolModel packet_index;      // 256 symbols
-  OwnedSymbolModel offset_symbol[4];  // 4 symbols each
+  morrowtide::OwnedSymbolModel packet_index;      // 256 symbols
+  morrowtide::OwnedSymbolModel offset_symbol[4];  // 4 symbols each
   std::optional<IntegerResidualCoder> ic_offset_diff;
   std::optional<IntegerResidualCoder> ic_packet_size;
   std::optional<IntegerResidualCoder> ic_return_point;
   std::optional<IntegerResidualCoder> ic_xyz;
 };
+
+namespace morrowtide {
 
 // The operations behave as the colour writer's; one size per chunk.
 class LayeredWavePacketWriter : public LayeredChannelWriter<ChannelContext_WAVEPACKET14> {
@@ -346,12 +364,14 @@ class LayeredWavePacketWriter : public LayeredChannelWriter<ChannelContext_WAVEP
   void prepareChannel(uint32_t c, const uint8_t* seed);
 };
 
-class LASwriteItemCompressed_WAVEPACKET14_v3 final : public LayeredWavePacketWriter {
+}  // namespace morrowtide
+
+class LASwriteItemCompressed_WAVEPACKET14_v3 final : public morrowtide::LayeredWavePacketWriter {
  public:
   explicit LASwriteItemCompressed_WAVEPACKET14_v3(EntropyEncoder* e)
       : LayeredWavePacketWriter(e, false) {}
 };
-class LASwriteItemCompressed_WAVEPACKET14_v4 final : public LayeredWavePacketWriter {
+class LASwriteItemCompressed_WAVEPACKET14_v4 final : public morrowtide::LayeredWavePacketWriter {
  public:
   explicit LASwriteItemCompressed_WAVEPACKET14_v4(EntropyEncoder* e)
       : LayeredWavePacketWriter(e, true) {}
@@ -359,10 +379,12 @@ class LASwriteItemCompressed_WAVEPACKET14_v4 final : public LayeredWavePacketWri
 
 // `number` extra bytes, one layer per byte, each coded as its difference to the
 // reference's byte. With `number` 0 the writer has no layer and writes nothing.
-struct ChannelContext_BYTE14 : ChannelContextState {
-  std::vector<uint8_t> last_bytes;            // `number` bytes once created
-  std::vector<OwnedSymbolModel> byte_models;  // 256 symbols each; byte i in layer i
+struct ChannelContext_BYTE14 : morrowtide::ChannelContextState {
+  std::vector<uint8_t> last_bytes;                        // `number` bytes once created
+  std::vector<morrowtide::OwnedSymbolModel> byte_models;  // 256 symbols each; byte i in layer i
 };
+
+namespace morrowtide {
 
 // The operations behave as the colour writer's; `number` sizes per chunk.
 class LayeredByteWriter : public LayeredChannelWriter<ChannelContext_BYTE14> {
@@ -377,12 +399,14 @@ class LayeredByteWriter : public LayeredChannelWriter<ChannelContext_BYTE14> {
   const uint32_t number;
 };
 
-class LASwriteItemCompressed_BYTE14_v3 final : public LayeredByteWriter {
+}  // namespace morrowtide
+
+class LASwriteItemCompressed_BYTE14_v3 final : public morrowtide::LayeredByteWriter {
  public:
   LASwriteItemCompressed_BYTE14_v3(EntropyEncoder* e, uint32_t number)
       : LayeredByteWriter(e, number, false) {}
 };
-class LASwriteItemCompressed_BYTE14_v4 final : public LayeredByteWriter {
+class LASwriteItemCompressed_BYTE14_v4 final : public morrowtide::LayeredByteWriter {
  public:
   LASwriteItemCompressed_BYTE14_v4(EntropyEncoder* e, uint32_t number)
       : LayeredByteWriter(e, number, true) {}

@@ -23,28 +23,29 @@
 // The 20-byte legacy point.
 class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_POINT10_LE() : LASwriteItemRaw(RawItemForm::point10()) {}
+  LASwriteItemRaw_POINT10_LE() : LASwriteItemRaw(morrowtide::RawItemForm::point10()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // The 8-byte GPS time.
 class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_GPSTIME11_LE() : LASwriteItemRaw(RawItemForm::gpsTime11()) {}
+  LASwriteItemRaw_GPSTIME11_LE() : LASwriteItemRaw(morrowtide::RawItemForm::gpsTime11()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // Red, green, blue (6 bytes), for RGB12 and RGB14 items.
 class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_RGB12_LE() : LASwriteItemRaw(RawItemForm::rgb12()) {}
+  LASwriteItemRaw_RGB12_LE() : LASwriteItemRaw(morrowtide::RawItemForm::rgb12()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // Extra bytes, for BYTE and BYTE14 items: `number` bytes per record.
 class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
  public:
-  explicit LASwriteItemRaw_BYTE(uint32_t number) : LASwriteItemRaw(RawItemForm::bytes(number)) {}
+  explicit LASwriteItemRaw_BYTE(uint32_t number)
+      : LASwriteItemRaw(morrowtide::RawItemForm::bytes(number)) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
@@ -53,7 +54,7 @@ class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
 // is 0.
 class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_POINT14_LE() : LASwriteItemRaw(RawItemForm::point14Record()) {}
+  LASwriteItemRaw_POINT14_LE() : LASwriteItemRaw(morrowtide::RawItemForm::point14Record()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override {
     if (stream == nullptr) return false;
     raw_form.put(item, buffer);
@@ -67,14 +68,14 @@ class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
 // Red, green, blue and near infrared (8 bytes).
 class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_RGBNIR14_LE() : LASwriteItemRaw(RawItemForm::rgbNir14()) {}
+  LASwriteItemRaw_RGBNIR14_LE() : LASwriteItemRaw(morrowtide::RawItemForm::rgbNir14()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 
 // The 29-byte wave packet, for WAVEPACKET13 and WAVEPACKET14 items.
 class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
  public:
-  LASwriteItemRaw_WAVEPACKET13_LE() : LASwriteItemRaw(RawItemForm::wavePacket13()) {}
+  LASwriteItemRaw_WAVEPACKET13_LE() : LASwriteItemRaw(morrowtide::RawItemForm::wavePacket13()) {}
   bool writeItem(const uint8_t* item, uint32_t&) override { return writeCopied(item); }
 };
 

@@ -19,6 +19,8 @@
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
 
+using namespace morrowtide;
+
 namespace {
 
 namespace qf = quodax_format;

@@ -44,17 +44,18 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   uint8_t last_item[20] = {};
   int32_t last_x_diffs[3] = {};
   int32_t last_y_diffs[3] = {};
-  int32_t last_diff_index = 0;                  // 0 to 2
-  IntegerResidualCoder dx_coder;                // 32 bits, 1 context
-  IntegerResidualCoder dy_coder;                // 32 bits, 20 contexts
-  IntegerResidualCoder z_coder;                 // 32 bits, 20 contexts
-  IntegerResidualCoder intensity_coder;         // 16 bits, 1 context
-  IntegerResidualCoder scan_angle_rank_coder;   // 8 bits, 2 contexts
-  IntegerResidualCoder point_source_coder;      // 16 bits, 1 context
-  OwnedSymbolModel changed_values_model;        // 64 symbols
-  OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
-  OwnedSymbolModel classification_models[256];  // 256 symbols, by the last classification
-  OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
+  int32_t last_diff_index = 0;                        // 0 to 2
+  IntegerResidualCoder dx_coder;                      // 32 bits, 1 context
+  IntegerResidualCoder dy_coder;                      // 32 bits, 20 contexts
+  IntegerResidualCoder z_coder;                       // 32 bits, 20 contexts
+  IntegerResidualCoder intensity_coder;               // 16 bits, 1 context
+  IntegerResidualCoder scan_angle_rank_coder;         // 8 bits, 2 contexts
+  IntegerResidualCoder point_source_coder;            // 16 bits, 1 context
+  morrowtide::OwnedSymbolModel changed_values_model;  // 64 symbols
+  morrowtide::OwnedSymbolModel bit_byte_models[256];  // 256 symbols, by the last return byte
+  morrowtide::OwnedSymbolModel
+      classification_models[256];                      // 256 symbols, by the last classification
+  morrowtide::OwnedSymbolModel user_data_models[256];  // 256 symbols, by the last user data
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64), coded as a
@@ -74,9 +75,9 @@ class LASwriteItemCompressed_GPSTIME11_v1 final : public LASwriteItemCompressed 
  private:
   EntropyEncoder* encoder;  // not owned
   int64_t last_gps_time = 0;
-  OwnedSymbolModel gps_multiplier_model;  // 512 symbols
-  OwnedSymbolModel gps_zero_diff_model;   // 3 symbols
-  IntegerResidualCoder gps_coder;         // 32 bits, 6 contexts
+  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 512 symbols
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 3 symbols
+  IntegerResidualCoder gps_coder;                     // 32 bits, 6 contexts
   int32_t gps_extreme_counter = 0;
   int32_t gps_diff = 0;  // the step; 0 while there is none
 };
@@ -95,8 +96,8 @@ class LASwriteItemCompressed_RGB12_v1 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[6] = {};
-  OwnedSymbolModel byte_used;      // 64 symbols
-  IntegerResidualCoder rgb_coder;  // 8 bits, 6 contexts (one per colour byte)
+  morrowtide::OwnedSymbolModel byte_used;  // 64 symbols
+  IntegerResidualCoder rgb_coder;          // 8 bits, 6 contexts (one per colour byte)
 };
 
 // The wave packet (29 bytes: index, offset, size, location, x(t), y(t), z(t)),
@@ -116,13 +117,13 @@ class LASwriteItemCompressed_WAVEPACKET13_v1 final : public LASwriteItemCompress
   EntropyEncoder* encoder;     // not owned
   uint8_t last_item[28] = {};  // the previous packet without its index byte
   int32_t last_offset_diff = 0;
-  uint32_t last_offset_symbol = 0;       // 0 to 3
-  OwnedSymbolModel packet_index;         // 256 symbols
-  OwnedSymbolModel offset_symbol[4];     // 4 symbols each
-  IntegerResidualCoder ic_offset_diff;   // 32 bits, 1 context
-  IntegerResidualCoder ic_packet_size;   // 32 bits, 1 context
-  IntegerResidualCoder ic_return_point;  // 32 bits, 1 context
-  IntegerResidualCoder ic_xyz;           // 32 bits, 3 contexts
+  uint32_t last_offset_symbol = 0;                // 0 to 3
+  morrowtide::OwnedSymbolModel packet_index;      // 256 symbols
+  morrowtide::OwnedSymbolModel offset_symbol[4];  // 4 symbols each
+  IntegerResidualCoder ic_offset_diff;            // 32 bits, 1 context
+  IntegerResidualCoder ic_packet_size;            // 32 bits, 1 context
+  IntegerResidualCoder ic_return_point;           // 32 bits, 1 context
+  IntegerResidualCoder ic_xyz;                    // 32 bits, 3 contexts
 };
 
 // The extra bytes of a point (`number` of them), every byte coded against the

@@ -18,6 +18,8 @@
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
 
+using namespace morrowtide;
+
 namespace {
 
 namespace qf = quodax_format;

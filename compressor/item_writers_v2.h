@@ -48,16 +48,17 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   RollingMedian5 y_medians[16];
   int32_t last_z[8] = {};
   // Made in this order (the order of declaration).
-  OwnedSymbolModel changed_values_model;        // 64 symbols
-  IntegerResidualCoder intensity_coder;         // 16 bits, 4 contexts
-  OwnedSymbolModel scan_angle_rank_models[2];   // 256 symbols
-  IntegerResidualCoder point_source_coder;      // 16 bits, 1 context
-  OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
-  OwnedSymbolModel classification_models[256];  // 256 symbols, by the last classification
-  OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
-  IntegerResidualCoder dx_coder;                // 32 bits, 2 contexts
-  IntegerResidualCoder dy_coder;                // 32 bits, 22 contexts
-  IntegerResidualCoder z_coder;                 // 32 bits, 20 contexts
+  morrowtide::OwnedSymbolModel changed_values_model;       // 64 symbols
+  IntegerResidualCoder intensity_coder;                    // 16 bits, 4 contexts
+  morrowtide::OwnedSymbolModel scan_angle_rank_models[2];  // 256 symbols
+  IntegerResidualCoder point_source_coder;                 // 16 bits, 1 context
+  morrowtide::OwnedSymbolModel bit_byte_models[256];       // 256 symbols, by the last return byte
+  morrowtide::OwnedSymbolModel
+      classification_models[256];                      // 256 symbols, by the last classification
+  morrowtide::OwnedSymbolModel user_data_models[256];  // 256 symbols, by the last user data
+  IntegerResidualCoder dx_coder;                       // 32 bits, 2 contexts
+  IntegerResidualCoder dy_coder;                       // 32 bits, 22 contexts
+  IntegerResidualCoder z_coder;                        // 32 bits, 20 contexts
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64). Up to four time
@@ -77,10 +78,10 @@ class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed 
 
  private:
   EntropyEncoder* encoder;  // not owned
-  GpsTimeSequences sequences;
-  OwnedSymbolModel gps_multiplier_model;  // 516 symbols
-  OwnedSymbolModel gps_zero_diff_model;   // 6 symbols
-  IntegerResidualCoder gps_coder;         // 32 bits, 9 contexts
+  morrowtide::GpsTimeSequences sequences;
+  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 516 symbols
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 6 symbols
+  IntegerResidualCoder gps_coder;                     // 32 bits, 9 contexts
 };
 
 // The colour (red, green, blue, U16 each), coded byte by byte against the previous
@@ -96,8 +97,8 @@ class LASwriteItemCompressed_RGB12_v2 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint16_t last_item[3] = {};
-  OwnedSymbolModel byte_used;    // 128 symbols
-  OwnedSymbolModel rgb_diff[6];  // 256 symbols each
+  morrowtide::OwnedSymbolModel byte_used;    // 128 symbols
+  morrowtide::OwnedSymbolModel rgb_diff[6];  // 256 symbols each
 };
 
 // The extra bytes of a point (`number` of them): each byte's difference to the
@@ -113,8 +114,8 @@ class LASwriteItemCompressed_BYTE_v2 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder* encoder;  // not owned
   uint32_t number;
-  std::unique_ptr<uint8_t[]> last_bytes;      // `number` bytes
-  std::vector<OwnedSymbolModel> byte_models;  // `number` models of 256 symbols
+  std::unique_ptr<uint8_t[]> last_bytes;                  // `number` bytes
+  std::vector<morrowtide::OwnedSymbolModel> byte_models;  // `number` models of 256 symbols
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V2_H

@@ -25,6 +25,8 @@ class LASwriteItem {
   LASwriteItem& operator=(const LASwriteItem&) = delete;
 };
 
+namespace morrowtide {
+
 // How a raw item's bytes are made from the point, fixed per writer: copied as
 // they lie at the item, or the 30-byte LAS 1.4 record built from the point. A
 // raw writer's writeItem writes what put() makes, and the point-record writer
@@ -118,6 +120,8 @@ class RawItemForm {
   uint32_t item_size;
 };
 
+}  // namespace morrowtide
+
 // A writer that copies its item uncompressed to an output stream.
 class LASwriteItemRaw : public LASwriteItem {
  public:
@@ -125,17 +129,17 @@ class LASwriteItemRaw : public LASwriteItem {
   // writeItem returns false and writes nothing.
   void attachStream(ByteStreamOut* stream) { this->stream = stream; }
   // How this writer makes its item's bytes.
-  const RawItemForm& form() const { return raw_form; }
+  const morrowtide::RawItemForm& form() const { return raw_form; }
 
  protected:
-  explicit LASwriteItemRaw(RawItemForm form) : raw_form(form) {}
+  explicit LASwriteItemRaw(morrowtide::RawItemForm form) : raw_form(form) {}
   // writeItem of a copied item: its bytes as they lie, in one write.
   bool writeCopied(const uint8_t* item) {
     return stream != nullptr && stream->writeBytes(item, raw_form.size());
   }
 
   ByteStreamOut* stream = nullptr;  // not owned
-  const RawItemForm raw_form;
+  const morrowtide::RawItemForm raw_form;
 };
 
 // A writer that codes its item. The first record of every chunk is written raw by

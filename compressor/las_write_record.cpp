@@ -13,6 +13,10 @@
 #include "morrowtide/compressor/item_writers_v1.h"
 #include "morrowtide/compressor/item_writers_v2.h"
 
+using morrowtide::RawItemForm;
+using morrowtide::writeI64LE;
+using morrowtide::writeU32LE;
+
 namespace {
 
 // Coder versions 1 and 2 code into the shared stream; 3 and 4 code into layers.

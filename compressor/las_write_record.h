@@ -145,7 +145,7 @@ class LASwriteRecord {
   uint32_t num_writers = 0;
   Writers writers = Writers::kOpenChunk;
   // How each item's raw bytes are made, as its raw writer says at setup.
-  std::vector<RawItemForm> raw_forms;
+  std::vector<morrowtide::RawItemForm> raw_forms;
   uint32_t record_size = 0;  // the bytes of one raw record
   // Raw records held back, [block.data(), held_end), in a block that ends at
   // block_end; or a compressed chunk's first record while it is gathered. Made

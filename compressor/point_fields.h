@@ -100,8 +100,9 @@ inline void buildPoint14Record(const uint8_t* point, uint8_t* record) {
     // Degrees to units of 0.006 degrees: the quotient in F32, the rounding in F64.
     const int8_t rank = static_cast<int8_t>(point[p10::kScanAngleRank]);
     const float q = static_cast<float>(rank) / 0.006f;
-    putU16LE(record + p14::kScanAngle,
-             static_cast<uint16_t>(roundHalfAwayToI32(static_cast<double>(q))));
+    morrowtide::putU16LE(
+        record + p14::kScanAngle,
+        static_cast<uint16_t>(morrowtide::roundHalfAwayToI32(static_cast<double>(q))));
   }
 }
 

@@ -11,6 +11,13 @@
 
 #include "morrowtide/compressor/byte_order.h"
 
+using morrowtide::getI64LE;
+using morrowtide::getU16LE;
+using morrowtide::getU32LE;
+using morrowtide::putI64LE;
+using morrowtide::putU16LE;
+using morrowtide::putU32LE;
+
 namespace {
 
 namespace qf = quodax_format;

@@ -5,6 +5,8 @@
 #include "morrowtide/compressor/adaptive_models.h"
 #include "morrowtide/compressor/entropy_encoder.h"
 
+namespace morrowtide {
+
 namespace {
 
 // 0 for v <= 0, 255 for v >= 255, else v.
@@ -77,3 +79,5 @@ uint32_t codeRgbDifference(EntropyEncoder& encoder, const OwnedSymbolModel& byte
                            const uint16_t colour[3]) {
   return codeRgb(encoder, byte_used, rgb_diff, reference, colour);
 }
+
+}  // namespace morrowtide

@@ -16,6 +16,9 @@
 
 class EntropyEncoder;
 class AdaptiveSymbolModel;
+
+namespace morrowtide {
+
 class OwnedSymbolModel;
 
 // Codes `colour` (red, green, blue) against `reference` into `encoder` with the
@@ -29,5 +32,7 @@ uint32_t codeRgbDifference(EntropyEncoder& encoder, AdaptiveSymbolModel* byte_us
 uint32_t codeRgbDifference(EntropyEncoder& encoder, const OwnedSymbolModel& byte_used,
                            const OwnedSymbolModel rgb_diff[6], const uint16_t reference[3],
                            const uint16_t colour[3]);
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_RGB_DIFFERENCE_CODING_H

@@ -8,6 +8,8 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 
+namespace morrowtide {
+
 namespace {
 
 // Field offsets in the reference; the item has the same fields one byte later.
@@ -81,3 +83,5 @@ void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t*
   codePacket(encoder, item, reference, packet_index, offset_symbol, ic_offset_diff, ic_packet_size,
              ic_return_point, ic_xyz, last_offset_diff, last_offset_symbol);
 }
+
+}  // namespace morrowtide

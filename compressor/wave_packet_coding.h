@@ -20,6 +20,9 @@
 
 class AdaptiveSymbolModel;
 class EntropyEncoder;
+
+namespace morrowtide {
+
 class OwnedSymbolModel;
 
 // The coders of the offset step, the size and the location (one context), and
@@ -50,5 +53,7 @@ void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t*
                     IntegerResidualCoder& ic_offset_diff, IntegerResidualCoder& ic_packet_size,
                     IntegerResidualCoder& ic_return_point, IntegerResidualCoder& ic_xyz,
                     int32_t& last_offset_diff, uint32_t& last_offset_symbol);
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_WAVE_PACKET_CODING_H

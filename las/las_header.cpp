@@ -68,28 +68,28 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
       destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value));
       break;
     case 2:
-      putU16LE(destination, roundSaturating<uint16_t>(value));
+      morrowtide::putU16LE(destination, roundSaturating<uint16_t>(value));
       break;
     case 3:
-      putI16LE(destination, roundSaturating<int16_t>(value));
+      morrowtide::putI16LE(destination, roundSaturating<int16_t>(value));
       break;
     case 4:
-      putU32LE(destination, roundSaturating<uint32_t>(value));
+      morrowtide::putU32LE(destination, roundSaturating<uint32_t>(value));
       break;
     case 5:
-      putI32LE(destination, roundSaturating<int32_t>(value));
+      morrowtide::putI32LE(destination, roundSaturating<int32_t>(value));
       break;
     case 6:
-      putU64LE(destination, roundSaturating<uint64_t>(value));
+      morrowtide::putU64LE(destination, roundSaturating<uint64_t>(value));
       break;
     case 7:
-      putI64LE(destination, roundSaturating<int64_t>(value));
+      morrowtide::putI64LE(destination, roundSaturating<int64_t>(value));
       break;
     case 8:
-      putF32LE(destination, static_cast<float>(value));
+      morrowtide::putF32LE(destination, static_cast<float>(value));
       break;
     default:
-      putF64LE(destination, value);
+      morrowtide::putF64LE(destination, value);
       break;
   }
 }
@@ -121,28 +121,28 @@ double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes) {
       v = static_cast<int8_t>(bytes[0]);
       break;
     case 2:
-      v = getU16LE(bytes);
+      v = morrowtide::getU16LE(bytes);
       break;
     case 3:
-      v = getI16LE(bytes);
+      v = morrowtide::getI16LE(bytes);
       break;
     case 4:
-      v = getU32LE(bytes);
+      v = morrowtide::getU32LE(bytes);
       break;
     case 5:
-      v = getI32LE(bytes);
+      v = morrowtide::getI32LE(bytes);
       break;
     case 6:
-      v = static_cast<double>(getU64LE(bytes));
+      v = static_cast<double>(morrowtide::getU64LE(bytes));
       break;
     case 7:
-      v = static_cast<double>(getI64LE(bytes));
+      v = static_cast<double>(morrowtide::getI64LE(bytes));
       break;
     case 8:
-      v = getF32LE(bytes);
+      v = morrowtide::getF32LE(bytes);
       break;
     default:
-      v = getF64LE(bytes);
+      v = morrowtide::getF64LE(bytes);
       break;
   }
   if (d.options & 0x08) {

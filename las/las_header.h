@@ -137,17 +137,17 @@ class LASwavePacketDescriptor final {
 
   uint8_t getBitsPerSample() const { return bytes[0]; }
   uint8_t getCompressionType() const { return bytes[1]; }
-  uint32_t getNumberOfSamples() const { return getU32LE(bytes + 2); }
-  uint32_t getTemporalSampleSpacing() const { return getU32LE(bytes + 6); }
-  double getDigitizerGain() const { return getF64LE(bytes + 10); }
-  double getDigitizerOffset() const { return getF64LE(bytes + 18); }
+  uint32_t getNumberOfSamples() const { return morrowtide::getU32LE(bytes + 2); }
+  uint32_t getTemporalSampleSpacing() const { return morrowtide::getU32LE(bytes + 6); }
+  double getDigitizerGain() const { return morrowtide::getF64LE(bytes + 10); }
+  double getDigitizerOffset() const { return morrowtide::getF64LE(bytes + 18); }
 
   void setBitsPerSample(uint8_t v) { bytes[0] = v; }
   void setCompressionType(uint8_t v) { bytes[1] = v; }
-  void setNumberOfSamples(uint32_t v) { putU32LE(bytes + 2, v); }
-  void setTemporalSampleSpacing(uint32_t v) { putU32LE(bytes + 6, v); }
-  void setDigitizerGain(double v) { putF64LE(bytes + 10, v); }
-  void setDigitizerOffset(double v) { putF64LE(bytes + 18, v); }
+  void setNumberOfSamples(uint32_t v) { morrowtide::putU32LE(bytes + 2, v); }
+  void setTemporalSampleSpacing(uint32_t v) { morrowtide::putU32LE(bytes + 6, v); }
+  void setDigitizerGain(double v) { morrowtide::putF64LE(bytes + 10, v); }
+  void setDigitizerOffset(double v) { morrowtide::putF64LE(bytes + 18, v); }
 
  private:
   uint8_t bytes[las_format::kWavePacketDescriptorSize];

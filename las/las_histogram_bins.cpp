@@ -10,6 +10,8 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::saturatingToI32;
+
 namespace {
 
 // Extra entries a side grows by beyond the index it needs.

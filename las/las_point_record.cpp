@@ -9,6 +9,8 @@
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::roundHalfAwayToI32;
+
 namespace {
 
 // The place of a point an item's pointer views, as layOut sets it.

@@ -38,20 +38,20 @@ class LASwavepacket final {
   const uint8_t* data() const { return bytes; }
 
   uint8_t getIndex() const { return bytes[0]; }  // descriptor index; 0 = no packet
-  uint64_t getOffset() const { return getU64LE(bytes + 1); }
-  uint32_t getSize() const { return getU32LE(bytes + 9); }
-  float getLocation() const { return getF32LE(bytes + 13); }
-  float getXt() const { return getF32LE(bytes + 17); }
-  float getYt() const { return getF32LE(bytes + 21); }
-  float getZt() const { return getF32LE(bytes + 25); }
+  uint64_t getOffset() const { return morrowtide::getU64LE(bytes + 1); }
+  uint32_t getSize() const { return morrowtide::getU32LE(bytes + 9); }
+  float getLocation() const { return morrowtide::getF32LE(bytes + 13); }
+  float getXt() const { return morrowtide::getF32LE(bytes + 17); }
+  float getYt() const { return morrowtide::getF32LE(bytes + 21); }
+  float getZt() const { return morrowtide::getF32LE(bytes + 25); }
 
   void setIndex(uint8_t v) { bytes[0] = v; }
-  void setOffset(uint64_t v) { putU64LE(bytes + 1, v); }
-  void setSize(uint32_t v) { putU32LE(bytes + 9, v); }
-  void setLocation(float v) { putF32LE(bytes + 13, v); }
-  void setXt(float v) { putF32LE(bytes + 17, v); }
-  void setYt(float v) { putF32LE(bytes + 21, v); }
-  void setZt(float v) { putF32LE(bytes + 25, v); }
+  void setOffset(uint64_t v) { morrowtide::putU64LE(bytes + 1, v); }
+  void setSize(uint32_t v) { morrowtide::putU32LE(bytes + 9, v); }
+  void setLocation(float v) { morrowtide::putF32LE(bytes + 13, v); }
+  void setXt(float v) { morrowtide::putF32LE(bytes + 17, v); }
+  void setYt(float v) { morrowtide::putF32LE(bytes + 21, v); }
+  void setZt(float v) { morrowtide::putF32LE(bytes + 25, v); }
 
   uint8_t bytes[las_format::kWavePacketSize];
 };
@@ -103,10 +103,10 @@ class LASpointRecord final {
   // layout of this point (items, pointers, flags, sizes) stays as it is.
   LASpointRecord& operator=(const LASpointRecord& other);
 
-  int32_t getX() const { return getI32LE(fixed_bytes + 0); }
-  int32_t getY() const { return getI32LE(fixed_bytes + 4); }
-  int32_t getZ() const { return getI32LE(fixed_bytes + 8); }
-  uint16_t getIntensity() const { return getU16LE(fixed_bytes + 12); }
+  int32_t getX() const { return morrowtide::getI32LE(fixed_bytes + 0); }
+  int32_t getY() const { return morrowtide::getI32LE(fixed_bytes + 4); }
+  int32_t getZ() const { return morrowtide::getI32LE(fixed_bytes + 8); }
+  uint16_t getIntensity() const { return morrowtide::getU16LE(fixed_bytes + 12); }
   uint8_t getReturnNumber() const { return fixed_bytes[14] & 0x07; }
   uint8_t getNumberOfReturns() const { return (fixed_bytes[14] >> 3) & 0x07; }
   uint8_t getScanDirectionFlag() const { return (fixed_bytes[14] >> 6) & 0x01; }
@@ -117,8 +117,8 @@ class LASpointRecord final {
   uint8_t getWithheldFlag() const { return fixed_bytes[15] >> 7; }
   int8_t getScanAngleRank() const { return static_cast<int8_t>(fixed_bytes[16]); }
   uint8_t getUserData() const { return fixed_bytes[17]; }
-  uint16_t getPointSourceID() const { return getU16LE(fixed_bytes + 18); }
-  int16_t getExtendedScanAngle() const { return getI16LE(fixed_bytes + 20); }
+  uint16_t getPointSourceID() const { return morrowtide::getU16LE(fixed_bytes + 18); }
+  int16_t getExtendedScanAngle() const { return morrowtide::getI16LE(fixed_bytes + 20); }
   uint8_t getExtendedPointType() const { return fixed_bytes[22] & 0x03; }
   uint8_t getScannerChannel() const { return (fixed_bytes[22] >> 2) & 0x03; }
   uint8_t getExtendedClassificationFlags() const { return fixed_bytes[22] >> 4; }
@@ -126,9 +126,9 @@ class LASpointRecord final {
   uint8_t getExtendedReturnNumber() const { return fixed_bytes[24] & 0x0F; }
   uint8_t getExtendedNumberOfReturns() const { return fixed_bytes[24] >> 4; }
   uint8_t getSpareByte() const { return fixed_bytes[25]; }
-  double getGpsTime() const { return getF64LE(fixed_bytes + 32); }
+  double getGpsTime() const { return morrowtide::getF64LE(fixed_bytes + 32); }
   // Colour channel i: 0 red, 1 green, 2 blue, 3 near infrared. Requires: i < 4.
-  uint16_t getRgb(uint32_t i) const { return getU16LE(fixed_bytes + 40 + 2 * i); }
+  uint16_t getRgb(uint32_t i) const { return morrowtide::getU16LE(fixed_bytes + 40 + 2 * i); }
 
   // The class and returns of the point as a LAS 1.4 record stores them, for
   // either kind of point: see compressor/point_fields.h. Statistics use these.
@@ -137,10 +137,10 @@ class LASpointRecord final {
   uint8_t getEffectiveNumberOfReturns() const { return point_fields::numberOfReturns(fixed_bytes); }
 
   // Setters keep the other bits of a shared byte and store the low bits of `v`.
-  void setX(int32_t v) { putI32LE(fixed_bytes + 0, v); }
-  void setY(int32_t v) { putI32LE(fixed_bytes + 4, v); }
-  void setZ(int32_t v) { putI32LE(fixed_bytes + 8, v); }
-  void setIntensity(uint16_t v) { putU16LE(fixed_bytes + 12, v); }
+  void setX(int32_t v) { morrowtide::putI32LE(fixed_bytes + 0, v); }
+  void setY(int32_t v) { morrowtide::putI32LE(fixed_bytes + 4, v); }
+  void setZ(int32_t v) { morrowtide::putI32LE(fixed_bytes + 8, v); }
+  void setIntensity(uint16_t v) { morrowtide::putU16LE(fixed_bytes + 12, v); }
   void setReturnNumber(uint8_t v) { setBits(14, 0, 0x07, v); }
   void setNumberOfReturns(uint8_t v) { setBits(14, 3, 0x07, v); }
   void setScanDirectionFlag(uint8_t v) { setBits(14, 6, 0x01, v); }
@@ -151,8 +151,8 @@ class LASpointRecord final {
   void setWithheldFlag(uint8_t v) { setBits(15, 7, 0x01, v); }
   void setScanAngleRank(int8_t v) { fixed_bytes[16] = static_cast<uint8_t>(v); }
   void setUserData(uint8_t v) { fixed_bytes[17] = v; }
-  void setPointSourceID(uint16_t v) { putU16LE(fixed_bytes + 18, v); }
-  void setExtendedScanAngle(int16_t v) { putI16LE(fixed_bytes + 20, v); }
+  void setPointSourceID(uint16_t v) { morrowtide::putU16LE(fixed_bytes + 18, v); }
+  void setExtendedScanAngle(int16_t v) { morrowtide::putI16LE(fixed_bytes + 20, v); }
   void setExtendedPointType(uint8_t v) { setBits(22, 0, 0x03, v); }
   void setScannerChannel(uint8_t v) { setBits(22, 2, 0x03, v); }
   void setExtendedClassificationFlags(uint8_t v) { setBits(22, 4, 0x0F, v); }
@@ -160,8 +160,8 @@ class LASpointRecord final {
   void setExtendedReturnNumber(uint8_t v) { setBits(24, 0, 0x0F, v); }
   void setExtendedNumberOfReturns(uint8_t v) { setBits(24, 4, 0x0F, v); }
   void setSpareByte(uint8_t v) { fixed_bytes[25] = v; }
-  void setGpsTime(double v) { putF64LE(fixed_bytes + 32, v); }
-  void setRgb(uint32_t i, uint16_t v) { putU16LE(fixed_bytes + 40 + 2 * i, v); }
+  void setGpsTime(double v) { morrowtide::putF64LE(fixed_bytes + 32, v); }
+  void setRgb(uint32_t i, uint16_t v) { morrowtide::putU16LE(fixed_bytes + 40 + 2 * i, v); }
 
   // Bytes 0-47 of the fixed prefix; the wave packet follows at byte 48.
   uint8_t fixed_bytes[las_format::kPointOffsetWavePacket];
@@ -199,6 +199,7 @@ class LASpointRecord final {
     fixed_bytes[at] = static_cast<uint8_t>(keep | ((v & mask) << shift));
   }
 };
+
 // Whether item `have` of a point laid out by initFromFormat or initFromItems
 // lets a writer of item `need` read all it reads at that item's pointer: both
 // view the point at byte 0 (POINT10 or POINT14), both the GPS time, both the

@@ -22,6 +22,10 @@
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::getU16LE;
+using morrowtide::writeU16LE;
+using morrowtide::writeU64LE;
+
 namespace {
 
 namespace lf = las_format;

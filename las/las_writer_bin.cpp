@@ -25,6 +25,13 @@
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::putF64LE;
+using morrowtide::putI32LE;
+using morrowtide::putU16LE;
+using morrowtide::putU32LE;
+using morrowtide::roundHalfAwayToI32;
+using morrowtide::writeU32LE;
+
 namespace {
 
 using las_messages::printLine;

@@ -31,6 +31,12 @@
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::writeF32LE;
+using morrowtide::writeF64LE;
+using morrowtide::writeU16LE;
+using morrowtide::writeU32LE;
+using morrowtide::writeU64LE;
+
 namespace {
 
 // The description of the compressor's record is formatted with this number.

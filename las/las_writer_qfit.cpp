@@ -23,6 +23,11 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::getI32LE;
+using morrowtide::putI32LE;
+using morrowtide::roundHalfAwayToI32;
+using morrowtide::writeU32LE;
+
 namespace {
 
 using las_messages::printLine;

@@ -23,6 +23,9 @@
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::getF64LE;
+using morrowtide::getU64LE;
+
 namespace {
 
 using las_messages::printLine;

@@ -27,6 +27,9 @@
 #include "morrowtide/las/las_waveform13_writer.h"
 #include "morrowtide/las/las_writer.h"
 
+using morrowtide::roundHalfAwayToI32;
+using morrowtide::saturatingToI32;
+
 namespace {
 
 // Where the returns of a pulse lie along it, in picoseconds. The table limits the

@@ -10,6 +10,23 @@
 #include <limits>
 #include <vector>
 
+using morrowtide::getF32LE;
+using morrowtide::getF64LE;
+using morrowtide::getI16LE;
+using morrowtide::getI32LE;
+using morrowtide::getI64LE;
+using morrowtide::getU16LE;
+using morrowtide::getU32LE;
+using morrowtide::getU64LE;
+using morrowtide::putF32LE;
+using morrowtide::putF64LE;
+using morrowtide::putI16LE;
+using morrowtide::putI32LE;
+using morrowtide::putI64LE;
+using morrowtide::putU16LE;
+using morrowtide::putU32LE;
+using morrowtide::putU64LE;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -14,6 +14,8 @@
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/compressor/entropy_encoder.h"
 
+using morrowtide::ByteStreamInArray;
+
 namespace {
 
 TEST(EntropyDecoder, StartWithNullInputFails) {

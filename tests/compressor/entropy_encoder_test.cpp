@@ -13,6 +13,10 @@
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/compressor/entropy_decoder.h"
 
+using morrowtide::ByteStreamInArray;
+using morrowtide::ByteStreamOutLE;
+using morrowtide::OwnedSymbolModel;
+
 namespace {
 
 // Keeps every byte and the size of every write call, so a test sees both the

@@ -7,6 +7,12 @@
 #include <cstdint>
 #include <limits>
 
+using morrowtide::fitsI32;
+using morrowtide::roundHalfAwayToI32;
+using morrowtide::saturatingToI32;
+using morrowtide::wrappingDifference;
+using morrowtide::wrappingProduct;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();

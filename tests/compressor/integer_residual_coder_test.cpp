@@ -14,6 +14,8 @@
 #include "morrowtide/compressor/byte_stream_in.h"
 #include "morrowtide/compressor/byte_stream_out.h"
 
+using morrowtide::ByteStreamInArray;
+
 namespace {
 
 std::vector<uint8_t> bytesOf(const ByteStreamOutArrayLE& sink) {

@@ -29,7 +29,7 @@ using item_readers::putLE;
 
 // One layer: its bytes and a decoder over them, started only when present.
 struct LayerIn {
-  std::unique_ptr<ByteStreamInArray> in;
+  std::unique_ptr<morrowtide::ByteStreamInArray> in;
   EntropyDecoder dec;
   bool present = false;
 };
@@ -47,7 +47,7 @@ class LayeredReader {
   void attachLayer(uint32_t i, const uint8_t* data, uint32_t size) {
     LayerIn& l = *layers[i];
     l.present = size != 0;
-    l.in = std::make_unique<ByteStreamInArray>(data, size);
+    l.in = std::make_unique<morrowtide::ByteStreamInArray>(data, size);
     if (l.present) l.dec.start(l.in.get(), true);
   }
   // Bytes decoding asked of layer i (its size when the coding was exact).

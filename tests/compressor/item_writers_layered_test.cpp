@@ -22,6 +22,10 @@
 #include "tests/compressor/item_reader_support.h"
 #include "tests/compressor/item_readers_layered.h"
 
+using morrowtide::codeRgbDifference;
+using morrowtide::LayeredPoint14Writer;
+using morrowtide::LayerStreamOut;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

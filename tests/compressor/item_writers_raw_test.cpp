@@ -10,6 +10,9 @@
 
 #include "morrowtide/compressor/byte_stream_out.h"
 
+using morrowtide::ByteStreamOutLE;
+using morrowtide::RawItemForm;
+
 namespace {
 
 // An in-memory point: the 77-byte fixed prefix with named field setters.

@@ -27,6 +27,8 @@
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "tests/compressor/item_readers_v1.h"
 
+using morrowtide::ByteStreamInArray;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

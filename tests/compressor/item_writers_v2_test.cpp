@@ -24,6 +24,9 @@
 #include "tests/compressor/coding_script.h"
 #include "tests/compressor/item_readers_v2.h"
 
+using morrowtide::ByteStreamInArray;
+using morrowtide::codeRgbDifference;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

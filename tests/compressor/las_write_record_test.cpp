@@ -24,6 +24,9 @@
 #include "morrowtide/compressor/quodax.h"
 #include "tests/las/failing_byte_stream.h"
 
+using morrowtide::ByteStreamInArray;
+using morrowtide::ByteStreamOutLE;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -494,7 +494,8 @@ class Rgb14 final : public ChunkItem {
     read(item, c);
     AdaptiveSymbolModel* diff[6];
     for (int i = 0; i < 6; ++i) diff[i] = x.rgb_diff[i].get();
-    if (codeRgbDifference(rgb.enc, x.byte_used.get(), diff, ref->last, c) != 0) changed_rgb = true;
+    if (morrowtide::codeRgbDifference(rgb.enc, x.byte_used.get(), diff, ref->last, c) != 0)
+      changed_rgb = true;
     if (nir) {
       const uint32_t v = c[3], w = ref->last[3];
       const uint32_t lo = (v & 0xFF) != (w & 0xFF), hi = (v >> 8) != (w >> 8);
@@ -557,8 +558,9 @@ class WavePacket14 final : public ChunkItem {
     if (std::memcmp(item, ref->last, 29) != 0) changed = true;
     AdaptiveSymbolModel* offs[4];
     for (int i = 0; i < 4; ++i) offs[i] = x.offset_symbol[i].get();
-    codeWavePacket(layer.enc, item, ref->last + 1, x.packet_index.get(), offs, *x.offset_diff,
-                   *x.size, *x.location, *x.xyz, x.last_offset_diff, x.last_offset_symbol);
+    morrowtide::codeWavePacket(layer.enc, item, ref->last + 1, x.packet_index.get(), offs,
+                               *x.offset_diff, *x.size, *x.location, *x.xyz, x.last_offset_diff,
+                               x.last_offset_symbol);
     std::memcpy(ref->last, item, 29);
   }
   void sizes(Bytes& out) override {

@@ -137,7 +137,7 @@ inline uint64_t readChunk(const Bytes& data, uint64_t at, const std::vector<LASi
   records.push_back(record);
 
   const uint64_t coded = at + point_size;
-  ByteStreamInArray in(data.data() + coded, data.size() - coded);
+  morrowtide::ByteStreamInArray in(data.data() + coded, data.size() - coded);
   dec.start(&in, true);
   for (size_t k = 1; k < count; ++k) {
     offset = 0;
@@ -251,7 +251,7 @@ inline void readInto(PointData& got, const Bytes& data, const std::vector<LASite
   got.table_chunks = item_readers::getLE(data.data() + table + 4, 4);
   got.end = table + 8;
   if (got.table_chunks == 0) return;
-  ByteStreamInArray in(data.data() + got.end, data.size() - got.end);
+  morrowtide::ByteStreamInArray in(data.data() + got.end, data.size() - got.end);
   EntropyDecoder dec;
   dec.start(&in, true);
   IntegerResidualCoder counts(&dec, 32, 2, 8, 0);

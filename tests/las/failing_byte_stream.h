@@ -13,7 +13,7 @@
 
 #include "morrowtide/compressor/byte_stream_out.h"
 
-class FailingByteStream final : public ByteStreamOutLE {
+class FailingByteStream final : public morrowtide::ByteStreamOutLE {
  public:
   // `sink` and `alive` are not owned and must outlive the stream; `*alive` is set
   // to true now and to false when the stream is deleted.

@@ -21,6 +21,8 @@
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "tests/scratch_dir.h"
 
+using morrowtide::ByteStreamInArray;
+
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 

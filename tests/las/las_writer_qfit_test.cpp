@@ -13,6 +13,9 @@
 #include "tests/las/failing_byte_stream.h"
 #include "tests/las/side_writer_test_support.h"
 
+using morrowtide::getI32LE;
+using morrowtide::putI32LE;
+
 namespace {
 
 using side_writer_test::addAttributes;

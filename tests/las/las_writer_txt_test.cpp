@@ -13,6 +13,11 @@
 
 #include "tests/las/side_writer_test_support.h"
 
+using morrowtide::putF32LE;
+using morrowtide::putF64LE;
+using morrowtide::putU32LE;
+using morrowtide::putU64LE;
+
 namespace {
 
 using side_writer_test::addAttributes;
