@@ -94,6 +94,8 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
   }
 }
 
+namespace morrowtide {
+
 uint32_t attributeValueWidth(const LASextraAttribute& d) {
   switch (valueType(d)) {
     case 0:
@@ -121,28 +123,28 @@ double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes) {
       v = static_cast<int8_t>(bytes[0]);
       break;
     case 2:
-      v = morrowtide::getU16LE(bytes);
+      v = getU16LE(bytes);
       break;
     case 3:
-      v = morrowtide::getI16LE(bytes);
+      v = getI16LE(bytes);
       break;
     case 4:
-      v = morrowtide::getU32LE(bytes);
+      v = getU32LE(bytes);
       break;
     case 5:
-      v = morrowtide::getI32LE(bytes);
+      v = getI32LE(bytes);
       break;
     case 6:
-      v = static_cast<double>(morrowtide::getU64LE(bytes));
+      v = static_cast<double>(getU64LE(bytes));
       break;
     case 7:
-      v = static_cast<double>(morrowtide::getI64LE(bytes));
+      v = static_cast<double>(getI64LE(bytes));
       break;
     case 8:
-      v = morrowtide::getF32LE(bytes);
+      v = getF32LE(bytes);
       break;
     default:
-      v = morrowtide::getF64LE(bytes);
+      v = getF64LE(bytes);
       break;
   }
   if (d.options & 0x08) {
@@ -163,6 +165,8 @@ bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_
   const int64_t width = attributeValueWidth(attributes.attribute_descriptors[index]);
   return offset >= 0 && offset + width <= size;
 }
+
+}  // namespace morrowtide
 
 LASheader::~LASheader() { clean(); }
 
@@ -188,7 +192,7 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
     return false;
   }
   if (vlrCountOverrunsArray()) {
-    las_messages::printLine(kVlrCountOverrunLine, number_of_variable_length_records,
+    las_messages::printLine(morrowtide::kVlrCountOverrunLine, number_of_variable_length_records,
                             made_vlr_count);
     return false;
   }

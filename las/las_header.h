@@ -20,11 +20,15 @@
 
 class Quodax;
 
+namespace morrowtide {
+
 // The line of every reader that refuses a header whose record count is above
 // the records its array holds (LASheader::vlrCountOverrunsArray), with the
 // count and the records held.
 inline constexpr char kVlrCountOverrunLine[] =
     "ERROR: number_of_variable_length_records is %u but vlrs holds %u records\n";
+
+}  // namespace morrowtide
 
 // Scale factors and offsets: coordinate = integer * scale factor + offset.
 struct LASscaleOffset {
@@ -79,6 +83,8 @@ struct LASextraAttributes {
   int32_t* attribute_sizes = nullptr;    // size in bytes (malloc)
 };
 
+namespace morrowtide {
+
 // The reading rule of extra-bytes attribute values, shared by the statistics
 // and the text writer.
 // Width in bytes of the value of an attribute of descriptor `d` (its first
@@ -95,6 +101,8 @@ double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes);
 // Whether attribute `index` of `attributes` has a descriptor and lies wholly in
 // extra bytes of `size` bytes (offset >= 0 and offset + value width <= size).
 bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size);
+
+}  // namespace morrowtide
 
 // One variable-length record in memory. A plain record: arrays of them are grown
 // with realloc. `data` is owned by the header holding the record (delete[]).

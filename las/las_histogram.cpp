@@ -9,6 +9,9 @@
 #include "morrowtide/las/las_messages.h"
 #include "morrowtide/las/las_point_summary.h"
 
+using morrowtide::attributeInside;
+using morrowtide::readAttributeValue;
+
 namespace {
 
 // Clamps every histogram of the set uses.

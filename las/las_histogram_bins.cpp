@@ -10,6 +10,7 @@
 #include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::kBinSizeTextSize;
 using morrowtide::saturatingToI32;
 
 namespace {

@@ -15,9 +15,13 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace morrowtide {
+
 // Bytes a buffer of formatByBinSize needs for any F64: "%.15f" of -DBL_MAX is
 // 1 sign + 309 digits + 1 point + 15 decimals, plus the NUL.
 constexpr size_t kBinSizeTextSize = 352;
+
+}  // namespace morrowtide
 
 // Writes `value` into `buffer` with as many decimals as `step` calls for (exact
 // steps of the table; any other step "%.15f" without trailing zeros and point).

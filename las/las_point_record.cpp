@@ -9,6 +9,7 @@
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::identityOfLayout;
 using morrowtide::roundHalfAwayToI32;
 
 namespace {
@@ -39,6 +40,8 @@ View viewOf(uint32_t type) {
 }
 
 }  // namespace
+
+namespace morrowtide {
 
 bool itemServes(const LASitem& have, const LASitem& need) {
   const View view = viewOf(have.type);
@@ -74,6 +77,8 @@ uint64_t identityOfLayout(uint16_t num_items, const LASitem* items) {
   }
   return identity;
 }
+
+}  // namespace morrowtide
 
 LASpointRecord::LASpointRecord()
     : extra_bytes(nullptr),

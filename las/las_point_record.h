@@ -200,6 +200,8 @@ class LASpointRecord final {
   }
 };
 
+namespace morrowtide {
+
 // Whether item `have` of a point laid out by initFromFormat or initFromItems
 // lets a writer of item `need` read all it reads at that item's pointer: both
 // view the point at byte 0 (POINT10 or POINT14), both the GPS time, both the
@@ -212,6 +214,8 @@ bool itemServes(const LASitem& have, const LASitem& need);
 // item of any size but 0 (every point format's list), have an identity; every
 // other list gets LASpointRecord::kNoLayoutIdentity.
 uint64_t identityOfLayout(uint16_t num_items, const LASitem* items);
+
+}  // namespace morrowtide
 
 static_assert(offsetof(LASpointRecord, fixed_bytes) == 0, "the point item starts the record");
 static_assert(offsetof(LASpointRecord, wavepacket) == las_format::kPointOffsetWavePacket,

@@ -5,6 +5,9 @@
 
 #include <initializer_list>
 
+using morrowtide::attributeInside;
+using morrowtide::readAttributeValue;
+
 namespace {
 
 // Smaller values go to `min`; otherwise larger ones go to `max`. A comparison

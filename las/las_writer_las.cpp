@@ -31,6 +31,9 @@
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::identityOfLayout;
+using morrowtide::itemServes;
+using morrowtide::kVlrCountOverrunLine;
 using morrowtide::writeF32LE;
 using morrowtide::writeF64LE;
 using morrowtide::writeU16LE;

@@ -25,6 +25,9 @@
 
 using morrowtide::getF64LE;
 using morrowtide::getU64LE;
+using morrowtide::kVlrCountOverrunLine;
+using morrowtide::readAttributeValue;
+using morrowtide::trimTrailingZeros;
 
 namespace {
 

@@ -96,7 +96,7 @@ class LASwriterTXT final : public LASwriter {
   float scale_rgb = 1.0f;
   char separator = ' ';
   std::string separator_name = "space";  // the name the separator was chosen by
-  char number_buffer[kNumberBufferSize] = {};
+  char number_buffer[morrowtide::kNumberBufferSize] = {};
   int32_t attribute_offsets_by_digit[10] = {};
 };
 

@@ -28,6 +28,9 @@
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
+using morrowtide::kNumberBufferSize;
+using morrowtide::trimTrailingZeros;
+
 namespace {
 
 using las_messages::printLine;
@@ -59,11 +62,15 @@ bool put(const char* text, FILE* file) { return std::fputs(text, file) >= 0; }
 
 }  // namespace
 
+namespace morrowtide {
+
 void trimTrailingZeros(char* text) {
   size_t n = std::strlen(text);
   while (n > 0 && text[n - 1] == '0') text[--n] = '\0';
   if (n > 0 && text[n - 1] == '.') text[n - 1] = '\0';
 }
+
+}  // namespace morrowtide
 
 void formatByScale(char* buffer, double value, double scale) {
   for (const DecimalScale& d : kDecimalScales) {

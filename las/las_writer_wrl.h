@@ -20,16 +20,21 @@
 #include "morrowtide/las/las_writer.h"
 #include "morrowtide/las/las_writer_output.h"
 
+namespace morrowtide {
+
 // Size of the buffers formatByScale writes into; holds every F64 in "%.15f".
 constexpr size_t kNumberBufferSize = 512;
+
+// Removes trailing '0' characters from a number's text, then a '.' left last.
+// Requires: the text has a '.' (as "%.Nf" with N > 0 gives).
+void trimTrailingZeros(char* text);
+
+}  // namespace morrowtide
 
 // Writes `value` into `buffer` with "%.1f" to "%.9f" when `scale` is exactly
 // 0.1, 0.01, ... 1e-09, else with "%.15f" and its trailing zeros (and a '.'
 // left last) removed. Requires: `buffer` holds kNumberBufferSize characters.
 void formatByScale(char* buffer, double value, double scale);
-// Removes trailing '0' characters from a number's text, then a '.' left last.
-// Requires: the text has a '.' (as "%.Nf" with N > 0 gives).
-void trimTrailingZeros(char* text);
 
 class LASwriterWRL final : public LASwriter {
  public:
@@ -67,7 +72,7 @@ class LASwriterWRL final : public LASwriter {
 
   LASwriterOutput output{failureRecord(), "VRML"};
   const LASheader* header = nullptr;  // not owned
-  char number_buffer[kNumberBufferSize] = {};
+  char number_buffer[morrowtide::kNumberBufferSize] = {};
   std::vector<uint8_t> rgb_buffer;  // red, green, blue per point written; kept after close
   size_t rgb_capacity = 0;          // points; 0 when the output has no colours
 };

@@ -13,6 +13,8 @@
 
 #include "tests/las/failing_allocation.h"
 
+using morrowtide::kBinSizeTextSize;
+
 namespace {
 
 constexpr double kClamp = 2e307;

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <vector>
 
+using morrowtide::attributeValueWidth;
+using morrowtide::readAttributeValue;
+
 namespace {
 
 // A descriptor of `data_type` with options, scale and offset.

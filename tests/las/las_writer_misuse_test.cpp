@@ -23,6 +23,8 @@
 #include "tests/las/failing_byte_stream.h"
 #include "tests/le_bytes.h"
 
+using morrowtide::identityOfLayout;
+
 namespace {
 
 using testing::internal::CaptureStderr;

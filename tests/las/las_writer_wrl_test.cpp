@@ -10,6 +10,8 @@
 
 #include "tests/las/side_writer_test_support.h"
 
+using morrowtide::kNumberBufferSize;
+
 namespace {
 
 using side_writer_test::readAll;
