@@ -87,41 +87,64 @@ TEST_F(LASwriteItemRawTest, CopyingWritersWriteExactlyTheirItem) {
 
 TEST_F(LASwriteItemRawTest, EveryWritersFormMakesTheBytesItWrites) {
   // The point-record writer gathers records through the writers' forms: a form
-  // that made other bytes than writeItem would change every raw file.
+  // that made other bytes than writeItem would change every raw file. Both are
+  // held to the record each item must give.
   uint8_t item[77];
   for (int i = 0; i < 77; i++) item[i] = static_cast<uint8_t>(0x31 * i + 5);
+  const auto copied = [&item](size_t size) { return std::vector<uint8_t>(item, item + size); };
   Point extended;
   extended.legacyClass(0, 1, 1, 0);
   extended.extended(2, 0x9, 77, 3, 5, -1234);
+  const std::vector<uint8_t> extended_record = {
+      0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C,  // X, Y, Z
+      0x0D, 0x0E,                                                              // intensity
+      0x53,                                                                    // return 3 of 5
+      0x2B,        // synthetic, key-point, overlap, channel 2
+      0x4D,        // classification 0, so the extended classification 77
+      0x77,        // user data
+      0x2E, 0xFB,  // scan angle -1234
+      0x34, 0x12,  // point source ID
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F};  // GPS time 1.5
   Point legacy;
   legacy.legacyReturns(3, 4, 1, 0);
   legacy.bytes[16] = static_cast<uint8_t>(-7);
+  const std::vector<uint8_t> legacy_record = {
+      0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E,
+      0x43,        // return 3 of 4
+      0x40,        // scan direction
+      0x00,        // classification
+      0x77,        // user data
+      0x71, 0xFB,  // -7 degrees = -1167
+      0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F};
   struct Case {
     const char* name;
     std::unique_ptr<LASwriteItemRaw> writer;
     const uint8_t* item;
+    std::vector<uint8_t> expected;
   };
   Case cases[] = {
-      {"POINT10", std::make_unique<LASwriteItemRaw_POINT10_LE>(), item},
-      {"GPSTIME11", std::make_unique<LASwriteItemRaw_GPSTIME11_LE>(), item},
-      {"RGB12", std::make_unique<LASwriteItemRaw_RGB12_LE>(), item},
-      {"RGBNIR14", std::make_unique<LASwriteItemRaw_RGBNIR14_LE>(), item},
-      {"WAVEPACKET13", std::make_unique<LASwriteItemRaw_WAVEPACKET13_LE>(), item},
-      {"BYTE 5", std::make_unique<LASwriteItemRaw_BYTE>(5), item},
-      {"BYTE 77", std::make_unique<LASwriteItemRaw_BYTE>(77), item},
-      {"POINT14 extended", std::make_unique<LASwriteItemRaw_POINT14_LE>(), extended.bytes},
-      {"POINT14 legacy", std::make_unique<LASwriteItemRaw_POINT14_LE>(), legacy.bytes},
+      {"POINT10", std::make_unique<LASwriteItemRaw_POINT10_LE>(), item, copied(20)},
+      {"GPSTIME11", std::make_unique<LASwriteItemRaw_GPSTIME11_LE>(), item, copied(8)},
+      {"RGB12", std::make_unique<LASwriteItemRaw_RGB12_LE>(), item, copied(6)},
+      {"RGBNIR14", std::make_unique<LASwriteItemRaw_RGBNIR14_LE>(), item, copied(8)},
+      {"WAVEPACKET13", std::make_unique<LASwriteItemRaw_WAVEPACKET13_LE>(), item, copied(29)},
+      {"BYTE 5", std::make_unique<LASwriteItemRaw_BYTE>(5), item, copied(5)},
+      {"BYTE 77", std::make_unique<LASwriteItemRaw_BYTE>(77), item, copied(77)},
+      {"POINT14 extended", std::make_unique<LASwriteItemRaw_POINT14_LE>(), extended.bytes,
+       extended_record},
+      {"POINT14 legacy", std::make_unique<LASwriteItemRaw_POINT14_LE>(), legacy.bytes,
+       legacy_record},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> written = write(*c.writer, c.item);
+    EXPECT_EQ(write(*c.writer, c.item), c.expected);
     const RawItemForm& form = c.writer->form();
-    ASSERT_EQ(form.size(), written.size());
+    ASSERT_EQ(form.size(), c.expected.size());
     std::vector<uint8_t> made(form.size() + 1, 0xEE);
     form.put(c.item, made.data());
     EXPECT_EQ(made.back(), 0xEE);  // nothing past the item's bytes
     made.pop_back();
-    EXPECT_EQ(made, written);
+    EXPECT_EQ(made, c.expected);
   }
 }
 

@@ -278,7 +278,7 @@ TEST(LASwriteRecordRaw, UncompressedDescriptorWritesOnlyRecords) {
 TEST(LASwriteRecordRaw, RecordsReachTheStreamInWholeBlocksOfOneWrite) {
   // Raw records are held back and handed over in one write per block of whole
   // records: when the block is full, on handOverRecords and on finish.
-  constexpr size_t kPerBlock = LASwriteRecord::kRawBlockBytes / 28;
+  constexpr size_t kPerBlock = 585;  // 28-byte records in a block of 16384 bytes
   const auto points = scanPoints(2 * kPerBlock + 5);
   const std::vector<LASitem> v0 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};
   LASwriteRecord w;
@@ -369,7 +369,7 @@ TEST(LASwriteRecordRaw, ARefusedBlockIsLostWithEverythingAfterIt) {
   // The record that completes a refused block reports it, or finish for the
   // last one; no later record reaches the stream.
   using Failure = LASwriteRecord::Failure;
-  constexpr size_t kPerBlock = LASwriteRecord::kRawBlockBytes / 28;
+  constexpr size_t kPerBlock = 585;  // 28-byte records in a block of 16384 bytes
   const size_t kPoints = 2 * kPerBlock + 10;
   const auto points = scanPoints(static_cast<uint32_t>(kPoints));
   const std::vector<LASitem> v0 = {{LASitem::POINT10, 20, 0}, {LASitem::GPSTIME11, 8, 0}};

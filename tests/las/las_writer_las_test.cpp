@@ -1508,7 +1508,7 @@ TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
       if (c.compressor == 0) {
         // Raw records go out a block at a time: the line names the last point
         // of the block that holds the refused byte.
-        const size_t per_block = LASwriteRecord::kRawBlockBytes / 28;
+        const size_t per_block = 585;  // 28-byte records in a block of 16384 bytes
         const size_t point = (n - points_start) / 28 + 1;
         const size_t last = std::min<size_t>((point + per_block - 1) / per_block * per_block,
                                              static_cast<size_t>(kPoints));

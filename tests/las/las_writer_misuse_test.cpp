@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "morrowtide/compressor/las_write_record.h"
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_point_record.h"
@@ -662,7 +661,7 @@ TEST(LASwriterLASMisuse, EveryErrorLineOfCloseAndUpdateHeaderShowsInFailed) {
       CaptureStderr();
       // Raw records go out a block at a time: the point that completes the
       // first block finds it refused.
-      const int64_t block_points = LASwriteRecord::kRawBlockBytes / 28;
+      const int64_t block_points = 585;  // 28-byte records in a block of 16384 bytes
       if (earlier_failure) {
         stream->fail_at = static_cast<int64_t>(bytes.size());
         for (int64_t i = 1; i < block_points; i++) ASSERT_TRUE(w.writePoint(&p));
