@@ -1,9 +1,11 @@
 // Typed writes of single values to a ByteStreamOut, for writers that put header
 // fields and table entries straight to a stream: the value's bytes in host order
 // go through the stream's LE write of that width, which on every LE kind is one
-// writeBytes call. Calls name these functions qualified (morrowtide::writeU32LE):
-// with a ByteStreamOut argument an unqualified call would also find a client's
-// global function of the same name.
+// writeBytes call. They live in morrowtide::detail, not in morrowtide: the
+// stream kinds derive from morrowtide::ByteStreamOutLE, so argument-dependent
+// lookup of a client's own writeU16LE(stream, value) on one of them would find
+// these as well. Calls inside name them qualified: with a ByteStreamOut argument
+// an unqualified call would also find a client's global function of that name.
 #ifndef MORROWTIDE_COMPRESSOR_BYTE_STREAM_VALUES_H
 #define MORROWTIDE_COMPRESSOR_BYTE_STREAM_VALUES_H
 
@@ -12,7 +14,7 @@
 
 #include "morrowtide/compressor/byte_stream_out.h"
 
-namespace morrowtide {
+namespace morrowtide::detail {
 
 // Each writes `value` least significant byte first and returns what the
 // stream's write returns. Requires: `stream` is not null.
@@ -35,22 +37,22 @@ inline bool writeU64LE(ByteStreamOut* stream, uint64_t value) {
 }
 
 inline bool writeI64LE(ByteStreamOut* stream, int64_t value) {
-  return morrowtide::writeU64LE(stream, static_cast<uint64_t>(value));
+  return morrowtide::detail::writeU64LE(stream, static_cast<uint64_t>(value));
 }
 
 // IEEE 754 values as their bit patterns.
 inline bool writeF32LE(ByteStreamOut* stream, float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof(bits));
-  return morrowtide::writeU32LE(stream, bits);
+  return morrowtide::detail::writeU32LE(stream, bits);
 }
 
 inline bool writeF64LE(ByteStreamOut* stream, double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof(bits));
-  return morrowtide::writeU64LE(stream, bits);
+  return morrowtide::detail::writeU64LE(stream, bits);
 }
 
-}  // namespace morrowtide
+}  // namespace morrowtide::detail
 
 #endif  // MORROWTIDE_COMPRESSOR_BYTE_STREAM_VALUES_H

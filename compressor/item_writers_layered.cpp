@@ -29,7 +29,7 @@ void CodingLayers::startChunk() {
 }
 
 bool CodingLayers::writeSize(ByteStreamOut* out, uint32_t i, bool used) const {
-  return writeU32LE(out, used ? layers[i].stream.byteCount() : 0);
+  return detail::writeU32LE(out, used ? layers[i].stream.byteCount() : 0);
 }
 
 bool CodingLayers::writeBytes(ByteStreamOut* out, uint32_t i, bool used) const {

@@ -14,8 +14,8 @@
 #include "morrowtide/compressor/item_writers_v2.h"
 
 using morrowtide::RawItemForm;
-using morrowtide::writeI64LE;
-using morrowtide::writeU32LE;
+using morrowtide::detail::writeI64LE;
+using morrowtide::detail::writeU32LE;
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "morrowtide/las/las_messages.h"
 
 using morrowtide::getU16LE;
-using morrowtide::writeU16LE;
-using morrowtide::writeU64LE;
+using morrowtide::detail::writeU16LE;
+using morrowtide::detail::writeU64LE;
 
 namespace {
 

@@ -30,7 +30,7 @@ using morrowtide::putI32LE;
 using morrowtide::putU16LE;
 using morrowtide::putU32LE;
 using morrowtide::roundHalfAwayToI32;
-using morrowtide::writeU32LE;
+using morrowtide::detail::writeU32LE;
 
 namespace {
 

@@ -34,11 +34,11 @@
 using morrowtide::identityOfLayout;
 using morrowtide::itemServes;
 using morrowtide::kVlrCountOverrunLine;
-using morrowtide::writeF32LE;
-using morrowtide::writeF64LE;
-using morrowtide::writeU16LE;
-using morrowtide::writeU32LE;
-using morrowtide::writeU64LE;
+using morrowtide::detail::writeF32LE;
+using morrowtide::detail::writeF64LE;
+using morrowtide::detail::writeU16LE;
+using morrowtide::detail::writeU32LE;
+using morrowtide::detail::writeU64LE;
 
 namespace {
 

@@ -26,7 +26,7 @@
 using morrowtide::getI32LE;
 using morrowtide::putI32LE;
 using morrowtide::roundHalfAwayToI32;
-using morrowtide::writeU32LE;
+using morrowtide::detail::writeU32LE;
 
 namespace {
 
