@@ -43,11 +43,8 @@ class LASwriterBIN final : public LASwriter {
   // for a null stream or header, for scale factors that give no units from 1 to
   // 2^31-1, or when the header cannot be written.
   bool open(ByteStreamOut* stream, const LASheader* header, const char* version_name);
-  // Later output goes to `file`: true whenever it does. After openFile the old
-  // FILE is closed ("ERROR: cannot close the BIN output\n" and failed() when
-  // that fails) and `file` is owned in its place; after openStdio both stay the
-  // caller's. False, `file` untouched, when the writer holds no stream, `file`
-  // is null, or the stream writes to no FILE (with an "ERROR: " line).
+  // Later output goes to `file`; the contract is LASwriterOutput::replaceFile's.
+  // The old FILE's failed close prints "ERROR: cannot close the BIN output\n".
   bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes the record of the current version and the point's time and colour

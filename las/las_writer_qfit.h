@@ -42,11 +42,8 @@ class LASwriterQFIT final : public LASwriter {
   // other values warn and use 48) and writes the two header records. False with
   // one "ERROR: " line on failure.
   bool open(ByteStreamOut* stream, const LASheader* header, int32_t version);
-  // Later output goes to `file`: true whenever it does. After openFile the old
-  // FILE is closed ("ERROR: cannot close the QFIT output\n" and failed() when
-  // that fails) and `file` is owned in its place; after openStdio both stay the
-  // caller's. False, `file` untouched, when the writer holds no stream, `file`
-  // is null, or the stream writes to no FILE (with an "ERROR: " line).
+  // Later output goes to `file`; the contract is LASwriterOutput::replaceFile's.
+  // The old FILE's failed close prints "ERROR: cannot close the QFIT output\n".
   bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes one record. False, the point not counted, when the writer is closed,

@@ -45,10 +45,8 @@ class LASwriterTXT final : public LASwriter {
   // separator name, a bad parse string (with the help lines) or a failed write.
   bool open(FILE* file, const LASheader* header, const char* parse_string,
             const char* separator_name);
-  // Later output goes to `file`: true whenever it does. After openFile the old
-  // FILE is closed ("ERROR: cannot close the text output\n" and failed() when
-  // that fails) and `file` is owned in its place; after open both stay the
-  // caller's. False, `file` untouched, when the writer is closed or `file` is null.
+  // Later output goes to `file`; the contract is LASwriterOutput::replaceFile's.
+  // The old FILE's failed close prints "ERROR: cannot close the text output\n".
   bool replaceFile(FILE* file) { return output.replaceFile(file); }
 
   // Writes one line. False, the point not counted, when the writer is closed, its
