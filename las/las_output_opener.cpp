@@ -28,6 +28,8 @@
 
 namespace {
 
+using las_messages::printLine;
+
 constexpr size_t kNone = std::string::npos;
 
 // Extension of each output format, indexed by format.
@@ -136,7 +138,7 @@ constexpr ValueOption kValueOptions[] = {
     {"-odir", "directory",
      [](LASoutputOpener& o, const char* v) {
        if (o.setDirectory(v)) return true;
-       las_messages::printLine("ERROR: '%s' is not a valid directory\n", v);
+       printLine("ERROR: '%s' is not a valid directory\n", v);
        return false;
      }},
     {"-odix", "appendix",
@@ -227,8 +229,7 @@ bool LASoutputOpener::parse(int32_t argc, char** argv) {
     }
     if (const ValueOption* value_option = findValueOption(option)) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
-        las_messages::printLine("ERROR: '%s' needs 1 argument: %s\n", arg,
-                                value_option->value_name);
+        printLine("ERROR: '%s' needs 1 argument: %s\n", arg, value_option->value_name);
         return false;
       }
       // The value is copied before the option and the value are consumed.
@@ -335,10 +336,10 @@ bool LASoutputOpener::setDirectory(const char* dir) {
   }
   std::string text(dir);
   if (text.find_first_of(";\"") != kNone) {
-    std::fputs("WARNING: specified '-odir' seems to contain a substring '\\\"' such\n", stderr);
-    std::fputs("         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n", stderr);
-    std::fputs("         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n", stderr);
-    std::fputs("         instead.\n", stderr);
+    printLine("WARNING: specified '-odir' seems to contain a substring '\\\"' such\n");
+    printLine("         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n");
+    printLine("         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n");
+    printLine("         instead.\n");
   }
   const bool drive = text.back() == ':';
   if (text.back() == '\\' || text.back() == '/') text.pop_back();
@@ -466,9 +467,8 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
       pos--;
     } while (rest > 0);
     if (rest > 0) {
-      las_messages::printLine(
-          "WARNING: file name number %d too big to store in '%s'. use more digits.\n", number,
-          text.c_str());
+      printLine("WARNING: file name number %d too big to store in '%s'. use more digits.\n", number,
+                text.c_str());
     }
     if (dot != kNone) {
       text.erase(dot + 1);
@@ -481,9 +481,9 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
 
   if (name != nullptr && text == given && !force) {
     text = std::string("temp.") + extension;
-    las_messages::printLine("WARNING: generated output name '%s'\n", given.c_str());
-    las_messages::printLine("         identical to input name. changed to '%s'.\n", text.c_str());
-    std::fputs("         you can override this safety measure with '-oforce'.\n", stderr);
+    printLine("WARNING: generated output name '%s'\n", given.c_str());
+    printLine("         identical to input name. changed to '%s'.\n", text.c_str());
+    printLine("         you can override this safety measure with '-oforce'.\n");
   }
   storeFileName(text);
 }
@@ -530,9 +530,9 @@ namespace {
 // The line printed after a writer failed to open on a file name or on stdout.
 void reportOpenFailure(const char* writer_name, const char* file_name) {
   if (file_name != nullptr) {
-    las_messages::printLine("ERROR: cannot open %s with file name '%s'\n", writer_name, file_name);
+    printLine("ERROR: cannot open %s with file name '%s'\n", writer_name, file_name);
   } else {
-    las_messages::printLine("ERROR: cannot open %s to stdout\n", writer_name);
+    printLine("ERROR: cannot open %s to stdout\n", writer_name);
   }
 }
 
@@ -565,14 +565,14 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
   if (use_nil) {
     auto* writer = new LASwriterLAS();
     if (!writer->openNull(header, compressor, kRequestedVersion, chunk)) {
-      std::fputs("ERROR: cannot open laswriterlas to NULL\n", stderr);
+      printLine("ERROR: cannot open laswriterlas to NULL\n");
       delete writer;
       return nullptr;
     }
     return writer;
   }
   if (file_name == nullptr && !use_stdout) {
-    std::fputs("ERROR: no laswriter output specified\n", stderr);
+    printLine("ERROR: no laswriter output specified\n");
     return nullptr;
   }
   // A file name wins over standard output.
@@ -620,7 +620,7 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
       return keepOpened(writer, opened, "laswritertxt", name);
     }
     default:
-      las_messages::printLine("ERROR: unknown format %d\n", static_cast<int32_t>(format));
+      printLine("ERROR: unknown format %d\n", static_cast<int32_t>(format));
       return nullptr;
   }
 }

@@ -213,7 +213,7 @@ bool LASwriterTXT::writePtsHeader(FILE* file) {
   const LASvlrRecord* record = findRecord(*header, kRecordIdPts);
   if (record == nullptr) record = findRecord(*header, kRecordIdPtx);
   if (record == nullptr) {
-    std::fputs("WARNING: found no VLR with PTS or PTX info.\n", stderr);
+    printLine("WARNING: found no VLR with PTS or PTX info.\n");
   } else if (!parse_string || *parse_string == "original") {
     if (record->record_length_after_header >= kPtsRecordMinimum && record->data != nullptr) {
       takeRecordParseString(*record);
@@ -255,9 +255,9 @@ bool LASwriterTXT::writePtxHeader(FILE* file) {
       printLine("WARNING: found VLR for PTX with wrong payload size of %d.\n",
                 static_cast<int32_t>(record->record_length_after_header));
     } else {
-      std::fputs("WARNING: found no VLR with PTX info.\n", stderr);
+      printLine("WARNING: found no VLR with PTX info.\n");
     }
-    std::fputs("         outputting PTS instead ...\n", stderr);
+    printLine("         outputting PTS instead ...\n");
     ok = writePtsCountLine(file);
   }
   if (!ok) return false;

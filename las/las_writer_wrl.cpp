@@ -110,7 +110,7 @@ bool LASwriterWRL::open(FILE* file, const LASheader* h, const char* parse_string
         rgb_capacity = kFirstRgbCapacity;
       }
     } else {
-      if (parse_string != nullptr) std::fputs("WARNING: points do not have RGB colors\n", stderr);
+      if (parse_string != nullptr) printLine("WARNING: points do not have RGB colors\n");
       rgb_buffer = std::vector<uint8_t>();
       rgb_capacity = 0;
     }
