@@ -111,6 +111,43 @@ std::string rebaseName(const std::string& name, const char* dir) {
   return result;
 }
 
+// `text` with `number` in the digit run just before its extension (a name
+// without one: before its end), least significant digit first, and its extension
+// replaced by `extension` (added when it has none). Warns when the run is too
+// short for the number.
+std::string numberedName(std::string text, int32_t number, const char* extension) {
+  const size_t dot = lastDot(text);
+  size_t pos = dot != kNone ? dot : text.size();
+  uint32_t rest = static_cast<uint32_t>(number);
+  do {
+    if (pos < 2 || text[pos - 1] < '0' || text[pos - 1] > '9') break;
+    text[pos - 1] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+    pos--;
+  } while (rest > 0);
+  if (rest > 0) {
+    printLine("WARNING: file name number %d too big to store in '%s'. use more digits.\n", number,
+              text.c_str());
+  }
+  if (dot != kNone) {
+    text.erase(dot + 1);
+  } else {
+    text += '.';
+  }
+  text += extension;
+  return text;
+}
+
+// The name used when a derived output name equals its input name `given`, which
+// writing would overwrite: "temp.<extension>", with the warning that says so.
+std::string nameInsteadOfInput(const std::string& given, const char* extension) {
+  const std::string text = std::string("temp.") + extension;
+  printLine("WARNING: generated output name '%s'\n", given.c_str());
+  printLine("         identical to input name. changed to '%s'.\n", text.c_str());
+  printLine("         you can override this safety measure with '-oforce'.\n");
+  return text;
+}
+
 // atoi-like reading (leading blanks, sign, digits; 0 without digits) that
 // saturates at the I32 range instead of overflowing.
 int32_t toInt32(const char* text) {
@@ -433,59 +470,36 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
   const std::string given = name != nullptr ? name : "";
   std::string text;
   if (number < 0) {
-    if (name == nullptr) {
-      text = std::string("output.") + extension;
-    } else {
-      text = given;
-      const size_t dot = lastDot(text);
-      if (dot != kNone) text.erase(dot);
-      if (cut > 0) text.erase(text.size() - std::min(static_cast<size_t>(cut), text.size()));
-      if (appendix != nullptr) {
-        text += appendix;
-      } else if (number == -1 && cut <= 0 && directory == nullptr) {
-        text += "_1";
-      }
-      text += '.';
-      text += extension;
-    }
+    text = name != nullptr ? stemmedName(given, number) : std::string("output.") + extension;
   } else {
+    // The number goes into the given name after its cut, else into the file name
+    // (a numbering template) or the default template.
+    std::string numbered = given;
     if (name != nullptr) {
-      text = given;
-      cutName(text, cut);
+      cutName(numbered, cut);
     } else {
-      text = file_name != nullptr ? file_name : "output_0000000.xxx";
+      numbered = file_name != nullptr ? file_name : "output_0000000.xxx";
     }
-    // The digit run just before the extension (a name without one: before its end)
-    // takes the number, least significant digit first.
-    const size_t dot = lastDot(text);
-    size_t pos = dot != kNone ? dot : text.size();
-    uint32_t rest = static_cast<uint32_t>(number);
-    do {
-      if (pos < 2 || text[pos - 1] < '0' || text[pos - 1] > '9') break;
-      text[pos - 1] = static_cast<char>('0' + rest % 10);
-      rest /= 10;
-      pos--;
-    } while (rest > 0);
-    if (rest > 0) {
-      printLine("WARNING: file name number %d too big to store in '%s'. use more digits.\n", number,
-                text.c_str());
-    }
-    if (dot != kNone) {
-      text.erase(dot + 1);
-    } else {
-      text += '.';
-    }
-    text += extension;
+    text = numberedName(numbered, number, extension);
   }
   if (directory != nullptr) text = rebaseName(text, directory);
-
-  if (name != nullptr && text == given && !force) {
-    text = std::string("temp.") + extension;
-    printLine("WARNING: generated output name '%s'\n", given.c_str());
-    printLine("         identical to input name. changed to '%s'.\n", text.c_str());
-    printLine("         you can override this safety measure with '-oforce'.\n");
-  }
+  if (name != nullptr && text == given && !force) text = nameInsteadOfInput(given, extension);
   storeFileName(text);
+}
+
+std::string LASoutputOpener::stemmedName(const std::string& given, int32_t number) const {
+  std::string text = given;
+  const size_t dot = lastDot(text);
+  if (dot != kNone) text.erase(dot);
+  if (cut > 0) text.erase(text.size() - std::min(static_cast<size_t>(cut), text.size()));
+  if (appendix != nullptr) {
+    text += appendix;
+  } else if (number == -1 && cut <= 0 && directory == nullptr) {
+    text += "_1";
+  }
+  text += '.';
+  text += kFormatExtensions[format];
+  return text;
 }
 
 char* LASoutputOpener::getFileNameBase() const {
@@ -550,27 +564,16 @@ LASwriter* keepOpened(LASwriter* writer, bool opened, const char* writer_name,
 constexpr uint32_t kBinBufferSize = 262144;
 constexpr uint32_t kQfitBufferSize = 65536;
 
+// The compressor version the LAS writer is asked for.
+constexpr int32_t kRequestedVersion = 2;
+
+// The chunk size goes to the LAS writer as the same 32 bits read signed.
+int32_t lasChunkSize(uint32_t chunk_size) { return static_cast<int32_t>(chunk_size); }
+
 }  // namespace
 
 LASwriter* LASoutputOpener::open(const LASheader* header) {
-  // Compressed output uses the layered chunked compressor unless "-compatible".
-  const uint32_t compressor =
-      format != FormatCompressedLAS
-          ? Quodax::CompressorNone
-          : (native ? Quodax::CompressorLayeredChunked : Quodax::CompressorChunked);
-  // The chunk size goes to the LAS writer as the same 32 bits read signed.
-  const int32_t chunk = static_cast<int32_t>(chunk_size);
-  constexpr int32_t kRequestedVersion = 2;
-
-  if (use_nil) {
-    auto* writer = new LASwriterLAS();
-    if (!writer->openNull(header, compressor, kRequestedVersion, chunk)) {
-      printLine("ERROR: cannot open laswriterlas to NULL\n");
-      delete writer;
-      return nullptr;
-    }
-    return writer;
-  }
+  if (use_nil) return openNull(header);
   if (file_name == nullptr && !use_stdout) {
     printLine("ERROR: no laswriter output specified\n");
     return nullptr;
@@ -580,14 +583,8 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
   switch (format) {
     case FormatDefault:
     case FormatLAS:
-    case FormatCompressedLAS: {
-      auto* writer = new LASwriterLAS();
-      const bool opened =
-          name != nullptr ? writer->openFile(name, header, compressor, kRequestedVersion, chunk,
-                                             static_cast<int32_t>(io_obuffer_size))
-                          : writer->openStdio(stdout, header, compressor, kRequestedVersion, chunk);
-      return keepOpened(writer, opened, "laswriterlas", name);
-    }
+    case FormatCompressedLAS:
+      return openLAS(header, name);
     case FormatBIN: {
       auto* writer = new LASwriterBIN();
       const bool opened = name != nullptr ? writer->openFile(name, header, "ts8", kBinBufferSize)
@@ -606,23 +603,51 @@ LASwriter* LASoutputOpener::open(const LASheader* header) {
                                           : writer->open(stdout, header, parse_string);
       return keepOpened(writer, opened, "laswriterwrl", name);
     }
-    case FormatTXT: {
-      auto* writer = new LASwriterTXT();
-      // "-opts" wins over "-optx".
-      if (opts) {
-        writer->setPts(true);
-      } else if (optx) {
-        writer->setPtx(true);
-      }
-      const bool opened = name != nullptr ? writer->openFile(name, header, parse_string, separator)
-                                          : writer->open(stdout, header, parse_string, separator);
-      if (opened && scale_rgb != 1.0f) writer->setScaleRgb(scale_rgb);
-      return keepOpened(writer, opened, "laswritertxt", name);
-    }
+    case FormatTXT:
+      return openTXT(header, name);
     default:
       printLine("ERROR: unknown format %d\n", static_cast<int32_t>(format));
       return nullptr;
   }
+}
+
+uint32_t LASoutputOpener::compressor() const {
+  if (format != FormatCompressedLAS) return Quodax::CompressorNone;
+  return native ? Quodax::CompressorLayeredChunked : Quodax::CompressorChunked;
+}
+
+LASwriter* LASoutputOpener::openNull(const LASheader* header) const {
+  auto* writer = new LASwriterLAS();
+  if (!writer->openNull(header, compressor(), kRequestedVersion, lasChunkSize(chunk_size))) {
+    printLine("ERROR: cannot open laswriterlas to NULL\n");
+    delete writer;
+    return nullptr;
+  }
+  return writer;
+}
+
+LASwriter* LASoutputOpener::openLAS(const LASheader* header, const char* name) const {
+  auto* writer = new LASwriterLAS();
+  const int32_t chunk = lasChunkSize(chunk_size);
+  const bool opened =
+      name != nullptr ? writer->openFile(name, header, compressor(), kRequestedVersion, chunk,
+                                         static_cast<int32_t>(io_obuffer_size))
+                      : writer->openStdio(stdout, header, compressor(), kRequestedVersion, chunk);
+  return keepOpened(writer, opened, "laswriterlas", name);
+}
+
+LASwriter* LASoutputOpener::openTXT(const LASheader* header, const char* name) const {
+  auto* writer = new LASwriterTXT();
+  // "-opts" wins over "-optx".
+  if (opts) {
+    writer->setPts(true);
+  } else if (optx) {
+    writer->setPtx(true);
+  }
+  const bool opened = name != nullptr ? writer->openFile(name, header, parse_string, separator)
+                                      : writer->open(stdout, header, parse_string, separator);
+  if (opened && scale_rgb != 1.0f) writer->setScaleRgb(scale_rgb);
+  return keepOpened(writer, opened, "laswritertxt", name);
 }
 
 LASwaveform13writer* LASoutputOpener::openWaveform13(const LASheader* header) {

@@ -151,6 +151,20 @@ class LASoutputOpener final {
   // Sets the format as specified and rewrites the file name's extension after its
   // last '.' to the new format's extension.
   void specifyFormat(uint32_t format);
+  // makeFileName for a negative number: `given` without its extension, cut, with
+  // the appendix (or "_1" for -1 without cut, appendix and directory) and the
+  // format's extension.
+  std::string stemmedName(const std::string& given, int32_t number) const;
+
+  // The compressor for the format: none unless compressed, then the layered
+  // chunked one unless "-compatible".
+  uint32_t compressor() const;
+  // open's steps: each creates its writer on the null stream, or on `name` when
+  // it is set and else on standard output. The caller owns the result; null
+  // after the opener's "ERROR: " line when it does not open.
+  LASwriter* openNull(const LASheader* header) const;
+  LASwriter* openLAS(const LASheader* header, const char* name) const;
+  LASwriter* openTXT(const LASheader* header, const char* name) const;
 
   uint32_t io_obuffer_size;
   char* directory;  // owned (malloc'ed copy), or null
