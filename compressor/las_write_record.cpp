@@ -14,6 +14,7 @@
 #include "morrowtide/compressor/item_writers_v2.h"
 
 using morrowtide::RawItemForm;
+using morrowtide::ResidualCoderShape;
 using morrowtide::detail::writeI64LE;
 using morrowtide::detail::writeU32LE;
 
@@ -21,6 +22,13 @@ namespace {
 
 // Coder versions 1 and 2 code into the shared stream; 3 and 4 code into layers.
 constexpr uint16_t kFirstLayeredVersion = 3;
+
+// The chunk table's coder: the counts are U32 values, and the record counts and
+// the byte counts each have their own context. Like the item coders it has 8
+// direct bits and no explicit range.
+constexpr ResidualCoderShape kChunkTableCoderShape{32, 2};
+constexpr uint32_t kRecordCountContext = 0;
+constexpr uint32_t kByteCountContext = 1;
 
 // How the raw bytes of `item` are made in a record; nothing for a type that has
 // no raw form.
@@ -380,7 +388,7 @@ bool LASwriteRecord::emitChunkTable() {
   if (number_chunks > 0) {
     encoder->start(stream);
     {
-      IntegerResidualCoder coder(encoder.get(), 32, 2, 8, 0);
+      IntegerResidualCoder coder(encoder.get(), kChunkTableCoderShape);
       coder.startEncoding();
       const bool variable = (chunk_size == kNoChunkSize);
       uint32_t last_records = 0;
@@ -388,11 +396,11 @@ bool LASwriteRecord::emitChunkTable() {
       for (uint32_t i = 0; i < number_chunks; i++) {
         if (variable) {
           coder.encode(static_cast<int32_t>(last_records),
-                       static_cast<int32_t>(chunk_record_counts[i]), 0);
+                       static_cast<int32_t>(chunk_record_counts[i]), kRecordCountContext);
           last_records = chunk_record_counts[i];
         }
         coder.encode(static_cast<int32_t>(last_bytes), static_cast<int32_t>(chunk_byte_counts[i]),
-                     1);
+                     kByteCountContext);
         last_bytes = chunk_byte_counts[i];
       }
     }  // the coder deletes its models through the encoder here
