@@ -1,7 +1,7 @@
-// The raw item writers: each hands its item's bytes to the stream in one
-// writeBytes call, and its form (RawItemForm, las_write_item.h) makes the same
-// bytes for the point-record writer, which gathers whole records with it. All
-// but one copy the bytes of the in-memory point as they lie;
+// The raw item writers, one per raw form (RawItemForm, las_write_item.h): each
+// hands the bytes its form makes to a stream in one writeBytes call, an item at
+// a time. The point-record writer gathers whole records through the forms
+// themselves. All but one copy the bytes of the in-memory point as they lie;
 // the POINT14 writer builds the 30-byte LAS 1.4 point record (formats 6-10):
 //    0 I32 X            4 I32 Y            8 I32 Z           12 U16 intensity
 //   14 bits 0-3 return number, bits 4-7 number of returns

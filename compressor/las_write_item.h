@@ -1,8 +1,10 @@
-// The item-writer interfaces. The point-record writer keeps one writer per item
-// of the layout and calls it once per point record with the item's bytes in the
-// point and the record's context word (a U32 it sets to 0 for every record and
-// passes to every writer in item order; the LAS 1.4 point coders store the
-// scanner channel in it, the writers after them read it, raw writers ignore it).
+// The item-writer interfaces and the raw item forms. When compressing, the
+// point-record writer keeps one compressed writer per item of the layout and
+// calls it once per point record with the item's bytes in the point and the
+// record's context word (a U32 it sets to 0 for every record and passes to every
+// writer in item order; the LAS 1.4 point coders store the scanner channel in
+// it, the writers after them read it, raw writers ignore it). Raw bytes it makes
+// through each item's RawItemForm.
 #ifndef MORROWTIDE_COMPRESSOR_LAS_WRITE_ITEM_H
 #define MORROWTIDE_COMPRESSOR_LAS_WRITE_ITEM_H
 
@@ -27,11 +29,11 @@ class LASwriteItem {
 
 namespace morrowtide {
 
-// How a raw item's bytes are made from the point, fixed per writer: copied as
-// they lie at the item, or the 30-byte LAS 1.4 record built from the point. A
-// raw writer's writeItem writes what put() makes, and the point-record writer
-// gathers whole records through put() to hand them to the stream in one write,
-// so both make an item's bytes in this one place.
+// How a raw item's bytes are made from the point, fixed per item type: copied as
+// they lie at the item, or the 30-byte LAS 1.4 record built from the point. The
+// point-record writer gathers whole records through put() to hand them to the
+// stream in one write, and a raw writer's writeItem writes what its form's put()
+// makes, so both make an item's bytes in this one place.
 class RawItemForm {
  public:
   static constexpr RawItemForm point10() { return {Kind::kPoint10, quodax_format::kSizePoint10}; }
@@ -142,8 +144,9 @@ class LASwriteItemRaw : public LASwriteItem {
   const morrowtide::RawItemForm raw_form;
 };
 
-// A writer that codes its item. The first record of every chunk is written raw by
-// the raw writers and then handed to startChunk; later records go to writeItem.
+// A writer that codes its item. The first record of every chunk is written raw
+// (by the items' raw forms) and then handed to startChunk; later records go to
+// writeItem.
 class LASwriteItemCompressed : public LASwriteItem {
  public:
   // Resets the writer for a new chunk and seeds it with the chunk's first record,

@@ -4,16 +4,17 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/entropy_encoder.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/item_writers_layered.h"
-#include "morrowtide/compressor/item_writers_raw.h"
 #include "morrowtide/compressor/item_writers_v1.h"
 #include "morrowtide/compressor/item_writers_v2.h"
 
 using morrowtide::RawItemForm;
+using morrowtide::ResidualCoderShape;
 using morrowtide::detail::writeI64LE;
 using morrowtide::detail::writeU32LE;
 
@@ -21,6 +22,77 @@ namespace {
 
 // Coder versions 1 and 2 code into the shared stream; 3 and 4 code into layers.
 constexpr uint16_t kFirstLayeredVersion = 3;
+
+// The chunk table's coder: the counts are U32 values, and the record counts and
+// the byte counts each have their own context. Like the item coders it has 8
+// direct bits and no explicit range.
+constexpr ResidualCoderShape kChunkTableCoderShape{32, 2};
+constexpr uint32_t kRecordCountContext = 0;
+constexpr uint32_t kByteCountContext = 1;
+
+// How the raw bytes of `item` are made in a record; nothing for a type that has
+// no raw form.
+std::optional<RawItemForm> rawFormOf(const LASitem& item) {
+  switch (item.type) {
+    case LASitem::BYTE:
+    case LASitem::BYTE14:
+      return RawItemForm::bytes(item.size);
+    case LASitem::POINT10:
+      return RawItemForm::point10();
+    case LASitem::GPSTIME11:
+      return RawItemForm::gpsTime11();
+    case LASitem::RGB12:
+    case LASitem::RGB14:
+      return RawItemForm::rgb12();
+    case LASitem::WAVEPACKET13:
+    case LASitem::WAVEPACKET14:
+      return RawItemForm::wavePacket13();
+    case LASitem::POINT14:
+      return RawItemForm::point14Record();
+    case LASitem::RGBNIR14:
+      return RawItemForm::rgbNir14();
+    default:
+      return std::nullopt;
+  }
+}
+
+// The raw forms of the `num_items` items at `items`, in item order, into `forms`
+// and the bytes of their record into `record_size`. False for an item without a
+// raw form and for a record of 2^32 bytes or more, which could not go out in
+// one write.
+bool rawFormsOf(uint32_t num_items, const LASitem* items, std::vector<RawItemForm>& forms,
+                uint32_t& record_size) {
+  forms.reserve(num_items);
+  uint64_t size = 0;
+  for (uint32_t i = 0; i < num_items; i++) {
+    const std::optional<RawItemForm> form = rawFormOf(items[i]);
+    if (!form) return false;
+    forms.push_back(*form);
+    size += form->size();
+  }
+  if (size > UINT32_MAX) return false;
+  record_size = static_cast<uint32_t>(size);
+  return true;
+}
+
+// The compressor that `descriptor` sets for the list of `num_items` items at
+// `items`; nothing when it holds another list, or names a compressor or coder
+// this writer does not have, or an item version of the other chunk kind.
+std::optional<uint16_t> compressorOf(const Quodax& descriptor, uint32_t num_items,
+                                     const LASitem* items) {
+  if (descriptor.num_items != num_items || descriptor.items != items) return std::nullopt;
+  const uint16_t compressor = descriptor.compressor;
+  if (compressor > Quodax::CompressorLayeredChunked) return std::nullopt;
+  if (compressor == Quodax::CompressorNone) return compressor;
+  if (descriptor.coder != Quodax::CoderArithmetic) return std::nullopt;
+  // A version 1 or 2 item inside a layered chunk, or a layered coder inside a
+  // shared coded stream, would put its bytes in the wrong place.
+  const bool want_layered = (compressor == Quodax::CompressorLayeredChunked);
+  for (uint32_t i = 0; i < num_items; i++) {
+    if ((items[i].version >= kFirstLayeredVersion) != want_layered) return std::nullopt;
+  }
+  return compressor;
+}
 
 }  // namespace
 
@@ -30,30 +102,6 @@ LASwriteRecord::LASwriteRecord() = default;
 LASwriteRecord::~LASwriteRecord() {
   compressed_writers.clear();
   encoder.reset();
-}
-
-std::unique_ptr<LASwriteItemRaw> LASwriteRecord::createRawWriter(const LASitem& item) {
-  switch (item.type) {
-    case LASitem::BYTE:
-    case LASitem::BYTE14:
-      return std::make_unique<LASwriteItemRaw_BYTE>(item.size);
-    case LASitem::POINT10:
-      return std::make_unique<LASwriteItemRaw_POINT10_LE>();
-    case LASitem::GPSTIME11:
-      return std::make_unique<LASwriteItemRaw_GPSTIME11_LE>();
-    case LASitem::RGB12:
-    case LASitem::RGB14:
-      return std::make_unique<LASwriteItemRaw_RGB12_LE>();
-    case LASitem::WAVEPACKET13:
-    case LASitem::WAVEPACKET14:
-      return std::make_unique<LASwriteItemRaw_WAVEPACKET13_LE>();
-    case LASitem::POINT14:
-      return std::make_unique<LASwriteItemRaw_POINT14_LE>();
-    case LASitem::RGBNIR14:
-      return std::make_unique<LASwriteItemRaw_RGBNIR14_LE>();
-    default:
-      return nullptr;
-  }
 }
 
 std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
@@ -108,62 +156,54 @@ std::unique_ptr<LASwriteItemCompressed> LASwriteRecord::createCompressedWriter(
   return nullptr;
 }
 
-bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor) {
-  if (is_setup || num_items == 0 || items == nullptr) return false;
-
-  uint16_t compressor = Quodax::CompressorNone;
-  if (descriptor != nullptr) {
-    if (descriptor->num_items != num_items || descriptor->items != items) return false;
-    compressor = descriptor->compressor;
-    if (compressor > Quodax::CompressorLayeredChunked) return false;
-    if (compressor != Quodax::CompressorNone) {
-      if (descriptor->coder != Quodax::CoderArithmetic) return false;
-      // A version 1 or 2 item inside a layered chunk, or a layered coder inside
-      // a shared coded stream, would put its bytes in the wrong place.
-      const bool want_layered = (compressor == Quodax::CompressorLayeredChunked);
-      for (uint32_t i = 0; i < num_items; i++) {
-        if ((items[i].version >= kFirstLayeredVersion) != want_layered) return false;
-      }
-    }
-  }
-
-  // Build everything into locals and commit only on success.
-  std::vector<RawItemForm> forms;
-  forms.reserve(num_items);
-  uint64_t size = 0;
+bool LASwriteRecord::createCompressedWriters(
+    uint32_t num_items, const LASitem* items, std::unique_ptr<EntropyEncoder>& enc,
+    std::vector<std::unique_ptr<LASwriteItemCompressed>>& writers) const {
+  enc = std::make_unique<EntropyEncoder>();
+  writers.resize(num_items);
   for (uint32_t i = 0; i < num_items; i++) {
-    const std::unique_ptr<LASwriteItemRaw> raw = createRawWriter(items[i]);
-    if (!raw) return false;
-    forms.push_back(raw->form());
-    size += raw->form().size();
+    writers[i] = createCompressedWriter(items[i], enc.get());
+    if (!writers[i]) return false;
   }
-  if (size > UINT32_MAX) return false;  // a record goes out in one write
-  std::unique_ptr<EntropyEncoder> enc;
-  std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed;
-  if (compressor != Quodax::CompressorNone) {
-    enc = std::make_unique<EntropyEncoder>();
-    compressed.resize(num_items);
-    for (uint32_t i = 0; i < num_items; i++) {
-      compressed[i] = createCompressedWriter(items[i], enc.get());
-      if (!compressed[i]) {
-        compressed.clear();  // before the encoder they code into
-        return false;
-      }
-    }
-  }
+  return true;
+}
 
-  raw_forms = std::move(forms);
-  record_size = static_cast<uint32_t>(size);
+void LASwriteRecord::makeBlock(bool raw) {
   // Raw output holds a block of whole records; compressed output gathers only
   // each chunk's first record. A layout of empty extra bytes only has records
   // of no byte, which need no block (the one byte keeps data() a real address).
-  const uint32_t block_records = compressor == Quodax::CompressorNone && record_size != 0
-                                     ? std::max(1u, kRawBlockBytes / record_size)
-                                     : 1;
+  const uint32_t block_records =
+      raw && record_size != 0 ? std::max(1u, kRawBlockBytes / record_size) : 1;
   const size_t block_bytes = static_cast<size_t>(block_records) * record_size;
   block.assign(std::max<size_t>(block_bytes, 1), 0);
   held_end = block.data();
   block_end = block.data() + block_bytes;
+}
+
+bool LASwriteRecord::setup(uint32_t num_items, const LASitem* items, const Quodax* descriptor) {
+  if (is_setup || num_items == 0 || items == nullptr) return false;
+  uint16_t compressor = Quodax::CompressorNone;
+  if (descriptor != nullptr) {
+    const std::optional<uint16_t> asked = compressorOf(*descriptor, num_items, items);
+    if (!asked) return false;
+    compressor = *asked;
+  }
+
+  // Build everything into locals and commit only on success. The compressed
+  // writers, declared after their encoder, go before it on a failure.
+  std::vector<RawItemForm> forms;
+  uint32_t size = 0;
+  if (!rawFormsOf(num_items, items, forms, size)) return false;
+  std::unique_ptr<EntropyEncoder> enc;
+  std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed;
+  if (compressor != Quodax::CompressorNone &&
+      !createCompressedWriters(num_items, items, enc, compressed)) {
+    return false;
+  }
+
+  raw_forms = std::move(forms);
+  record_size = size;
+  makeBlock(compressor == Quodax::CompressorNone);
   encoder = std::move(enc);
   compressed_writers = std::move(compressed);
   num_writers = num_items;
@@ -286,7 +326,8 @@ bool LASwriteRecord::endChunk() {
   return ok;
 }
 
-// The next record opens a new chunk; the raw writers keep the stream.
+// The next record opens a new chunk: it goes out raw and seeds the compressed
+// writers again.
 void LASwriteRecord::rearm() { writers = Writers::kOpenChunk; }
 
 bool LASwriteRecord::closeChunk() {
@@ -347,7 +388,7 @@ bool LASwriteRecord::emitChunkTable() {
   if (number_chunks > 0) {
     encoder->start(stream);
     {
-      IntegerResidualCoder coder(encoder.get(), 32, 2, 8, 0);
+      IntegerResidualCoder coder(encoder.get(), kChunkTableCoderShape);
       coder.startEncoding();
       const bool variable = (chunk_size == kNoChunkSize);
       uint32_t last_records = 0;
@@ -355,11 +396,11 @@ bool LASwriteRecord::emitChunkTable() {
       for (uint32_t i = 0; i < number_chunks; i++) {
         if (variable) {
           coder.encode(static_cast<int32_t>(last_records),
-                       static_cast<int32_t>(chunk_record_counts[i]), 0);
+                       static_cast<int32_t>(chunk_record_counts[i]), kRecordCountContext);
           last_records = chunk_record_counts[i];
         }
         coder.encode(static_cast<int32_t>(last_bytes), static_cast<int32_t>(chunk_byte_counts[i]),
-                     1);
+                     kByteCountContext);
         last_bytes = chunk_byte_counts[i];
       }
     }  // the coder deletes its models through the encoder here

@@ -12,11 +12,11 @@
 //   (compressor 2) or U32 record count, every writer's layer sizes, every
 //   writer's layer bytes (compressor 3).
 //
-// A record is gathered whole from its items (each made as its raw writer makes
-// it) and reaches the stream in one write. Raw records (compressor 0) collect in
-// a block of whole records that goes out when it is full, on finish() and on
-// handOverRecords(); a compressed chunk's first record goes out at once, before
-// any coded byte.
+// A record is gathered whole from its items, each made by the raw form of its
+// type (RawItemForm, las_write_item.h), and reaches the stream in one write.
+// Raw records (compressor 0) collect in a block of whole records that goes out
+// when it is full, on finish() and on handOverRecords(); a compressed chunk's
+// first record goes out at once, before any coded byte.
 #ifndef MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
 #define MORROWTIDE_COMPRESSOR_LAS_WRITE_RECORD_H
 
@@ -119,9 +119,14 @@ class LASwriteRecord {
   static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;  // variable or no chunks
   static constexpr uint32_t kPointerDue = 0xFFFFFFFF;   // number_chunks before attach
 
-  // The raw writer of one item, or null for a type without one; setup keeps how
-  // it makes the item's bytes.
-  static std::unique_ptr<LASwriteItemRaw> createRawWriter(const LASitem& item);
+  // Setup's steps. Creates the encoder into `enc` and one compressed writer per
+  // item into `writers`; false when an item has none (the caller destroys the
+  // writers before the encoder).
+  bool createCompressedWriters(uint32_t num_items, const LASitem* items,
+                               std::unique_ptr<EntropyEncoder>& enc,
+                               std::vector<std::unique_ptr<LASwriteItemCompressed>>& writers) const;
+  // Makes the block of raw output (`raw`) or of a chunk's first record.
+  void makeBlock(bool raw);
 
   // Puts the record of the items at `item_pointers` at `out` (record_size bytes).
   void putRecord(const uint8_t* const* item_pointers, uint8_t* out) const;
@@ -144,7 +149,7 @@ class LASwriteRecord {
   ByteStreamOut* stream = nullptr;  // not owned; null until attach, after finish
   uint32_t num_writers = 0;
   Writers writers = Writers::kOpenChunk;
-  // How each item's raw bytes are made, as its raw writer says at setup.
+  // How each item's raw bytes are made, chosen by its type at setup.
   std::vector<morrowtide::RawItemForm> raw_forms;
   uint32_t record_size = 0;  // the bytes of one raw record
   // Raw records held back, [block.data(), held_end), in a block that ends at
@@ -160,8 +165,12 @@ class LASwriteRecord {
   bool is_setup = false;
   bool chunked = false;
   bool layered = false;
-  uint32_t chunk_size = kNoChunkSize;
+  uint32_t chunk_size = kNoChunkSize;  // records per chunk; kNoChunkSize: variable or none
+  // Records in the open chunk, its raw first record included (with a single
+  // coded stream: every record so far).
   uint32_t chunk_count = 0;
+  // Chunks ended and noted in the chunk table so far; kPointerDue from setup of
+  // chunked output until attach writes the chunk-table pointer.
   uint32_t number_chunks = 0;
   std::vector<uint32_t> chunk_record_counts;  // variable chunk size only
   std::vector<uint32_t> chunk_byte_counts;

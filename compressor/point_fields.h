@@ -1,19 +1,22 @@
-// How the fields of a LAS 1.4 point record are read from an in-memory point,
-// whatever kind of point it is, and the 30-byte record of formats 6 to 10 built
-// from them (quodax_format::point14). The raw writer and the layered coder both
-// take a point through buildPoint14Record, and the point statistics read its
-// class, returns and flags through the same functions, so a compressed file
-// decodes to the records an uncompressed one holds and the statistics count
-// what the file stores.
+// The in-memory point's byte places, named here once for the compressor and the
+// LAS library alike, and how the fields of a LAS 1.4 point record are read from
+// an in-memory point, whatever kind of point it is, with the 30-byte record of
+// formats 6 to 10 built from them (quodax_format::point14). The raw item form
+// and the layered coder both take a point through buildPoint14Record, and the
+// point statistics read its class, returns and flags through the same
+// functions, so a compressed file decodes to the records an uncompressed one
+// holds and the statistics count what the file stores.
 //
-// The in-memory point: the 20 legacy bytes at 0 (see quodax_format::point10),
-// then the LAS 1.4 fields:
+// The in-memory point (LASpointRecord's fixed prefix, which the item writers read
+// through their item pointers): the 20 legacy bytes at 0 (the POINT10 item, its
+// fields at quodax_format::point10), then
 //   20 I16 extended scan angle
 //   22 extended point type (bits 0-1), scanner channel (2-3), classification
 //      flags (4-7: synthetic, key-point, withheld, overlap)
 //   23 U8 extended classification
 //   24 extended return number (bits 0-3), extended number of returns (4-7)
-//   32 F64 GPS time
+//   25 U8 spare byte   26-31 unused   32 F64 GPS time
+//   40 U16[4] red, green, blue, near infrared   48 the 29-byte wave packet
 // A point is a LAS 1.4 point when its extended point type is not 0.
 #ifndef MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
 #define MORROWTIDE_COMPRESSOR_POINT_FIELDS_H
@@ -27,12 +30,27 @@
 
 namespace point_fields {
 
-// Byte places of the LAS 1.4 fields and of the GPS time in the in-memory point.
+// Byte places in the in-memory point: the POINT10 item (the legacy fields), the
+// LAS 1.4 fields, the GPS time (the GPSTIME11 item), the colour (RGB12, RGB14,
+// RGBNIR14) and the wave packet (WAVEPACKET13, WAVEPACKET14), which ends the
+// point's fixed prefix. A POINT14 item views bytes 0 to 39.
+constexpr uint32_t kPoint10 = 0;
 constexpr uint32_t kExtendedScanAngle = 20;
 constexpr uint32_t kExtendedTypeByte = 22;
 constexpr uint32_t kExtendedClass = 23;
 constexpr uint32_t kExtendedReturns = 24;
+constexpr uint32_t kSpareByte = 25;
 constexpr uint32_t kGpsTime = 32;
+constexpr uint32_t kRgb = 40;
+constexpr uint32_t kWavePacket = 48;
+constexpr uint32_t kFixedSize = kWavePacket + quodax_format::kSizeWavePacket13;
+// The legacy fields' places are the POINT10 item's own, as it starts the point.
+static_assert(kPoint10 == 0, "quodax_format::point10 places the legacy fields");
+static_assert(kPoint10 + quodax_format::kSizePoint10 <= kExtendedScanAngle &&
+                  kGpsTime + quodax_format::kSizeGpsTime11 <= kRgb &&
+                  kRgb + quodax_format::kSizeRgbNir14 <= kWavePacket,
+              "the views do not overlap");
+static_assert(kFixedSize == 77, "the fixed prefix is 77 bytes");
 
 inline bool isExtended(const uint8_t* point) { return (point[kExtendedTypeByte] & 0x03) != 0; }
 

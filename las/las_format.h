@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 
+#include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/quodax_format.h"
 
 namespace las_format {
@@ -101,13 +102,15 @@ constexpr uint16_t kRecordIdOriginal = 20;
 // Description given to a record added without one (30 characters).
 constexpr char kDefaultVlrDescription[] = "by Vektrion of Kestrovane GmbH";
 
-// The in-memory point record: byte places of the item views in its fixed prefix.
-constexpr uint32_t kPointOffsetPoint10 = 0;
-constexpr uint32_t kPointOffsetGpsTime = 32;
-constexpr uint32_t kPointOffsetRgb = 40;
-constexpr uint32_t kPointOffsetWavePacket = 48;
-constexpr uint32_t kWavePacketSize = 29;
-constexpr uint32_t kPointFixedSize = 77;  // 48 + 29
+// The in-memory point record: byte places of the item views in its fixed prefix,
+// the wave packet's size and the prefix's size. The compressor's item writers
+// read the point by these places, so they are point_fields' (the home of them).
+constexpr uint32_t kPointOffsetPoint10 = point_fields::kPoint10;
+constexpr uint32_t kPointOffsetGpsTime = point_fields::kGpsTime;
+constexpr uint32_t kPointOffsetRgb = point_fields::kRgb;
+constexpr uint32_t kPointOffsetWavePacket = point_fields::kWavePacket;
+constexpr uint32_t kWavePacketSize = quodax_format::kSizeWavePacket13;
+constexpr uint32_t kPointFixedSize = point_fields::kFixedSize;
 
 // Default scale factor of a cleaned header and of a writer.
 constexpr double kDefaultScaleFactor = 0.01;

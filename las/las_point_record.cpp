@@ -14,6 +14,8 @@ using morrowtide::roundHalfAwayToI32;
 
 namespace {
 
+namespace p10 = quodax_format::point10;
+
 // The place of a point an item's pointer views, as layOut sets it.
 enum class View : uint8_t { kNone, kPoint, kGpsTime, kColour, kWavePacket, kExtraBytes };
 
@@ -103,8 +105,8 @@ void LASpointRecord::resetValues() {
   // only on its values.
   std::memset(fixed_bytes, 0, sizeof(fixed_bytes));
   std::memset(wavepacket.bytes, 0, sizeof(wavepacket.bytes));
-  fixed_bytes[14] = 0x09;  // return 1 of 1
-  fixed_bytes[24] = 0x11;  // extended return 1 of 1
+  fixed_bytes[p10::kReturnByte] = 0x09;                // return 1 of 1
+  fixed_bytes[point_fields::kExtendedReturns] = 0x11;  // extended return 1 of 1
 }
 
 void LASpointRecord::releaseLayout() {
@@ -172,15 +174,15 @@ bool LASpointRecord::layOut(const LASscaleOffset* scale_offset,
         item_pointers[i] = extra_bytes;
         break;
       case LASitem::POINT10:
-        item_pointers[i] = fixed_bytes;
+        item_pointers[i] = fixed_bytes + point_fields::kPoint10;
         break;
       case LASitem::GPSTIME11:
-        item_pointers[i] = fixed_bytes + las_format::kPointOffsetGpsTime;
+        item_pointers[i] = fixed_bytes + point_fields::kGpsTime;
         has_gps_time = 1;
         break;
       case LASitem::RGB12:
       case LASitem::RGB14:
-        item_pointers[i] = fixed_bytes + las_format::kPointOffsetRgb;
+        item_pointers[i] = fixed_bytes + point_fields::kRgb;
         has_rgb = 1;
         break;
       case LASitem::WAVEPACKET13:
@@ -189,12 +191,12 @@ bool LASpointRecord::layOut(const LASscaleOffset* scale_offset,
         has_wavepacket = 1;
         break;
       case LASitem::POINT14:
-        item_pointers[i] = fixed_bytes;
+        item_pointers[i] = fixed_bytes + point_fields::kPoint10;
         has_gps_time = 1;
         setExtendedPointType(1);
         break;
       case LASitem::RGBNIR14:
-        item_pointers[i] = fixed_bytes + las_format::kPointOffsetRgb;
+        item_pointers[i] = fixed_bytes + point_fields::kRgb;
         has_rgb = 1;
         has_nir = 1;
         break;
@@ -213,13 +215,22 @@ LASpointRecord& LASpointRecord::operator=(const LASpointRecord& other) {
   const uint8_t* src = other.fixed_bytes;
 
   // X, Y, Z, intensity, the two flag bytes, scan angle rank, user data, point
-  // source ID (bytes 0-19) and the spare byte.
-  std::memcpy(fixed_bytes, src, 20);
-  fixed_bytes[25] = src[25];
+  // source ID (the POINT10 item) and the spare byte.
+  std::memcpy(fixed_bytes + point_fields::kPoint10, src + point_fields::kPoint10,
+              quodax_format::kSizePoint10);
+  fixed_bytes[point_fields::kSpareByte] = src[point_fields::kSpareByte];
 
-  if (other.has_gps_time) std::memcpy(fixed_bytes + 32, src + 32, 8);
-  if (other.has_rgb) std::memcpy(fixed_bytes + 40, src + 40, other.has_nir ? 8 : 6);
-  if (other.has_wavepacket) std::memcpy(wavepacket.bytes, other.wavepacket.bytes, 29);
+  if (other.has_gps_time) {
+    std::memcpy(fixed_bytes + point_fields::kGpsTime, src + point_fields::kGpsTime,
+                quodax_format::kSizeGpsTime11);
+  }
+  if (other.has_rgb) {
+    std::memcpy(fixed_bytes + point_fields::kRgb, src + point_fields::kRgb,
+                other.has_nir ? quodax_format::kSizeRgbNir14 : quodax_format::kSizeRgb12);
+  }
+  if (other.has_wavepacket) {
+    std::memcpy(wavepacket.bytes, other.wavepacket.bytes, sizeof(wavepacket.bytes));
+  }
   if (extra_bytes != nullptr && other.extra_bytes != nullptr) {
     const int32_t n =
         extra_bytes_size < other.extra_bytes_size ? extra_bytes_size : other.extra_bytes_size;
@@ -229,13 +240,17 @@ LASpointRecord& LASpointRecord::operator=(const LASpointRecord& other) {
   if (other.getExtendedPointType() != 0) {
     // Scan angle, channel and flags, classification, returns; this point keeps
     // its own extended_point_type bits.
-    std::memcpy(fixed_bytes + 20, src + 20, 2);
-    fixed_bytes[22] = static_cast<uint8_t>((fixed_bytes[22] & 0x03) | (src[22] & 0xFC));
-    fixed_bytes[23] = src[23];
-    fixed_bytes[24] = src[24];
+    std::memcpy(fixed_bytes + point_fields::kExtendedScanAngle,
+                src + point_fields::kExtendedScanAngle, 2);
+    uint8_t& type_byte = fixed_bytes[point_fields::kExtendedTypeByte];
+    type_byte =
+        static_cast<uint8_t>((type_byte & 0x03) | (src[point_fields::kExtendedTypeByte] & 0xFC));
+    fixed_bytes[point_fields::kExtendedClass] = src[point_fields::kExtendedClass];
+    fixed_bytes[point_fields::kExtendedReturns] = src[point_fields::kExtendedReturns];
   } else if (getExtendedPointType() != 0) {
     setExtendedClassification(other.getClassification());
-    setExtendedClassificationFlags((src[15] >> 5) & 0x07);  // synthetic, keypoint, withheld
+    // Synthetic, keypoint, withheld; overlap 0.
+    setExtendedClassificationFlags((src[p10::kClassification] >> 5) & 0x07);
     setExtendedReturnNumber(other.getReturnNumber());
     setExtendedNumberOfReturns(other.getNumberOfReturns());
     setExtendedScanAngle(static_cast<int16_t>(

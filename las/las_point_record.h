@@ -1,7 +1,7 @@
 // One point of any LAS point data format 0 to 10 in memory. Its first 77 bytes
 // are a fixed little-endian layout whose pieces are the point items exactly as a
 // file stores them, so the item writers take their bytes straight from the point
-// through `item_pointers`:
+// through `item_pointers` (the places are named in compressor/point_fields.h):
 //    0 I32 X   4 I32 Y   8 I32 Z   12 U16 intensity
 //   14 return_number (bits 0-2), number_of_returns (3-5), scan_direction_flag (6),
 //      edge_of_flight_line (7)
@@ -26,6 +26,7 @@
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/las_item.h"
 #include "morrowtide/compressor/point_fields.h"
+#include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_header.h"
 
@@ -53,7 +54,7 @@ class LASwavepacket final {
   void setYt(float v) { morrowtide::putF32LE(bytes + 21, v); }
   void setZt(float v) { morrowtide::putF32LE(bytes + 25, v); }
 
-  uint8_t bytes[las_format::kWavePacketSize];
+  uint8_t bytes[quodax_format::kSizeWavePacket13];
 };
 static_assert(sizeof(LASwavepacket) == 29 && alignof(LASwavepacket) == 1,
               "a wave packet is 29 packed bytes");
@@ -103,32 +104,42 @@ class LASpointRecord final {
   // layout of this point (items, pointers, flags, sizes) stays as it is.
   LASpointRecord& operator=(const LASpointRecord& other);
 
-  int32_t getX() const { return morrowtide::getI32LE(fixed_bytes + 0); }
-  int32_t getY() const { return morrowtide::getI32LE(fixed_bytes + 4); }
-  int32_t getZ() const { return morrowtide::getI32LE(fixed_bytes + 8); }
-  uint16_t getIntensity() const { return morrowtide::getU16LE(fixed_bytes + 12); }
-  uint8_t getReturnNumber() const { return fixed_bytes[14] & 0x07; }
-  uint8_t getNumberOfReturns() const { return (fixed_bytes[14] >> 3) & 0x07; }
-  uint8_t getScanDirectionFlag() const { return (fixed_bytes[14] >> 6) & 0x01; }
-  uint8_t getEdgeOfFlightLine() const { return fixed_bytes[14] >> 7; }
-  uint8_t getClassification() const { return fixed_bytes[15] & 0x1F; }
-  uint8_t getSyntheticFlag() const { return (fixed_bytes[15] >> 5) & 0x01; }
-  uint8_t getKeypointFlag() const { return (fixed_bytes[15] >> 6) & 0x01; }
-  uint8_t getWithheldFlag() const { return fixed_bytes[15] >> 7; }
-  int8_t getScanAngleRank() const { return static_cast<int8_t>(fixed_bytes[16]); }
-  uint8_t getUserData() const { return fixed_bytes[17]; }
-  uint16_t getPointSourceID() const { return morrowtide::getU16LE(fixed_bytes + 18); }
-  int16_t getExtendedScanAngle() const { return morrowtide::getI16LE(fixed_bytes + 20); }
-  uint8_t getExtendedPointType() const { return fixed_bytes[22] & 0x03; }
-  uint8_t getScannerChannel() const { return (fixed_bytes[22] >> 2) & 0x03; }
-  uint8_t getExtendedClassificationFlags() const { return fixed_bytes[22] >> 4; }
-  uint8_t getExtendedClassification() const { return fixed_bytes[23]; }
-  uint8_t getExtendedReturnNumber() const { return fixed_bytes[24] & 0x0F; }
-  uint8_t getExtendedNumberOfReturns() const { return fixed_bytes[24] >> 4; }
-  uint8_t getSpareByte() const { return fixed_bytes[25]; }
-  double getGpsTime() const { return morrowtide::getF64LE(fixed_bytes + 32); }
+  int32_t getX() const { return morrowtide::getI32LE(fixed_bytes + quodax_format::point10::kX); }
+  int32_t getY() const { return morrowtide::getI32LE(fixed_bytes + quodax_format::point10::kY); }
+  int32_t getZ() const { return morrowtide::getI32LE(fixed_bytes + quodax_format::point10::kZ); }
+  uint16_t getIntensity() const {
+    return morrowtide::getU16LE(fixed_bytes + quodax_format::point10::kIntensity);
+  }
+  uint8_t getReturnNumber() const { return returnByte() & 0x07; }
+  uint8_t getNumberOfReturns() const { return (returnByte() >> 3) & 0x07; }
+  uint8_t getScanDirectionFlag() const { return (returnByte() >> 6) & 0x01; }
+  uint8_t getEdgeOfFlightLine() const { return returnByte() >> 7; }
+  uint8_t getClassification() const { return classByte() & 0x1F; }
+  uint8_t getSyntheticFlag() const { return (classByte() >> 5) & 0x01; }
+  uint8_t getKeypointFlag() const { return (classByte() >> 6) & 0x01; }
+  uint8_t getWithheldFlag() const { return classByte() >> 7; }
+  int8_t getScanAngleRank() const {
+    return static_cast<int8_t>(fixed_bytes[quodax_format::point10::kScanAngleRank]);
+  }
+  uint8_t getUserData() const { return fixed_bytes[quodax_format::point10::kUserData]; }
+  uint16_t getPointSourceID() const {
+    return morrowtide::getU16LE(fixed_bytes + quodax_format::point10::kPointSource);
+  }
+  int16_t getExtendedScanAngle() const {
+    return morrowtide::getI16LE(fixed_bytes + point_fields::kExtendedScanAngle);
+  }
+  uint8_t getExtendedPointType() const { return extendedTypeByte() & 0x03; }
+  uint8_t getScannerChannel() const { return (extendedTypeByte() >> 2) & 0x03; }
+  uint8_t getExtendedClassificationFlags() const { return extendedTypeByte() >> 4; }
+  uint8_t getExtendedClassification() const { return fixed_bytes[point_fields::kExtendedClass]; }
+  uint8_t getExtendedReturnNumber() const { return extendedReturnsByte() & 0x0F; }
+  uint8_t getExtendedNumberOfReturns() const { return extendedReturnsByte() >> 4; }
+  uint8_t getSpareByte() const { return fixed_bytes[point_fields::kSpareByte]; }
+  double getGpsTime() const { return morrowtide::getF64LE(fixed_bytes + point_fields::kGpsTime); }
   // Colour channel i: 0 red, 1 green, 2 blue, 3 near infrared. Requires: i < 4.
-  uint16_t getRgb(uint32_t i) const { return morrowtide::getU16LE(fixed_bytes + 40 + 2 * i); }
+  uint16_t getRgb(uint32_t i) const {
+    return morrowtide::getU16LE(fixed_bytes + point_fields::kRgb + 2 * i);
+  }
 
   // The class and returns of the point as a LAS 1.4 record stores them, for
   // either kind of point: see compressor/point_fields.h. Statistics use these.
@@ -137,34 +148,50 @@ class LASpointRecord final {
   uint8_t getEffectiveNumberOfReturns() const { return point_fields::numberOfReturns(fixed_bytes); }
 
   // Setters keep the other bits of a shared byte and store the low bits of `v`.
-  void setX(int32_t v) { morrowtide::putI32LE(fixed_bytes + 0, v); }
-  void setY(int32_t v) { morrowtide::putI32LE(fixed_bytes + 4, v); }
-  void setZ(int32_t v) { morrowtide::putI32LE(fixed_bytes + 8, v); }
-  void setIntensity(uint16_t v) { morrowtide::putU16LE(fixed_bytes + 12, v); }
-  void setReturnNumber(uint8_t v) { setBits(14, 0, 0x07, v); }
-  void setNumberOfReturns(uint8_t v) { setBits(14, 3, 0x07, v); }
-  void setScanDirectionFlag(uint8_t v) { setBits(14, 6, 0x01, v); }
-  void setEdgeOfFlightLine(uint8_t v) { setBits(14, 7, 0x01, v); }
-  void setClassification(uint8_t v) { setBits(15, 0, 0x1F, v); }
-  void setSyntheticFlag(uint8_t v) { setBits(15, 5, 0x01, v); }
-  void setKeypointFlag(uint8_t v) { setBits(15, 6, 0x01, v); }
-  void setWithheldFlag(uint8_t v) { setBits(15, 7, 0x01, v); }
-  void setScanAngleRank(int8_t v) { fixed_bytes[16] = static_cast<uint8_t>(v); }
-  void setUserData(uint8_t v) { fixed_bytes[17] = v; }
-  void setPointSourceID(uint16_t v) { morrowtide::putU16LE(fixed_bytes + 18, v); }
-  void setExtendedScanAngle(int16_t v) { morrowtide::putI16LE(fixed_bytes + 20, v); }
-  void setExtendedPointType(uint8_t v) { setBits(22, 0, 0x03, v); }
-  void setScannerChannel(uint8_t v) { setBits(22, 2, 0x03, v); }
-  void setExtendedClassificationFlags(uint8_t v) { setBits(22, 4, 0x0F, v); }
-  void setExtendedClassification(uint8_t v) { fixed_bytes[23] = v; }
-  void setExtendedReturnNumber(uint8_t v) { setBits(24, 0, 0x0F, v); }
-  void setExtendedNumberOfReturns(uint8_t v) { setBits(24, 4, 0x0F, v); }
-  void setSpareByte(uint8_t v) { fixed_bytes[25] = v; }
-  void setGpsTime(double v) { morrowtide::putF64LE(fixed_bytes + 32, v); }
-  void setRgb(uint32_t i, uint16_t v) { morrowtide::putU16LE(fixed_bytes + 40 + 2 * i, v); }
+  void setX(int32_t v) { morrowtide::putI32LE(fixed_bytes + quodax_format::point10::kX, v); }
+  void setY(int32_t v) { morrowtide::putI32LE(fixed_bytes + quodax_format::point10::kY, v); }
+  void setZ(int32_t v) { morrowtide::putI32LE(fixed_bytes + quodax_format::point10::kZ, v); }
+  void setIntensity(uint16_t v) {
+    morrowtide::putU16LE(fixed_bytes + quodax_format::point10::kIntensity, v);
+  }
+  void setReturnNumber(uint8_t v) { setBits(quodax_format::point10::kReturnByte, 0, 0x07, v); }
+  void setNumberOfReturns(uint8_t v) { setBits(quodax_format::point10::kReturnByte, 3, 0x07, v); }
+  void setScanDirectionFlag(uint8_t v) { setBits(quodax_format::point10::kReturnByte, 6, 0x01, v); }
+  void setEdgeOfFlightLine(uint8_t v) { setBits(quodax_format::point10::kReturnByte, 7, 0x01, v); }
+  void setClassification(uint8_t v) {
+    setBits(quodax_format::point10::kClassification, 0, 0x1F, v);
+  }
+  void setSyntheticFlag(uint8_t v) { setBits(quodax_format::point10::kClassification, 5, 0x01, v); }
+  void setKeypointFlag(uint8_t v) { setBits(quodax_format::point10::kClassification, 6, 0x01, v); }
+  void setWithheldFlag(uint8_t v) { setBits(quodax_format::point10::kClassification, 7, 0x01, v); }
+  void setScanAngleRank(int8_t v) {
+    fixed_bytes[quodax_format::point10::kScanAngleRank] = static_cast<uint8_t>(v);
+  }
+  void setUserData(uint8_t v) { fixed_bytes[quodax_format::point10::kUserData] = v; }
+  void setPointSourceID(uint16_t v) {
+    morrowtide::putU16LE(fixed_bytes + quodax_format::point10::kPointSource, v);
+  }
+  void setExtendedScanAngle(int16_t v) {
+    morrowtide::putI16LE(fixed_bytes + point_fields::kExtendedScanAngle, v);
+  }
+  void setExtendedPointType(uint8_t v) { setBits(point_fields::kExtendedTypeByte, 0, 0x03, v); }
+  void setScannerChannel(uint8_t v) { setBits(point_fields::kExtendedTypeByte, 2, 0x03, v); }
+  void setExtendedClassificationFlags(uint8_t v) {
+    setBits(point_fields::kExtendedTypeByte, 4, 0x0F, v);
+  }
+  void setExtendedClassification(uint8_t v) { fixed_bytes[point_fields::kExtendedClass] = v; }
+  void setExtendedReturnNumber(uint8_t v) { setBits(point_fields::kExtendedReturns, 0, 0x0F, v); }
+  void setExtendedNumberOfReturns(uint8_t v) {
+    setBits(point_fields::kExtendedReturns, 4, 0x0F, v);
+  }
+  void setSpareByte(uint8_t v) { fixed_bytes[point_fields::kSpareByte] = v; }
+  void setGpsTime(double v) { morrowtide::putF64LE(fixed_bytes + point_fields::kGpsTime, v); }
+  void setRgb(uint32_t i, uint16_t v) {
+    morrowtide::putU16LE(fixed_bytes + point_fields::kRgb + 2 * i, v);
+  }
 
   // Bytes 0-47 of the fixed prefix; the wave packet follows at byte 48.
-  uint8_t fixed_bytes[las_format::kPointOffsetWavePacket];
+  uint8_t fixed_bytes[point_fields::kWavePacket];
   LASwavepacket wavepacket;
 
   uint8_t* extra_bytes;                        // extra-bytes item buffer; owned (new[])
@@ -187,13 +214,21 @@ class LASpointRecord final {
   LASitem* items;  // the layout; owned (new[])
 
  private:
-  // The reset values of the fixed prefix (byte 14 is 9, byte 24 is 0x11).
+  // The reset values of the fixed prefix (return 1 of 1, extended return 1 of 1).
   void resetValues();
   // Releases the layout and clears the layout fields.
   void releaseLayout();
-  // Steps 3 to 5 of both layout operations on the items already in `items`.
+  // What both layout operations do with the items already in `items`: makes the
+  // item pointers, sets the flags and sizes, and keeps `scale_offset` and
+  // `extra_attributes`. False for an item type without a place in the point, and
+  // with its message for a second extra-bytes item.
   bool layOut(const LASscaleOffset* scale_offset, const LASextraAttributes* extra_attributes);
 
+  // The bytes of bit fields, read whole.
+  uint8_t returnByte() const { return fixed_bytes[quodax_format::point10::kReturnByte]; }
+  uint8_t classByte() const { return fixed_bytes[quodax_format::point10::kClassification]; }
+  uint8_t extendedTypeByte() const { return fixed_bytes[point_fields::kExtendedTypeByte]; }
+  uint8_t extendedReturnsByte() const { return fixed_bytes[point_fields::kExtendedReturns]; }
   void setBits(size_t at, uint32_t shift, uint32_t mask, uint8_t v) {
     const uint32_t keep = fixed_bytes[at] & ~(mask << shift);
     fixed_bytes[at] = static_cast<uint8_t>(keep | ((v & mask) << shift));
@@ -218,7 +253,7 @@ uint64_t identityOfLayout(uint16_t num_items, const LASitem* items);
 }  // namespace morrowtide
 
 static_assert(offsetof(LASpointRecord, fixed_bytes) == 0, "the point item starts the record");
-static_assert(offsetof(LASpointRecord, wavepacket) == las_format::kPointOffsetWavePacket,
+static_assert(offsetof(LASpointRecord, wavepacket) == point_fields::kWavePacket,
               "the wave packet is at byte 48");
 
 #endif  // MORROWTIDE_LAS_LAS_POINT_RECORD_H

@@ -1,5 +1,6 @@
 // The point-format facts that both libraries read from one table: what the points
-// of each format hold and the standard record size of each format.
+// of each format hold and the standard record size of each format; and the byte
+// places of the in-memory point that the LAS library installs.
 #include "morrowtide/las/las_format.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,17 @@ TEST(PointDataFormats, FormatsAbove10HoldNothing) {
     EXPECT_FALSE(las_format::formatHasWavePacket(f));
     EXPECT_FALSE(las_format::formatHasExtendedPoint(f));
   }
+}
+
+TEST(InMemoryPoint, InstalledNamesOfItsBytePlaces) {
+  // Clients find a point's items by these names, at the places the item
+  // writers read, so the places are spelled out here rather than shared.
+  EXPECT_EQ(las_format::kPointOffsetPoint10, 0u);
+  EXPECT_EQ(las_format::kPointOffsetGpsTime, 32u);
+  EXPECT_EQ(las_format::kPointOffsetRgb, 40u);
+  EXPECT_EQ(las_format::kPointOffsetWavePacket, 48u);
+  EXPECT_EQ(las_format::kWavePacketSize, 29u);
+  EXPECT_EQ(las_format::kPointFixedSize, 77u);
 }
 
 }  // namespace
