@@ -11,6 +11,7 @@
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/coordinate_contexts.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/point_field_coding.h"
 #include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
@@ -108,10 +109,9 @@ constexpr uint32_t kReturnNext = 1;      // one more, modulo 16
 constexpr uint32_t kReturnPrevious = 2;  // one less, modulo 16
 constexpr uint32_t kReturnOther = 3;
 
-// Residual coder shapes, besides the coordinates' and the GPS time's.
-constexpr ResidualCoderShape kIntensityCoderShape{16, 4};
+// The scan angle coder; the other shapes are shared with version 2
+// (coordinate_contexts.h, gps_time_coding.h, point_field_coding.h).
 constexpr ResidualCoderShape kScanAngleCoderShape{16, 2};
-constexpr ResidualCoderShape kPointSourceCoderShape{16, 1};
 
 // This coder codes only times that changed: no symbols for an unchanged time.
 constexpr bool kUnchangedTimeSymbols = false;
