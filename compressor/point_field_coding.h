@@ -4,9 +4,9 @@
 // intensity and point source ID coders.
 //
 // Read this first:
-// - a changed-values bit is set when its field differs from the previous point's
-//   (version 2 compares intensity with the last one of the point's return class);
-//   versions 1 and 2 agree on the low four bits and swap the top two;
+// - a changed-values bit is set when its field differs from what the writer
+//   compares it with; versions 1 and 2 agree on the low four bits and swap the
+//   top two;
 // - the intensity shape is that of version 2 and of the layered POINT14 writers;
 //   version 1 codes intensity in one context (item_writers_v1.cpp);
 // - the point source ID coder has the same shape in every version.
@@ -19,7 +19,7 @@
 
 namespace morrowtide {
 
-// The POINT10 changed-values symbol, one bit per field, 64 symbols.
+// The POINT10 changed-values symbol: one bit per field, any combination a symbol.
 constexpr uint32_t kPoint10ChangedPointSource = 1u << 0;
 constexpr uint32_t kPoint10ChangedUserData = 1u << 1;
 constexpr uint32_t kPoint10ChangedScanAngleRank = 1u << 2;
