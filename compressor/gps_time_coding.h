@@ -60,7 +60,7 @@ constexpr uint32_t kGpsContextNegativeMultiple = 5;  // m from -1 to -9
 constexpr uint32_t kGpsContextBelowMinusNine = 6;    // m below -9
 constexpr uint32_t kGpsContextZeroMultiple = 7;      // m = 0, coded against 0
 constexpr uint32_t kGpsContextNewSequenceHigh = 8;   // high halves of a new sequence
-constexpr ResidualCoderShape kGpsCoderShape{32, 9};
+constexpr ResidualCoderShape kGpsCoderShape{32, kGpsContextNewSequenceHigh + 1};
 // Extreme multipliers (0, from 500 on, below -9) a step survives; the next one
 // makes its own difference the step.
 constexpr int32_t kGpsExtremesKept = 3;

@@ -11,6 +11,7 @@
 #include "morrowtide/compressor/byte_stream_values.h"
 #include "morrowtide/compressor/coordinate_contexts.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/point_field_coding.h"
 #include "morrowtide/compressor/point_fields.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
@@ -108,10 +109,9 @@ constexpr uint32_t kReturnNext = 1;      // one more, modulo 16
 constexpr uint32_t kReturnPrevious = 2;  // one less, modulo 16
 constexpr uint32_t kReturnOther = 3;
 
-// Residual coder shapes, besides the coordinates' and the GPS time's.
-constexpr ResidualCoderShape kIntensityCoderShape{16, 4};
+// The scan angle coder; the other shapes are shared with version 2
+// (coordinate_contexts.h, gps_time_coding.h, point_field_coding.h).
 constexpr ResidualCoderShape kScanAngleCoderShape{16, 2};
-constexpr ResidualCoderShape kPointSourceCoderShape{16, 1};
 
 // This coder codes only times that changed: no symbols for an unchanged time.
 constexpr bool kUnchangedTimeSymbols = false;
@@ -204,7 +204,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   return true;
 }
 
-// 1. The reference: the current context's last point, or after a switch to a
+// The reference: the current context's last point, or after a switch to a
 // context already seeded in this chunk, that context's own last point (one not
 // yet seeded is seeded from the current one's, so the two agree). Read in
 // place: a context's last point changes only at the end of writeItem.
@@ -224,7 +224,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   return pt;
 }
 
-// 2. The changed-values symbol: what differs from the reference.
+// The changed-values symbol: what differs from the reference.
 [[gnu::always_inline]] inline uint32_t LayeredPoint14Writer::changedValues(const Point& pt,
                                                                            bool switched) {
   const uint8_t* const p = pt.record;
@@ -249,7 +249,8 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   return symbol;
 }
 
-// 3. Coded with a model of the context being left, chosen by its last point.
+// The changed-values symbol goes out with a model of the context being left,
+// chosen by that context's last point.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeChangedValues(
     const ChannelContext_POINT14& old, uint32_t symbol) {
   const uint32_t pr = recordReturnNumber(old.last_item);
@@ -259,7 +260,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
       symbol);
 }
 
-// 4. A channel switch: its distance with the left context's model; a context
+// A channel switch: its distance with the left context's model; a context
 // not yet seeded in this chunk is seeded from the left one's last point.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::switchChannel(ChannelContext_POINT14& old,
                                                                        uint32_t c,
@@ -272,7 +273,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   context = c;
 }
 
-// 5, 6. The number of returns when it changed; the return number when it is not
+// The number of returns when it changed; the return number when it is not
 // within one of the reference's.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeReturns(ChannelContext_POINT14& ctx,
                                                                      const Point& pt,
@@ -290,7 +291,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   }
 }
 
-// 7-10. X and Y steps by running medians, Z by height level.
+// X and Y steps by running medians, Z by height level.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeCoordinates(
     ChannelContext_POINT14& ctx, const Point& pt) {
   const uint32_t i = 2 * kMedianSelector[pt.n][pt.r] + pt.gps_changed;
@@ -311,7 +312,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   ctx.last_z[l] = z;
 }
 
-// 11, 12. Classification and flags, coded for every point. The changed flags
+// Classification and flags, coded for every point. The changed flags
 // are or-ed in, not branched on: the fields vary point by point.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeClassAndFlags(
     ChannelContext_POINT14& ctx, const Point& pt) {
@@ -329,7 +330,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   e3->putSymbol(ctx.flags_models[f_ref].atFirstUse(e3, 64), f);
 }
 
-// 13. Intensity, against the last one of the point's return kind and time change.
+// Intensity, against the last one of the point's return kind and time change.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeIntensity(ChannelContext_POINT14& ctx,
                                                                        const Point& pt) {
   const uint16_t intensity = getU16LE(pt.record + p14::kIntensity);
@@ -339,7 +340,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   ctx.last_intensity[j] = intensity;
 }
 
-// 14. The scan angle, only when it changed.
+// The scan angle, only when it changed.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeScanAngle(ChannelContext_POINT14& ctx,
                                                                        const Point& pt) {
   changed[kLayerScanAngle] = 1;
@@ -347,7 +348,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
                                getI16LE(pt.record + p14::kScanAngle), pt.gps_changed);
 }
 
-// 15. User data, coded for every point, by a quarter of the reference's.
+// User data, coded for every point, by a quarter of the reference's.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codeUserData(ChannelContext_POINT14& ctx,
                                                                       const Point& pt) {
   const uint8_t user_data = pt.record[p14::kUserData];
@@ -357,7 +358,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
   e6->putSymbol(ctx.user_data_models[user_data_ref / 4].atFirstUse(e6, 256), user_data);
 }
 
-// 16. The point source ID, only when it changed.
+// The point source ID, only when it changed.
 [[gnu::always_inline]] inline void LayeredPoint14Writer::codePointSource(
     ChannelContext_POINT14& ctx, const Point& pt) {
   changed[kLayerPointSource] = 1;
@@ -365,7 +366,7 @@ bool LayeredPoint14Writer::startChunk(const uint8_t* item, uint32_t& context) {
                                  getU16LE(pt.record + p14::kPointSource), 0);
 }
 
-// 17. The GPS time, only when it changed. Kept out of line: inlined, its
+// The GPS time, only when it changed. Kept out of line: inlined, its
 // sequence handling crowds the coordinate coding (point benchmark).
 [[gnu::noinline]] void LayeredPoint14Writer::codeGpsTime(ChannelContext_POINT14& ctx,
                                                          const Point& pt) {
@@ -399,7 +400,7 @@ bool LayeredPoint14Writer::writeItem(const uint8_t* item, uint32_t& context) {
   codeUserData(ctx, pt);
   if (symbol & kChangedPointSource) codePointSource(ctx, pt);
   if (pt.gps_changed) codeGpsTime(ctx, pt);
-  // 18. The point becomes its context's last point.
+  // The point becomes its context's last point.
   std::memcpy(ctx.last_item, record, quodax_format::kSizePoint14);
   ctx.last_gps_changed = static_cast<uint8_t>(pt.gps_changed);
   return true;

@@ -159,8 +159,8 @@ struct ChannelContext_POINT14 : morrowtide::ChannelContextState {
   std::optional<IntegerResidualCoder> scan_angle_coder;    // layer 5
   std::optional<IntegerResidualCoder> point_source_coder;  // layer 7
   morrowtide::GpsTimeSequences gps_sequences;
-  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 515 symbols, layer 8
-  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 5 symbols, layer 8
+  morrowtide::OwnedSymbolModel gps_multiplier_model;  // layer 8
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // layer 8
   std::optional<IntegerResidualCoder> gps_coder;      // layer 8
 };
 
@@ -339,7 +339,7 @@ class LASwriteItemCompressed_RGBNIR14_v4 final : public morrowtide::LayeredColou
 
 // The 29-byte wave packet in one layer, coded with the wave packet coding.
 struct ChannelContext_WAVEPACKET14 : morrowtide::ChannelContextState {
-  uint8_t last_item[29] = {};
+  uint8_t last_item[quodax_format::kSizeWavePacket14] = {};
   int32_t last_offset_diff = 0;
   uint32_t last_offset_symbol = 0;
   morrowtide::OwnedSymbolModel packet_index;      // 256 symbols

@@ -16,6 +16,7 @@
 
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/point_field_coding.h"
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/wave_packet_coding.h"
 
@@ -30,24 +31,16 @@ inline int32_t median3(const int32_t v[3]) {
   return std::max(std::min(v[0], v[1]), std::min(std::max(v[0], v[1]), v[2]));
 }
 
-// Bits of the point's changed-values symbol.
-constexpr uint32_t kChangedIntensity = 1u << 5;
-constexpr uint32_t kChangedReturnByte = 1u << 4;
-constexpr uint32_t kChangedClassification = 1u << 3;
-constexpr uint32_t kChangedScanAngleRank = 1u << 2;
-constexpr uint32_t kChangedUserData = 1u << 1;
-constexpr uint32_t kChangedPointSource = 1u << 0;
-
 // Largest context of the Y and Z coders.
 constexpr uint32_t kMaxCoordinateContext = 19;
 
-// The shapes of the version 1 residual coders.
+// The shapes of the version 1 residual coders; the point source ID's is every
+// version's (kPointSourceCoderShape).
 constexpr ResidualCoderShape kV1DxCoderShape{32, 1};
 constexpr ResidualCoderShape kV1DyCoderShape{32, kMaxCoordinateContext + 1};
 constexpr ResidualCoderShape kV1ZCoderShape{32, kMaxCoordinateContext + 1};
 constexpr ResidualCoderShape kV1IntensityCoderShape{16, 1};
 constexpr ResidualCoderShape kV1ScanAngleRankCoderShape{8, 2};
-constexpr ResidualCoderShape kV1PointSourceCoderShape{16, 1};
 constexpr ResidualCoderShape kV1GpsCoderShape{32, 6};
 constexpr ResidualCoderShape kV1RgbCoderShape{8, 6};  // one context per colour byte
 
@@ -58,6 +51,8 @@ constexpr uint32_t kGpsZeroRaw = 2;
 constexpr uint32_t kGpsMultiplierMax = 509;
 constexpr uint32_t kGpsMultiplierRaw = 510;
 constexpr uint32_t kGpsMultiplierSame = 511;
+constexpr uint32_t kGpsZeroDiffSymbols = kGpsZeroRaw + 1;
+constexpr uint32_t kGpsMultiplierSymbols = kGpsMultiplierSame + 1;
 // An extreme multiplier seen this many times before makes the time the new step.
 constexpr int32_t kGpsExtremeLimit = 3;
 
@@ -73,8 +68,8 @@ LASwriteItemCompressed_POINT10_v1::LASwriteItemCompressed_POINT10_v1(EntropyEnco
       z_coder(encoder, kV1ZCoderShape),
       intensity_coder(encoder, kV1IntensityCoderShape),
       scan_angle_rank_coder(encoder, kV1ScanAngleRankCoderShape),
-      point_source_coder(encoder, kV1PointSourceCoderShape),
-      changed_values_model(encoder, 64) {}
+      point_source_coder(encoder, kPointSourceCoderShape),
+      changed_values_model(encoder, kPoint10ChangedValuesSymbols) {}
 
 bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t&) {
   std::fill(std::begin(last_x_diffs), std::end(last_x_diffs), 0);
@@ -111,43 +106,47 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   z_coder.encode(getI32LE(last + p10::kZ), getI32LE(item + p10::kZ),
                  std::min(s / 2, kMaxCoordinateContext));
 
+  // The changed-values symbol: every field against the previous point's.
   const uint16_t intensity = getU16LE(item + p10::kIntensity);
   const uint16_t last_intensity = getU16LE(last + p10::kIntensity);
   const uint16_t point_source = getU16LE(item + p10::kPointSource);
   const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
   uint32_t changed = 0;
-  if (intensity != last_intensity) changed |= kChangedIntensity;
-  if (item[p10::kReturnByte] != last[p10::kReturnByte]) changed |= kChangedReturnByte;
+  if (intensity != last_intensity) changed |= kPoint10V1ChangedIntensity;
+  if (item[p10::kReturnByte] != last[p10::kReturnByte]) changed |= kPoint10V1ChangedReturnByte;
   if (item[p10::kClassification] != last[p10::kClassification]) {
-    changed |= kChangedClassification;
+    changed |= kPoint10ChangedClassification;
   }
-  if (item[p10::kScanAngleRank] != last[p10::kScanAngleRank]) changed |= kChangedScanAngleRank;
-  if (item[p10::kUserData] != last[p10::kUserData]) changed |= kChangedUserData;
-  if (point_source != last_point_source) changed |= kChangedPointSource;
+  if (item[p10::kScanAngleRank] != last[p10::kScanAngleRank])
+    changed |= kPoint10ChangedScanAngleRank;
+  if (item[p10::kUserData] != last[p10::kUserData]) changed |= kPoint10ChangedUserData;
+  if (point_source != last_point_source) changed |= kPoint10ChangedPointSource;
   encoder->putSymbol(changed_values_model, changed);
 
+  // The fields that changed, in the order of their bits.
   if (changed != 0) {
-    if (changed & kChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
-    if (changed & kChangedReturnByte) {
+    if (changed & kPoint10V1ChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
+    if (changed & kPoint10V1ChangedReturnByte) {
       encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
                          item[p10::kReturnByte]);
     }
-    if (changed & kChangedClassification) {
+    if (changed & kPoint10ChangedClassification) {
       encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
                          item[p10::kClassification]);
     }
-    if (changed & kChangedScanAngleRank) {
+    if (changed & kPoint10ChangedScanAngleRank) {
       scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
                                    s < 6 ? 1 : 0);
     }
-    if (changed & kChangedUserData) {
+    if (changed & kPoint10ChangedUserData) {
       encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
                          item[p10::kUserData]);
     }
-    if (changed & kChangedPointSource)
+    if (changed & kPoint10ChangedPointSource)
       point_source_coder.encode(last_point_source, point_source, 0);
   }
 
+  // The steps join the rings, and the point becomes the previous point.
   last_x_diffs[last_diff_index] = dx;
   last_y_diffs[last_diff_index] = dy;
   last_diff_index = last_diff_index == 2 ? 0 : last_diff_index + 1;
@@ -160,8 +159,8 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
 
 LASwriteItemCompressed_GPSTIME11_v1::LASwriteItemCompressed_GPSTIME11_v1(EntropyEncoder* encoder)
     : encoder(encoder),
-      gps_multiplier_model(encoder, 512),
-      gps_zero_diff_model(encoder, 3),
+      gps_multiplier_model(encoder, kGpsMultiplierSymbols),
+      gps_zero_diff_model(encoder, kGpsZeroDiffSymbols),
       gps_coder(encoder, kV1GpsCoderShape) {}
 
 bool LASwriteItemCompressed_GPSTIME11_v1::startChunk(const uint8_t* item, uint32_t&) {

@@ -21,6 +21,7 @@
 #include "morrowtide/compressor/entropy_encoder.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/quodax_format.h"
 
 // The 20-byte point (X, Y, Z, intensity, return byte, classification byte, scan
 // angle rank, user data, point source ID): X and Y steps against the median of the
@@ -41,17 +42,17 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
 
  private:
   EntropyEncoder* encoder;  // not owned
-  uint8_t last_item[20] = {};
+  uint8_t last_item[quodax_format::kSizePoint10] = {};
   int32_t last_x_diffs[3] = {};
   int32_t last_y_diffs[3] = {};
-  int32_t last_diff_index = 0;                        // 0 to 2
-  IntegerResidualCoder dx_coder;                      // 32 bits, 1 context
-  IntegerResidualCoder dy_coder;                      // 32 bits, 20 contexts
-  IntegerResidualCoder z_coder;                       // 32 bits, 20 contexts
-  IntegerResidualCoder intensity_coder;               // 16 bits, 1 context
-  IntegerResidualCoder scan_angle_rank_coder;         // 8 bits, 2 contexts
-  IntegerResidualCoder point_source_coder;            // 16 bits, 1 context
-  morrowtide::OwnedSymbolModel changed_values_model;  // 64 symbols
+  int32_t last_diff_index = 0;  // 0 to 2
+  IntegerResidualCoder dx_coder;
+  IntegerResidualCoder dy_coder;
+  IntegerResidualCoder z_coder;
+  IntegerResidualCoder intensity_coder;
+  IntegerResidualCoder scan_angle_rank_coder;
+  IntegerResidualCoder point_source_coder;
+  morrowtide::OwnedSymbolModel changed_values_model;
   morrowtide::OwnedSymbolModel bit_byte_models[256];  // 256 symbols, by the last return byte
   morrowtide::OwnedSymbolModel
       classification_models[256];                      // 256 symbols, by the last classification
@@ -75,9 +76,9 @@ class LASwriteItemCompressed_GPSTIME11_v1 final : public LASwriteItemCompressed 
  private:
   EntropyEncoder* encoder;  // not owned
   int64_t last_gps_time = 0;
-  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 512 symbols
-  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 3 symbols
-  IntegerResidualCoder gps_coder;                     // 32 bits, 6 contexts
+  morrowtide::OwnedSymbolModel gps_multiplier_model;
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;
+  IntegerResidualCoder gps_coder;
   int32_t gps_extreme_counter = 0;
   int32_t gps_diff = 0;  // the step; 0 while there is none
 };
@@ -95,9 +96,9 @@ class LASwriteItemCompressed_RGB12_v1 final : public LASwriteItemCompressed {
 
  private:
   EntropyEncoder* encoder;  // not owned
-  uint8_t last_item[6] = {};
+  uint8_t last_item[quodax_format::kSizeRgb12] = {};
   morrowtide::OwnedSymbolModel byte_used;  // 64 symbols
-  IntegerResidualCoder rgb_coder;          // 8 bits, 6 contexts (one per colour byte)
+  IntegerResidualCoder rgb_coder;          // by colour byte
 };
 
 // The wave packet (29 bytes: index, offset, size, location, x(t), y(t), z(t)),
@@ -114,16 +115,17 @@ class LASwriteItemCompressed_WAVEPACKET13_v1 final : public LASwriteItemCompress
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
-  EntropyEncoder* encoder;     // not owned
-  uint8_t last_item[28] = {};  // the previous packet without its index byte
+  EntropyEncoder* encoder;  // not owned
+  // The previous packet without its index byte.
+  uint8_t last_item[quodax_format::kSizeWavePacket13 - 1] = {};
   int32_t last_offset_diff = 0;
   uint32_t last_offset_symbol = 0;                // 0 to 3
   morrowtide::OwnedSymbolModel packet_index;      // 256 symbols
   morrowtide::OwnedSymbolModel offset_symbol[4];  // 4 symbols each
-  IntegerResidualCoder ic_offset_diff;            // 32 bits, 1 context
-  IntegerResidualCoder ic_packet_size;            // 32 bits, 1 context
-  IntegerResidualCoder ic_return_point;           // 32 bits, 1 context
-  IntegerResidualCoder ic_xyz;                    // 32 bits, 3 contexts
+  IntegerResidualCoder ic_offset_diff;
+  IntegerResidualCoder ic_packet_size;
+  IntegerResidualCoder ic_return_point;
+  IntegerResidualCoder ic_xyz;  // x(t), y(t) and z(t)
 };
 
 // The extra bytes of a point (`number` of them), every byte coded against the
@@ -140,7 +142,7 @@ class LASwriteItemCompressed_BYTE_v1 final : public LASwriteItemCompressed {
   EntropyEncoder* encoder;  // not owned
   uint32_t number;
   std::unique_ptr<uint8_t[]> last_bytes;  // `number` bytes
-  IntegerResidualCoder bytes_coder;       // 8 bits, `number` contexts (at least 1)
+  IntegerResidualCoder bytes_coder;       // by the byte's place
 };
 
 #endif  // MORROWTIDE_COMPRESSOR_ITEM_WRITERS_V1_H

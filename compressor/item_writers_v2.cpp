@@ -15,6 +15,7 @@
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/coordinate_contexts.h"
 #include "morrowtide/compressor/exact_arithmetic.h"
+#include "morrowtide/compressor/point_field_coding.h"
 #include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rgb_difference_coding.h"
 
@@ -33,9 +34,6 @@ constexpr uint8_t kReturnClass[8][8] = {
     {9, 10, 11, 12, 13, 14, 15, 14}, {8, 9, 10, 11, 12, 13, 14, 15},
 };
 
-constexpr ResidualCoderShape kIntensityCoderShape{16, 4};
-constexpr ResidualCoderShape kPointSourceCoderShape{16, 1};
-
 // This coder gives an unchanged time symbols of its own.
 constexpr bool kUnchangedTimeSymbols = true;
 using GpsSymbols = GpsSequenceSymbols<kUnchangedTimeSymbols>;
@@ -47,7 +45,7 @@ using GpsSymbols = GpsSequenceSymbols<kUnchangedTimeSymbols>;
 
 LASwriteItemCompressed_POINT10_v2::LASwriteItemCompressed_POINT10_v2(EntropyEncoder* encoder)
     : encoder(encoder),
-      changed_values_model(encoder, 64),
+      changed_values_model(encoder, kPoint10ChangedValuesSymbols),
       intensity_coder(encoder, kIntensityCoderShape),
       scan_angle_rank_models{{encoder, 256}, {encoder, 256}},
       point_source_coder(encoder, kPointSourceCoderShape),
@@ -83,6 +81,9 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
 
 bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
   const uint8_t* const last = last_item;
+  // The return fields: the return class m chooses the medians and the last
+  // intensity, the distance l between return number and number of returns the
+  // last Z, and a single return the coordinates' contexts.
   const uint32_t return_byte = item[p10::kReturnByte];
   const uint32_t r = return_byte & 7;
   const uint32_t n = (return_byte >> 3) & 7;
@@ -95,36 +96,40 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
 
   // The changed-values symbol; intensity is compared with the last one of the
   // point's return class, every other field with the previous point.
-  const uint32_t changed = (return_byte != last[p10::kReturnByte] ? 32u : 0u) |
-                           (intensity != last_intensity[m] ? 16u : 0u) |
-                           (item[p10::kClassification] != last[p10::kClassification] ? 8u : 0u) |
-                           (item[p10::kScanAngleRank] != last[p10::kScanAngleRank] ? 4u : 0u) |
-                           (item[p10::kUserData] != last[p10::kUserData] ? 2u : 0u) |
-                           (point_source != last_point_source ? 1u : 0u);
+  const uint32_t changed =
+      (return_byte != last[p10::kReturnByte] ? kPoint10V2ChangedReturnByte : 0u) |
+      (intensity != last_intensity[m] ? kPoint10V2ChangedIntensity : 0u) |
+      (item[p10::kClassification] != last[p10::kClassification] ? kPoint10ChangedClassification
+                                                                : 0u) |
+      (item[p10::kScanAngleRank] != last[p10::kScanAngleRank] ? kPoint10ChangedScanAngleRank : 0u) |
+      (item[p10::kUserData] != last[p10::kUserData] ? kPoint10ChangedUserData : 0u) |
+      (point_source != last_point_source ? kPoint10ChangedPointSource : 0u);
   encoder->putSymbol(changed_values_model, changed);
 
-  if (changed & 32) {
+  // The fields that changed, in the order of their bits.
+  if (changed & kPoint10V2ChangedReturnByte) {
     encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
                        return_byte);
   }
-  if (changed & 16) {
+  if (changed & kPoint10V2ChangedIntensity) {
     intensity_coder.encode(last_intensity[m], intensity, m < 3 ? m : 3);
     last_intensity[m] = intensity;
   }
-  if (changed & 8) {
+  if (changed & kPoint10ChangedClassification) {
     encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
                        item[p10::kClassification]);
   }
-  if (changed & 4) {
+  if (changed & kPoint10ChangedScanAngleRank) {
+    // The model of the point's scan direction (bit 6 of the return byte).
     const uint32_t difference =
         (static_cast<uint32_t>(item[p10::kScanAngleRank]) - last[p10::kScanAngleRank]) & 0xFFu;
     encoder->putSymbol(scan_angle_rank_models[(return_byte >> 6) & 1], difference);
   }
-  if (changed & 2) {
+  if (changed & kPoint10ChangedUserData) {
     encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
                        item[p10::kUserData]);
   }
-  if (changed & 1) {
+  if (changed & kPoint10ChangedPointSource) {
     point_source_coder.encode(last_point_source, point_source, 0);
   }
 
@@ -144,6 +149,7 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
   z_coder.encode(last_z[l], z, zContext(e, kx + ky));
   last_z[l] = z;
 
+  // The point becomes the previous point.
   std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }

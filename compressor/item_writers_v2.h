@@ -22,6 +22,7 @@
 #include "morrowtide/compressor/gps_time_coding.h"
 #include "morrowtide/compressor/integer_residual_coder.h"
 #include "morrowtide/compressor/las_write_item.h"
+#include "morrowtide/compressor/quodax_format.h"
 #include "morrowtide/compressor/rolling_median5.h"
 
 // The 20-byte point (X, Y, Z, intensity, return byte, classification byte, scan
@@ -42,23 +43,23 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
 
  private:
   EntropyEncoder* encoder;  // not owned
-  uint8_t last_item[20] = {};
+  uint8_t last_item[quodax_format::kSizePoint10] = {};
   uint16_t last_intensity[16] = {};
   RollingMedian5 x_medians[16];
   RollingMedian5 y_medians[16];
   int32_t last_z[8] = {};
   // Made in this order (the order of declaration).
-  morrowtide::OwnedSymbolModel changed_values_model;       // 64 symbols
-  IntegerResidualCoder intensity_coder;                    // 16 bits, 4 contexts
-  morrowtide::OwnedSymbolModel scan_angle_rank_models[2];  // 256 symbols
-  IntegerResidualCoder point_source_coder;                 // 16 bits, 1 context
-  morrowtide::OwnedSymbolModel bit_byte_models[256];       // 256 symbols, by the last return byte
+  morrowtide::OwnedSymbolModel changed_values_model;
+  IntegerResidualCoder intensity_coder;
+  morrowtide::OwnedSymbolModel scan_angle_rank_models[2];  // 256 symbols, by scan direction
+  IntegerResidualCoder point_source_coder;
+  morrowtide::OwnedSymbolModel bit_byte_models[256];  // 256 symbols, by the last return byte
   morrowtide::OwnedSymbolModel
       classification_models[256];                      // 256 symbols, by the last classification
   morrowtide::OwnedSymbolModel user_data_models[256];  // 256 symbols, by the last user data
-  IntegerResidualCoder dx_coder;                       // 32 bits, 2 contexts
-  IntegerResidualCoder dy_coder;                       // 32 bits, 22 contexts
-  IntegerResidualCoder z_coder;                        // 32 bits, 20 contexts
+  IntegerResidualCoder dx_coder;
+  IntegerResidualCoder dy_coder;
+  IntegerResidualCoder z_coder;
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64). Up to four time
@@ -79,9 +80,9 @@ class LASwriteItemCompressed_GPSTIME11_v2 final : public LASwriteItemCompressed 
  private:
   EntropyEncoder* encoder;  // not owned
   morrowtide::GpsTimeSequences sequences;
-  morrowtide::OwnedSymbolModel gps_multiplier_model;  // 516 symbols
-  morrowtide::OwnedSymbolModel gps_zero_diff_model;   // 6 symbols
-  IntegerResidualCoder gps_coder;                     // 32 bits, 9 contexts
+  morrowtide::OwnedSymbolModel gps_multiplier_model;
+  morrowtide::OwnedSymbolModel gps_zero_diff_model;
+  IntegerResidualCoder gps_coder;
 };
 
 // The colour (red, green, blue, U16 each), coded byte by byte against the previous

@@ -5,7 +5,7 @@
 // The operations that build, check and recognise item lists for point formats 0
 // to 10 (setupItems, validateItem, validateItems, matchPointType) are members of
 // the descriptor Quodax (compressor/quodax.h), because they report through its
-// error text; they are defined in las_item.cpp.
+// error text.
 //
 // Item lists of each point format, in item order, as the format table
 // (quodax_format::kPointFormats) gives them:
@@ -50,5 +50,13 @@ struct LASitem {
   // type read as a signed number) and types above 14.
   const char* typeName() const;
 };
+
+namespace morrowtide {
+
+// The fixed size in bytes of item type `type`; 0 for the variable-size BYTE and
+// BYTE14 and for the unused types (1 to 5, above 14).
+uint16_t fixedItemSize(uint32_t type);
+
+}  // namespace morrowtide
 
 #endif  // MORROWTIDE_COMPRESSOR_LAS_ITEM_H

@@ -79,7 +79,7 @@ class Quodax final {
   // disagrees with its length is refused before anything changes.
   bool unpack(const uint8_t* bytes, int32_t num);
 
-  // --- Item layouts (defined in las_item.cpp) ---
+  // --- Item lists of point formats ---
 
   // Builds the item list of point format `point_type` (0-10) for `point_size`
   // bytes into the two references: a new[] array the caller frees; the previous

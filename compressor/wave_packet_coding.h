@@ -39,8 +39,9 @@ constexpr uint32_t kWaveOffsetRaw = 3;
 // Codes the 29-byte packet at `item` against the 28-byte `reference` into
 // `encoder`: the index with `packet_index` (256 symbols), the offset symbol with
 // offset_symbol[last_offset_symbol] (4 symbols each), then the residuals with the
-// four coders (32 bits; ic_xyz with 3 contexts). Updates last_offset_symbol and,
-// for a step, last_offset_diff. The reference is neither read past nor changed.
+// four coders (kWavePacketCoderShape; ic_xyz kWavePacketXyzCoderShape). Updates
+// last_offset_symbol and, for a step, last_offset_diff. The reference is neither
+// read past nor changed.
 // Requires: `encoder` started; every model reset and every coder started.
 void codeWavePacket(EntropyEncoder& encoder, const uint8_t* item, const uint8_t* reference,
                     AdaptiveSymbolModel* packet_index, AdaptiveSymbolModel* const offset_symbol[4],
