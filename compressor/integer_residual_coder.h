@@ -20,9 +20,9 @@
 
 namespace morrowtide {
 
-// Every residual coder of the point items has 8 direct bits (so no model has
-// more than 256 symbols) and no explicit range; what tells them apart is their
-// shape: the value width and the number of contexts.
+// Every residual coder of the point items and of the chunk table has 8 direct
+// bits (so no model has more than 256 symbols) and no explicit range; what tells
+// them apart is their shape: the value width and the number of contexts.
 constexpr uint32_t kItemCoderDirectBits = 8;
 struct ResidualCoderShape {
   uint32_t bits;      // value width: 8, 16 or 32
@@ -38,7 +38,7 @@ class IntegerResidualCoder final {
   // above 2048 symbols (min(residual bits, direct_bits) <= 11).
   IntegerResidualCoder(EntropyEncoder* enc, uint32_t bits, uint32_t contexts, uint32_t direct_bits,
                        uint32_t range);
-  // An item coder of `shape` over `enc`: kItemCoderDirectBits, no range.
+  // A coder of `shape` over `enc`: kItemCoderDirectBits, no range.
   IntegerResidualCoder(EntropyEncoder* enc, morrowtide::ResidualCoderShape shape)
       : IntegerResidualCoder(enc, shape.bits, shape.contexts, morrowtide::kItemCoderDirectBits, 0) {
   }
