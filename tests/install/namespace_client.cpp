@@ -51,6 +51,7 @@ int own_write_calls = 0;
 bool writeU16LE(ByteStreamOut* stream, uint16_t value);
 
 #include "morrowtide_all_headers.h"
+#include "write_points.h"
 
 bool writeU16LE(ByteStreamOut* stream, uint16_t value) {
   ++own_write_calls;
@@ -68,38 +69,11 @@ void check(bool ok, const char* what) {
   all_ok = false;
 }
 
-// Writes 10 points of format 0 to `name`; returns the bytes written, or -1.
-long long writeFile(const std::string& name) {
-  LASheader header;
-  std::memcpy(header.file_signature, "LASF", 4);
-  header.version_major = 1;
-  header.version_minor = 2;
-  header.header_size = 227;
-  header.offset_to_point_data = 227;
-  header.point_data_format = 0;
-  header.point_data_record_length = 20;
-  header.x_scale_factor = header.y_scale_factor = header.z_scale_factor = 0.01;
-  LASwriterLAS writer;
-  if (!writer.openFile(name.c_str(), &header, 0, 2, -1, 65536)) return -1;
-  LASpointRecord point;
-  if (!point.initFromFormat(&writer.scale_offset, 0, 20, &header)) return -1;
-  for (int i = 0; i < 10; i++) {
-    point.setX(i);
-    point.setY(2 * i);
-    point.setZ(3 * i);
-    if (!writer.writePoint(&point)) return -1;
-    writer.updateInventory(&point);
-  }
-  writer.updateHeader(&header, true, false);
-  const long long bytes = writer.close(true);
-  return writer.failed() ? -1 : bytes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string name = std::string(argc > 1 ? argv[1] : ".") + "/namespace_client.las";
-  check(writeFile(name) == 227 + 10 * 20, "the LAS file does not have 427 bytes");
+  check(writePoints(name, 0, 10) == 227 + 10 * 28, "the LAS file does not have 507 bytes");
   check(own_write_calls == 0, "the library called the client's writeU16LE");
 
   // Header size (offset 94) and point count (offset 107), read by both sides.
