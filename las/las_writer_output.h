@@ -9,7 +9,9 @@
 // close the BIN output\n"; the LAS writer names it by its file name or target:
 // "ERROR: cannot open file '%s' for write\n", "ERROR: closing output 'x.las'\n".
 // A failed flush, close or position query marks the writer's first failure
-// (las_messages::FirstFailure); a refused open only prints its line.
+// (las_messages::FirstFailure); a refused open only prints its line. Every
+// FILE opened here is closed by one rule (morrowtide::closeFile), which the
+// waveform writer shares.
 #ifndef MORROWTIDE_LAS_LAS_WRITER_OUTPUT_H
 #define MORROWTIDE_LAS_LAS_WRITER_OUTPUT_H
 
@@ -20,6 +22,24 @@
 
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/las/las_messages.h"
+
+namespace morrowtide {
+
+// Closes `file` (not null). False when fclose fails, and also when the FILE's
+// error indicator was set before: a flush that someone else set off (fflush of
+// every FILE) may have lost bytes and left fclose nothing to fail on.
+bool closeFile(std::FILE* file);
+
+// The deleter of a FILE owned through std::unique_ptr, closing by closeFile. The
+// owner closes the FILE itself, closeFile(file.release()), where the result can
+// be reported; the deleter serves an owner destroyed before that, when there is
+// no one left to tell.
+struct FileCloser {
+  void operator()(std::FILE* file) const { static_cast<void>(closeFile(file)); }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace morrowtide
 
 class LASwriterOutput final {
  public:
