@@ -8,11 +8,18 @@
 // is the file written at position 0) is listed at the top of las_writer_las.cpp.
 //
 // What open wrote is kept in one record that every later patch reads; after
-// open the writer reads only these header fields: the extended records at close;
-// the counts, bounding box and extended-record fields at updateHeader from the
-// header; the extra-bytes payload at updateHeader. Every failure prints one
-// "ERROR: " line naming what could not be written and returns false (or 0 from
-// close); the writer never throws on bad input.
+// open the writer reads only these fields of a header:
+// - updateHeader, either way: number_of_variable_length_records and vlrs, to
+//   refuse a count above the records addVlr made;
+// - updateHeader from the header: the legacy counts, the bounding box,
+//   start_of_waveform_data_packet_record (LAS 1.3 and 1.4, warned about when
+//   not 0), the extended-record fields and the extended counts (LAS 1.4);
+// - updateHeader with update_extra_bytes: attribute_count, then the extra-bytes
+//   record in vlrs;
+// - close, of the header given to open (LAS 1.4):
+//   number_of_extended_variable_length_records and evlrs.
+// Every failure prints one "ERROR: " line naming what could not be written and
+// returns false (or 0 from close); the writer never throws on bad input.
 #ifndef MORROWTIDE_LAS_LAS_WRITER_LAS_H
 #define MORROWTIDE_LAS_LAS_WRITER_LAS_H
 
@@ -63,14 +70,12 @@ class LASwriterLAS final : public LASwriter {
   // made; the writer must then only be closed or deleted.
   bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
             int32_t requested_version, int32_t chunk_size);
-  // For a writer whose stream writes to a FILE: later output goes to `file`, and
-  // the result is true whenever it does; the points written before go to the
-  // old FILE first (a failure there prints the writePoint line). After openFile
-  // the old FILE is closed ("ERROR: closing output '<name>'\n" and failed() when
-  // that fails) and `file` becomes the writer's, closed by close(); after
-  // openStdio both stay the caller's. False, `file` untouched and still the
-  // caller's, when the writer holds no stream, `file` is null, or the stream
-  // writes to no FILE (with an "ERROR: " line).
+  // As LASwriterOutput::replaceFile, with the close line "ERROR: closing output
+  // '<name>'\n". The points the writer still holds were written before the
+  // switch and go to the old FILE first (a failure there prints the writePoint
+  // line). Later header patches (updateHeader, close) go to `file` at the
+  // header's offsets: they land right only in a FILE that continues the old
+  // one's positions.
   bool replaceFile(FILE* file);
 
   // Counts the point and hands its items to the point-record writer. False

@@ -71,12 +71,17 @@ class LASwriterOutput final {
   // The LAS writer's name for an output it did not open by name ("ostream").
   void setName(const char* name) { this->name = name; }
 
-  // Later output goes to `file`: true whenever it does. A FILE the output opened
-  // is closed (a failed close reports its line: the result is still true) and
-  // `file` is owned in its place; a caller's FILE stays the caller's, and so
-  // does `file`. False, `file` untouched and still the caller's, when nothing is
-  // held, `file` is null, or the stream writes to no FILE ("ERROR: the stream of
-  // this writer has no FILE to replace\n").
+  // The contract of every writer's replaceFile (LAS, BIN, QFIT, text), stated
+  // here once; a writer's header adds only the close line it prints.
+  // Later output goes to `file`, from its own position on: true whenever it
+  // does (also for the FILE already in use, which changes nothing). A FILE the
+  // writer opened by name is closed, and a failed close prints the writer's
+  // close line and makes failed() true (the result is still true); `file` is
+  // then the writer's, closed by its close(). A caller's FILE stays the
+  // caller's, and so does `file`. False, `file` untouched and still the
+  // caller's, when the writer holds no output, `file` is null, or its stream
+  // writes to no FILE ("ERROR: the stream of this writer has no FILE to
+  // replace\n").
   bool replaceFile(FILE* file);
 
   FILE* getFile() const { return file; }
