@@ -89,10 +89,11 @@ class LASwriterLAS final : public LASwriter {
   // - before a successful open, after a failed one and after close: "ERROR:
   //   writePoint on a LASwriterLAS that is not open\n" (the first such call only);
   // - a null point: "ERROR: point pointer is zero\n" (the first time);
-  // - a point whose items cannot serve the writer's layout (not laid out, fewer
-  //   items, or item i not the same kind of view as the writer's item i: the
-  //   point at byte 0, GPS time, colour no smaller, wave packet, extra bytes no
-  //   smaller): a line naming both layouts, and failed() (a point was lost).
+  // - a point whose items cannot serve the items the writer writes (not laid
+  //   out, fewer items, or item i not the same kind of view as the writer's
+  //   item i: the point at byte 0, GPS time, colour no smaller, wave packet,
+  //   extra bytes no smaller): a line naming both item lists, and failed() (a
+  //   point was lost).
   bool writePoint(const LASpointRecord* point) override {
     // A point laid out as the writer's items passes on one comparison; every
     // other point, and every point while the writer is not open, gets the full
@@ -132,9 +133,10 @@ class LASwriterLAS final : public LASwriter {
   int64_t close(bool update_point_count = true) override;
 
  private:
-  // The writer's life: nothing held; an open that failed (the output is held
-  // until close); open, taking points.
-  enum class Life : uint8_t { kIdle, kOpenFailed, kOpen };
+  // The writer's life: nothing held; an output held but no points taken (an
+  // open under way, or one that failed: the output is held until close); open,
+  // taking points.
+  enum class Life : uint8_t { kIdle, kHeldNotOpen, kOpen };
 
   // What open decided and wrote: the one record every later patch and close
   // read. Every open starts from a fresh one.
@@ -158,34 +160,36 @@ class LASwriterLAS final : public LASwriter {
     uint64_t start_of_first_extended_variable_length_record = 0;
     uint32_t number_of_extended_variable_length_records = 0;
     // The items each point is written as (the point-record writer's list).
-    std::vector<LASitem> layout;
+    std::vector<LASitem> point_items;
     uint64_t layout_identity = LASpointRecord::kNoLayoutIdentity;
 
     bool las14() const { return version_minor >= 4; }
   };
 
-  // What open takes from the header's layout before anything is written.
-  struct Layout;
+  // How open writes the points, decided before anything is written: the point
+  // type, the compressor and its descriptor.
+  struct PointEncoding;
 
   // The steps of open, in order; each false result printed its line.
   // "ERROR: LASwriterLAS is already open\n" unless the writer is idle.
   bool refuseSecondOpen() const;
   // The temporary `point` laid out from the header's descriptor or format.
-  bool layOutPoint(const LASheader* header, LASpointRecord& point, Layout& layout);
+  bool layOutPoint(const LASheader* header, LASpointRecord& point, PointEncoding& encoding);
   bool makeDescriptor(int32_t requested_version, int32_t chunk_size, const LASpointRecord& point,
-                      Layout& layout);
+                      PointEncoding& encoding);
   bool setUpRecordWriter(const LASheader* header, const LASpointRecord& point,
-                         const Layout& layout);
+                         const PointEncoding& encoding);
   // Data the header announces but does not hold, in the order it is written.
   bool checkHeaderData(const LASheader* header);
   // The sizes, version and point type open writes, each size checked against
   // its field, into `written`.
-  bool layOutHeader(const LASheader* header, const LASpointRecord& point, const Layout& layout);
+  bool layOutHeader(const LASheader* header, const LASpointRecord& point,
+                    const PointEncoding& encoding);
   // Everything from the header block to the user data after the header.
-  bool writeBeforePoints(const LASheader* header, Layout& layout);
-  bool writeHeaderBlock(const LASheader* header, const Layout& layout);
+  bool writeBeforePoints(const LASheader* header, PointEncoding& encoding);
+  bool writeHeaderBlock(const LASheader* header, const PointEncoding& encoding);
   bool writeIdentification(const LASheader* header);
-  bool writeLayoutFields(const LASheader* header, const Layout& layout);
+  bool writeSizesAndPointFormat(const LASheader* header, const PointEncoding& encoding);
   bool writeLegacyCounts(const LASheader* header);
   bool writeScalesOffsetsAndBox(const LASheader* header);
   bool writeLas14Fields(const LASheader* header);
@@ -200,14 +204,14 @@ class LASwriterLAS final : public LASwriter {
   bool field(bool ok, const char* name);
 
   // writePoint past its one comparison: refuses what the writer cannot take,
-  // writes a point whose items serve its layout.
+  // writes a point whose items serve the items open wrote.
   bool writeCheckedPoint(const LASpointRecord* point);
   bool writeRecordOf(const LASpointRecord& point) {
     points_written++;
     return record_writer->writeRecord(point.item_pointers) || reportRecordFailure();
   }
-  // The point's items can serve the layout open wrote.
-  bool servesLayout(const LASpointRecord& point) const;
+  // The point's items can serve the items open wrote.
+  bool servesPointItems(const LASpointRecord& point) const;
   // Reports what the point-record writer said failed; returns false.
   bool reportRecordFailure();
 
@@ -218,7 +222,7 @@ class LASwriterLAS final : public LASwriter {
   // The extended point count and counts by return (LAS 1.4), at the stream's
   // position; on failure "ERROR: <verb> header->extended_...\n".
   bool writeExtendedCounts(const LASheader* header, const char* verb);
-  // The 32-bit legacy count of `count` points as open's layout stores it.
+  // The 32-bit legacy count of `count` points as the header open wrote stores it.
   uint32_t legacyCount(uint64_t count) const;
 
   // The steps of close. finishPoints ends the point data (last chunk, chunk
@@ -246,8 +250,8 @@ class LASwriterLAS final : public LASwriter {
   bool returnToEnd();
 
   // writePoint takes a point of this identity without a further look: the
-  // written layout's while open, else (and when that layout has none) a value
-  // no point has.
+  // written items' while open, else (and when they have none) a value no point
+  // has.
   static constexpr uint64_t kNoPointHasThisIdentity = ~0ull;
 
   Life life = Life::kIdle;
