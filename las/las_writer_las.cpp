@@ -360,6 +360,7 @@ bool LASwriterLAS::writeBeforePoints(const LASheader* h, PointEncoding& encoding
     return reportFailure("ERROR: querying the output position for the header\n");
   }
   written.header_start = header_start;
+  written.counted_from = header_start;
   if (!writeHeaderBlock(h, encoding)) return false;
   if (!writeUserData(h->user_data_in_header, h->user_data_in_header_size, "user_data_in_header") ||
       !writeHeaderRecords(h)) {
@@ -677,7 +678,16 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   // The records the point-record writer still holds were written before the
   // switch: they belong to the old FILE.
   if (record_writer && !record_writer->handOverRecords()) reportRecordFailure();
-  return output.replaceFile(new_file);
+  const int64_t old_end = stream() != nullptr ? stream()->position() : -1;
+  if (!output.replaceFile(new_file)) return false;
+  // close's count goes on from the new FILE's position, whatever it is: what
+  // the old FILE got is counted now.
+  const int64_t new_start = stream()->position();
+  int64_t& earlier = written.bytes_in_earlier_files;
+  const bool known = earlier >= 0 && old_end >= written.counted_from && new_start >= 0;
+  earlier = known ? earlier + (old_end - written.counted_from) : -1;
+  written.counted_from = new_start;
+  return true;
 }
 
 bool LASwriterLAS::writeCheckedPoint(const LASpointRecord* point) {
@@ -933,11 +943,17 @@ int64_t LASwriterLAS::close(bool update_point_count) {
   }
   patchPointCount(update_point_count);
 
-  const int64_t end = stream()->position();
-  if (end < 0) reportFailure("ERROR: querying the output position for the byte count\n");
-  const int64_t header_start = written.header_start;
+  const int64_t bytes = bytesPutOut();
+  if (bytes < 0) reportFailure("ERROR: querying the output position for the byte count\n");
   releaseOutput();
-  return endOfClose(end < 0 ? 0 : end - header_start);
+  return endOfClose(bytes < 0 ? 0 : bytes);
+}
+
+int64_t LASwriterLAS::bytesPutOut() const {
+  const int64_t end = stream()->position();
+  const int64_t earlier = written.bytes_in_earlier_files;
+  if (end < written.counted_from || earlier < 0) return -1;
+  return earlier + (end - written.counted_from);
 }
 
 void LASwriterLAS::finishPoints() {

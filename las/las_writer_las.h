@@ -126,10 +126,13 @@ class LASwriterLAS final : public LASwriter {
   // and brings offsets 235 and 243 to them (on a stream that cannot seek, a
   // warning per field instead); patches the point count when it changed (and
   // `update_point_count`); flushes and releases stream and file. Returns the
-  // bytes from the header's start to the end; 0 when the writer holds nothing,
-  // or after a failed extended record. Every "ERROR: " line it prints shows in
-  // failed(); a failed seek, write, flush or close prints its line only as the
-  // writer's first failure, a missing extended record always.
+  // bytes the writer put out from the header's start on, whichever FILE they
+  // went to (replaceFile); 0 when the writer holds nothing, after a failed
+  // extended record, or when a position the count needs could not be queried
+  // (with "ERROR: querying the output position for the byte count\n"). Every
+  // "ERROR: " line it prints shows in failed(); a failed seek, write, flush or
+  // close prints its line only as the writer's first failure, a missing
+  // extended record always.
   int64_t close(bool update_point_count = true) override;
 
  private:
@@ -138,8 +141,9 @@ class LASwriterLAS final : public LASwriter {
   // taking points.
   enum class Life : uint8_t { kIdle, kHeldNotOpen, kOpen };
 
-  // What open decided and wrote: the one record every later patch and close
-  // read. Every open starts from a fresh one.
+  // What open decided and wrote, and where replaceFile took the output since:
+  // the one record every later patch and close read. Every open starts from a
+  // fresh one.
   struct Written {
     int64_t header_start = 0;   // stream position of the header's first byte
     uint8_t version_minor = 0;  // after the clamp to 4
@@ -162,6 +166,11 @@ class LASwriterLAS final : public LASwriter {
     // The items each point is written as (the point-record writer's list).
     std::vector<LASitem> point_items;
     uint64_t layout_identity = LASpointRecord::kNoLayoutIdentity;
+    // close's byte count: the bytes put out to the FILEs replaceFile left (-1
+    // when a position at a switch was not known), and the position in the
+    // current FILE from which its bytes count (header_start until a switch).
+    int64_t bytes_in_earlier_files = 0;
+    int64_t counted_from = 0;
 
     bool las14() const { return version_minor >= 4; }
   };
@@ -238,6 +247,8 @@ class LASwriterLAS final : public LASwriter {
   void announceExtendedRecords(uint64_t start, uint32_t count);
   // The count patch when `update_point_count` and the count changed.
   void patchPointCount(bool update_point_count);
+  // close's byte count; -1 when a position it needs is not known.
+  int64_t bytesPutOut() const;
   // Flushes, then releases stream and file; the writer is idle afterwards.
   void releaseOutput();
 
