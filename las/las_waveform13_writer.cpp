@@ -59,17 +59,7 @@ inline uint32_t sampleAt(const uint8_t* samples, uint32_t i, uint32_t bits) {
 
 }  // namespace
 
-LASwaveform13writer::~LASwaveform13writer() {
-  close();
-  if (descriptors != nullptr) {
-    for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) delete descriptors[i];
-    delete[] descriptors;
-  }
-  // The coders release their models through the encoder, so they go first.
-  delete coder8;
-  delete coder16;
-  delete encoder;
-}
+LASwaveform13writer::~LASwaveform13writer() { close(); }
 
 std::string LASwaveform13writer::deriveFileName(const char* file_name, bool compressed) {
   std::string name(file_name);
@@ -95,17 +85,17 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
 
   // Take a compact copy of the given descriptors.
   if (descriptors == nullptr) {
-    descriptors = new LASwaveformDescriptorEntry*[lf::kWavePacketDescriptorSlots]();
+    descriptors = std::make_unique<std::unique_ptr<LASwaveformDescriptorEntry>[]>(
+        lf::kWavePacketDescriptorSlots);
   }
   uint32_t count = 0;
   bool compressed = false;
   for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
     if (given[i] == nullptr) {
-      delete descriptors[i];
-      descriptors[i] = nullptr;
+      descriptors[i].reset();
       continue;
     }
-    if (descriptors[i] == nullptr) descriptors[i] = new LASwaveformDescriptorEntry();
+    if (descriptors[i] == nullptr) descriptors[i] = std::make_unique<LASwaveformDescriptorEntry>();
     descriptors[i]->compression_type = given[i]->getCompressionType();
     descriptors[i]->bits_per_sample = given[i]->getBitsPerSample();
     descriptors[i]->number_of_samples = static_cast<uint16_t>(given[i]->getNumberOfSamples());
@@ -118,9 +108,9 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
   if (name == file_name || sameExistingFile(file_name, name.c_str())) {
     return printLine("ERROR: cannot open waveform file '%s'\n", name.c_str());
   }
-  file = fopen(name.c_str(), "wb");
+  file.reset(fopen(name.c_str(), "wb"));
   if (file == nullptr) return printLine("ERROR: cannot open waveform file '%s'\n", name.c_str());
-  stream = new ByteStreamOutFileLE(file);
+  stream = std::make_unique<ByteStreamOutFileLE>(file.get());
 
   if (!writeHeader(count, compressed)) {
     releaseFile();
@@ -128,12 +118,14 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
   }
 
   if (compressed) {
-    if (encoder == nullptr) encoder = new EntropyEncoder();
+    if (encoder == nullptr) encoder = std::make_unique<EntropyEncoder>();
     if (coder8 == nullptr) {
-      coder8 = new IntegerResidualCoder(encoder, 8, kCoderContexts, kCoderDirectBits, 0);
+      coder8 = std::make_unique<IntegerResidualCoder>(encoder.get(), 8, kCoderContexts,
+                                                      kCoderDirectBits, 0);
     }
     if (coder16 == nullptr) {
-      coder16 = new IntegerResidualCoder(encoder, 16, kCoderContexts, kCoderDirectBits, 0);
+      coder16 = std::make_unique<IntegerResidualCoder>(encoder.get(), 16, kCoderContexts,
+                                                       kCoderDirectBits, 0);
     }
   }
   return true;
@@ -142,13 +134,13 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
 bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
   // Through the stream like every other byte, so that a file that cannot seek
   // counts it in the packet offsets.
-  if (!writeU16LE(stream, kReserved)) return printLine("ERROR: writing EVLR reserved\n");
+  if (!writeU16LE(stream.get(), kReserved)) return printLine("ERROR: writing EVLR reserved\n");
   uint8_t user_id[lf::kUserIdSize] = {};
   std::memcpy(user_id, lf::kUserIdLasfSpec, sizeof(lf::kUserIdLasfSpec) - 1);
   if (!stream->writeBytes(user_id, lf::kUserIdSize))
     return printLine("ERROR: writing EVLR user_id\n");
-  if (!writeU16LE(stream, kRecordId)) return printLine("ERROR: writing EVLR record_id\n");
-  if (!writeU64LE(stream, 0)) {  // patched by close()
+  if (!writeU16LE(stream.get(), kRecordId)) return printLine("ERROR: writing EVLR record_id\n");
+  if (!writeU64LE(stream.get(), 0)) {  // patched by close()
     return printLine("ERROR: writing EVLR record_length_after_header\n");
   }
   char description[lf::kDescriptionSize] = {};
@@ -163,13 +155,13 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
   if (!stream->writeBytes(reinterpret_cast<const uint8_t*>(cross_check), kCrossCheckSize)) {
     return printLine("ERROR: writing waveform descriptor cross-check\n");
   }
-  if (!writeU16LE(stream, static_cast<uint16_t>(count))) {
+  if (!writeU16LE(stream.get(), static_cast<uint16_t>(count))) {
     return printLine("ERROR: writing number of waveform descriptors\n");
   }
   for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
-    const LASwaveformDescriptorEntry* entry = descriptors[i];
+    const LASwaveformDescriptorEntry* entry = descriptors[i].get();
     if (entry == nullptr) continue;
-    if (!writeU16LE(stream, static_cast<uint16_t>(i))) {
+    if (!writeU16LE(stream.get(), static_cast<uint16_t>(i))) {
       return printLine("ERROR: writing index of waveform descriptor %d\n", static_cast<int>(i));
     }
     if (!stream->writeBytes(&entry->compression_type, 1)) {
@@ -179,7 +171,7 @@ bool LASwaveform13writer::writeHeader(uint32_t count, bool compressed) {
     if (!stream->writeBytes(&entry->bits_per_sample, 1)) {
       return printLine("ERROR: writing nbits of waveform descriptor %d\n", static_cast<int>(i));
     }
-    if (!writeU16LE(stream, entry->number_of_samples)) {
+    if (!writeU16LE(stream.get(), entry->number_of_samples)) {
       return printLine("ERROR: writing nsamples of waveform descriptor %d\n", static_cast<int>(i));
     }
   }
@@ -195,7 +187,7 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   if (index == 0) return false;
   if (stream == nullptr) return printLine("ERROR: waveform file is not open\n");
   if (first_failure.failed()) return false;  // reported once; nothing more goes out
-  const LASwaveformDescriptorEntry* entry = descriptors[index];
+  const LASwaveformDescriptorEntry* entry = descriptors[index].get();
   if (entry == nullptr) {
     return printLine("ERROR: no wave packet descriptor with index %d\n", static_cast<int>(index));
   }
@@ -223,9 +215,9 @@ bool LASwaveform13writer::writeWaveform(LASpointRecord* point, const uint8_t* sa
   }
 
   // First sample plain, then every later one against its predecessor.
-  IntegerResidualCoder* coder = bits == 8 ? coder8 : coder16;
+  IntegerResidualCoder* coder = bits == 8 ? coder8.get() : coder16.get();
   const bool first_written = stream->writeBytes(samples, sample_bytes);
-  encoder->start(stream);
+  encoder->start(stream.get());
   coder->startEncoding();
   uint32_t previous = sampleAt(samples, 0, bits);
   for (uint32_t i = 1; i < n; i++) {
@@ -250,7 +242,7 @@ bool LASwaveform13writer::close() {
     const int64_t end = stream->position();
     bool patched = false;
     if (end >= lf::kEvlrHeaderSize && stream->seekTo(kRecordLengthOffset)) {
-      patched = writeU64LE(stream, static_cast<uint64_t>(end - lf::kEvlrHeaderSize));
+      patched = writeU64LE(stream.get(), static_cast<uint64_t>(end - lf::kEvlrHeaderSize));
       patched = stream->seekToEnd() && patched;
     }
     if (!patched) first_failure.report("ERROR: updating EVLR record_length_after_header\n");
@@ -261,10 +253,6 @@ bool LASwaveform13writer::close() {
 }
 
 bool LASwaveform13writer::releaseFile() {
-  delete stream;
-  stream = nullptr;
-  bool closed = true;
-  if (file != nullptr) closed = fclose(file) == 0;
-  file = nullptr;
-  return closed;
+  stream.reset();
+  return file == nullptr || morrowtide::closeFile(file.release());
 }

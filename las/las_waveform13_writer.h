@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "morrowtide/compressor/byte_stream_out.h"
@@ -21,6 +22,7 @@
 #include "morrowtide/las/las_header.h"
 #include "morrowtide/las/las_messages.h"
 #include "morrowtide/las/las_point_record.h"
+#include "morrowtide/las/las_writer_output.h"
 
 // The writer's compact copy of one wave packet descriptor.
 struct LASwaveformDescriptorEntry {
@@ -32,8 +34,8 @@ struct LASwaveformDescriptorEntry {
 class LASwaveform13writer final {
  public:
   LASwaveform13writer() = default;
-  // Releases the entries, coders and encoder; a file still open is closed as
-  // close() would (record length patched).
+  // Closes a file still open as close() would (record length patched); the
+  // members release the entries, coders and encoder.
   ~LASwaveform13writer();
   LASwaveform13writer(const LASwaveform13writer&) = delete;
   LASwaveform13writer& operator=(const LASwaveform13writer&) = delete;
@@ -67,15 +69,20 @@ class LASwaveform13writer final {
   static std::string deriveFileName(const char* file_name, bool compressed);
   // Step of open(): writes the record header and the descriptor table.
   bool writeHeader(uint32_t count, bool compressed);
-  // Deletes the stream and closes the file; false when fclose reports an error.
+  // Deletes the stream and closes the file (morrowtide::closeFile); false when
+  // the close failed.
   bool releaseFile();
 
-  LASwaveformDescriptorEntry** descriptors = nullptr;  // owned, 256 slots, with its entries
-  FILE* file = nullptr;                                // owned; closed by close()
-  ByteStreamOutFileLE* stream = nullptr;               // owned; over `file`
-  EntropyEncoder* encoder = nullptr;        // owned; made when a descriptor is compressed
-  IntegerResidualCoder* coder8 = nullptr;   // owned; for 8-bit samples, over `encoder`
-  IntegerResidualCoder* coder16 = nullptr;  // owned; for 16-bit samples, over `encoder`
+  // Slot i (1 to 255) holds the compact copy of descriptor i given to open;
+  // slot 0 stays empty. Made by the first open.
+  std::unique_ptr<std::unique_ptr<LASwaveformDescriptorEntry>[]> descriptors;
+  morrowtide::OwnedFile file;                   // closed by close()
+  std::unique_ptr<ByteStreamOutFileLE> stream;  // over `file`
+  // Made when a descriptor is compressed. The coders release their models
+  // through the encoder: declared after it, they are destroyed before it.
+  std::unique_ptr<EntropyEncoder> encoder;
+  std::unique_ptr<IntegerResidualCoder> coder8;   // for 8-bit samples
+  std::unique_ptr<IntegerResidualCoder> coder16;  // for 16-bit samples
   las_messages::FirstFailure first_failure;
 };
 

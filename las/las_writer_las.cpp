@@ -1,4 +1,4 @@
-// The LAS writer. Layout it produces, little-endian, offsets from header_start:
+// The LAS writer. The byte layout it produces, little-endian, offsets from header_start:
 //     0 char[4] file_signature        4 U16 file_source_ID     6 U16 global_encoding
 //     8 U32 project_ID_GUID_data_1   12 U16 .._2   14 U16 .._3   16 U8[8] .._4
 //    24 U8 version_major (1)         25 U8 version_minor (at most 4)
@@ -81,8 +81,8 @@ void copyText(char* field, size_t size, const char* text) {
 
 uint16_t narrowU16(int64_t v) { return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 0xFFFF)); }
 
-// "[POINT10(20) GPSTIME11(8)], 28 bytes": a point layout for messages.
-std::string describeLayout(uint16_t num_items, const LASitem* items, uint32_t bytes) {
+// "[POINT10(20) GPSTIME11(8)], 28 bytes": the items of a point, for messages.
+std::string describeItems(uint16_t num_items, const LASitem* items, uint32_t bytes) {
   std::string text = "[";
   for (uint16_t i = 0; i < num_items; i++) {
     const char* name = items[i].typeName();
@@ -123,8 +123,7 @@ uint32_t ownRecordsSize(const LASheader* h, const Quodax* descriptor) {
 
 }  // namespace
 
-// What open takes from the header's layout before anything is written.
-struct LASwriterLAS::Layout {
+struct LASwriterLAS::PointEncoding {
   uint8_t point_type = quodax_format::kNoPointType;  // written at offset 104
   bool standard = true;                              // the items form a point format
   // Laid out from the header's descriptor, the items decide the record length,
@@ -185,7 +184,7 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   // From here on close() and the destructor release the stream, whatever
   // happens, and nothing of an earlier output reaches this one.
   output.takeStream(s);
-  life = Life::kOpenFailed;
+  life = Life::kHeldNotOpen;
   written = Written();
   expected_points = 0;
   points_written = 0;
@@ -197,12 +196,12 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   // A temporary point supplies the item list and the point type; it and the
   // descriptor are released on every path out of here.
   LASpointRecord point;
-  Layout layout;
-  layout.compressor = compressor;
-  if (!layOutPoint(header, point, layout) ||
-      !makeDescriptor(requested_version, chunk_size, point, layout) ||
-      !setUpRecordWriter(header, point, layout) || !checkHeaderData(header) ||
-      !layOutHeader(header, point, layout) || !writeBeforePoints(header, layout)) {
+  PointEncoding encoding;
+  encoding.compressor = compressor;
+  if (!layOutPoint(header, point, encoding) ||
+      !makeDescriptor(requested_version, chunk_size, point, encoding) ||
+      !setUpRecordWriter(header, point, encoding) || !checkHeaderData(header) ||
+      !layOutHeader(header, point, encoding) || !writeBeforePoints(header, encoding)) {
     return false;
   }
   if (!record_writer->attach(stream(), written.header_start)) return reportRecordFailure();
@@ -215,14 +214,14 @@ bool LASwriterLAS::open(ByteStreamOut* s, const LASheader* header, uint32_t comp
   return true;
 }
 
-bool LASwriterLAS::layOutPoint(const LASheader* h, LASpointRecord& point, Layout& layout) {
+bool LASwriterLAS::layOutPoint(const LASheader* h, LASpointRecord& point, PointEncoding& encoding) {
   Quodax* header_descriptor = h->compressor_descriptor;
   if (header_descriptor == nullptr) {
     if (!point.initFromFormat(&scale_offset, h->point_data_format, h->point_data_record_length,
                               h)) {
       return false;
     }
-    layout.point_type = h->point_data_format;
+    encoding.point_type = h->point_data_format;
     return true;
   }
   if (!point.initFromItems(&scale_offset, header_descriptor->num_items, header_descriptor->items,
@@ -230,46 +229,46 @@ bool LASwriterLAS::layOutPoint(const LASheader* h, LASpointRecord& point, Layout
     return false;
   }
   uint16_t record_length = 0;
-  layout.standard = header_descriptor->matchPointType(layout.point_type, record_length);
-  layout.tell_record_length = h->point_data_record_length != point.record_size;
+  encoding.standard = header_descriptor->matchPointType(encoding.point_type, record_length);
+  encoding.tell_record_length = h->point_data_record_length != point.record_size;
   return true;
 }
 
 bool LASwriterLAS::makeDescriptor(int32_t requested_version, int32_t chunk_size,
-                                  const LASpointRecord& point, Layout& layout) {
+                                  const LASpointRecord& point, PointEncoding& encoding) {
   // For compressed output, and for raw output of a layout that no standard
   // point format has.
-  const uint32_t compressor = layout.compressor;
+  const uint32_t compressor = encoding.compressor;
   if (compressor == Quodax::CompressorNone) {
-    if (layout.standard) return true;
-    layout.descriptor = std::make_unique<Quodax>();
-    layout.descriptor->setup(point.num_items, point.items, Quodax::CompressorNone);
-    if (chunk_size >= 0) layout.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
-    layout.descriptor->requestVersion(0);
+    if (encoding.standard) return true;
+    encoding.descriptor = std::make_unique<Quodax>();
+    encoding.descriptor->setup(point.num_items, point.items, Quodax::CompressorNone);
+    if (chunk_size >= 0) encoding.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+    encoding.descriptor->requestVersion(0);
     return true;
   }
-  const uint8_t point_type = layout.point_type;
+  const uint8_t point_type = encoding.point_type;
   if (compressor != Quodax::CompressorLayeredChunked &&
       point_type >= las_format::kFirstExtendedPointDataFormat) {
     return printLine("ERROR: point type %d requires using \"native LAS 1.4 extension\" of Quodax\n",
                      point_type);
   }
-  layout.descriptor = std::make_unique<Quodax>();
-  layout.descriptor->setup(point.num_items, point.items, narrowU16(compressor));
-  if (chunk_size >= 0) layout.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
+  encoding.descriptor = std::make_unique<Quodax>();
+  encoding.descriptor->setup(point.num_items, point.items, narrowU16(compressor));
+  if (chunk_size >= 0) encoding.descriptor->setChunkSize(static_cast<uint32_t>(chunk_size));
   if (chunk_size == 0 && point_type < las_format::kFirstExtendedPointDataFormat) {
     return printLine(
         "ERROR: adaptive chunking is depricated for point type %d.\n"
         "       only available for new LAS 1.4 point types 6 or higher.\n",
         point_type);
   }
-  layout.descriptor->requestVersion(requested_version == 0 ? 2 : narrowU16(requested_version));
+  encoding.descriptor->requestVersion(requested_version == 0 ? 2 : narrowU16(requested_version));
   return true;
 }
 
 bool LASwriterLAS::setUpRecordWriter(const LASheader* h, const LASpointRecord& point,
-                                     const Layout& layout) {
-  const Quodax* d = layout.descriptor.get();
+                                     const PointEncoding& encoding) {
+  const Quodax* d = encoding.descriptor.get();
   const uint16_t num_items = d != nullptr ? d->num_items : point.num_items;
   const LASitem* items = d != nullptr ? d->items : point.items;
   record_writer = std::make_unique<LASwriteRecord>();
@@ -282,7 +281,7 @@ bool LASwriterLAS::setUpRecordWriter(const LASheader* h, const LASpointRecord& p
                      h->point_data_record_length);
   }
   // Every point is checked against the items the point-record writer writes.
-  written.layout.assign(items, items + num_items);
+  written.point_items.assign(items, items + num_items);
   written.layout_identity = identityOfLayout(num_items, items);
   return true;
 }
@@ -313,9 +312,9 @@ bool LASwriterLAS::checkHeaderData(const LASheader* h) {
 }
 
 bool LASwriterLAS::layOutHeader(const LASheader* h, const LASpointRecord& point,
-                                const Layout& layout) {
+                                const PointEncoding& encoding) {
   const uint8_t minor = writtenVersionMinor(h->version_minor);
-  const uint32_t own_records_size = ownRecordsSize(h, layout.descriptor.get());
+  const uint32_t own_records_size = ownRecordsSize(h, encoding.descriptor.get());
   // Sums in 64 bits: every part is at most 32 bits wide.
   const uint64_t block = minor >= 4   ? las_format::kHeaderSize14
                          : minor == 3 ? las_format::kHeaderSize13
@@ -340,11 +339,11 @@ bool LASwriterLAS::layOutHeader(const LASheader* h, const LASpointRecord& point,
                      point.record_size);
   }
   written.version_minor = minor;
-  written.point_type = layout.point_type;
+  written.point_type = encoding.point_type;
   // LAS 1.4 asks for legacy counts of 0 with the point types of LAS 1.4; the
   // non-standard layout has no type of its own, so the header's format decides.
-  const uint8_t type =
-      layout.point_type == quodax_format::kNoPointType ? h->point_data_format : layout.point_type;
+  const uint8_t type = encoding.point_type == quodax_format::kNoPointType ? h->point_data_format
+                                                                          : encoding.point_type;
   written.zero_legacy_counts = written.las14() &&
                                type >= las_format::kFirstExtendedPointDataFormat &&
                                type <= las_format::kMaxPointDataFormat;
@@ -355,20 +354,21 @@ bool LASwriterLAS::layOutHeader(const LASheader* h, const LASpointRecord& point,
   return true;
 }
 
-bool LASwriterLAS::writeBeforePoints(const LASheader* h, Layout& layout) {
+bool LASwriterLAS::writeBeforePoints(const LASheader* h, PointEncoding& encoding) {
   const int64_t header_start = stream()->position();
   if (header_start < 0) {
     return reportFailure("ERROR: querying the output position for the header\n");
   }
   written.header_start = header_start;
-  if (!writeHeaderBlock(h, layout)) return false;
+  written.counted_from = header_start;
+  if (!writeHeaderBlock(h, encoding)) return false;
   if (!writeUserData(h->user_data_in_header, h->user_data_in_header_size, "user_data_in_header") ||
       !writeHeaderRecords(h)) {
     return false;
   }
-  if (layout.descriptor) {
-    if (!writeCompressorRecord(layout.descriptor.get(), layout.compressor)) return false;
-    layout.descriptor.reset();
+  if (encoding.descriptor) {
+    if (!writeCompressorRecord(encoding.descriptor.get(), encoding.compressor)) return false;
+    encoding.descriptor.reset();
   }
   if (h->vlr_lastiling != nullptr && !writeTilingRecord(h->vlr_lastiling)) return false;
   if (h->vlr_lasoriginal != nullptr && !writeOriginalRecord(h->vlr_lasoriginal)) return false;
@@ -387,8 +387,8 @@ bool LASwriterLAS::field(bool ok, const char* name) {
   return ok || reportFailure("ERROR: writing header->%s\n", name);
 }
 
-bool LASwriterLAS::writeHeaderBlock(const LASheader* h, const Layout& layout) {
-  if (!writeIdentification(h) || !writeLayoutFields(h, layout) || !writeLegacyCounts(h) ||
+bool LASwriterLAS::writeHeaderBlock(const LASheader* h, const PointEncoding& encoding) {
+  if (!writeIdentification(h) || !writeSizesAndPointFormat(h, encoding) || !writeLegacyCounts(h) ||
       !writeScalesOffsetsAndBox(h)) {
     return false;
   }
@@ -428,7 +428,7 @@ bool LASwriterLAS::writeIdentification(const LASheader* h) {
 // Offsets 94 to 106: the sizes and the point format as laid out. A header whose
 // fields disagree with what is written gets a warning per field, and the file
 // tells the truth.
-bool LASwriterLAS::writeLayoutFields(const LASheader* h, const Layout& layout) {
+bool LASwriterLAS::writeSizesAndPointFormat(const LASheader* h, const PointEncoding& encoding) {
   ByteStreamOut* s = stream();
   if (h->header_size != written.header_size) {
     printLine("WARNING: header->header_size is %u. writing %u instead.\n", h->header_size,
@@ -444,14 +444,14 @@ bool LASwriterLAS::writeLayoutFields(const LASheader* h, const Layout& layout) {
   if (!field(writeU32LE(s, written.offset_to_point_data), "offset_to_point_data")) return false;
   // The writer's own records come after the header's and are counted here.
   uint32_t records = h->number_of_variable_length_records;
-  if (layout.descriptor) records++;
+  if (encoding.descriptor) records++;
   if (h->vlr_lastiling != nullptr) records++;
   if (h->vlr_lasoriginal != nullptr) records++;
   if (!field(writeU32LE(s, records), "number_of_variable_length_records")) return false;
   const uint32_t format_byte =
-      layout.compressor != 0 ? (written.point_type | 128u) : written.point_type;
+      encoding.compressor != 0 ? (written.point_type | 128u) : written.point_type;
   if (!field(s->writeByte(format_byte), "point_data_format")) return false;
-  if (layout.tell_record_length) {
+  if (encoding.tell_record_length) {
     printLine("WARNING: header->point_data_record_length is %u. writing %u instead.\n",
               h->point_data_record_length, written.record_length);
   }
@@ -678,7 +678,16 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   // The records the point-record writer still holds were written before the
   // switch: they belong to the old FILE.
   if (record_writer && !record_writer->handOverRecords()) reportRecordFailure();
-  return output.replaceFile(new_file);
+  const int64_t old_end = stream() != nullptr ? stream()->position() : -1;
+  if (!output.replaceFile(new_file)) return false;
+  // close's count goes on from the new FILE's position, whatever it is: what
+  // the old FILE got is counted now.
+  const int64_t new_start = stream()->position();
+  int64_t& earlier = written.bytes_in_earlier_files;
+  const bool known = earlier >= 0 && old_end >= written.counted_from && new_start >= 0;
+  earlier = known ? earlier + (old_end - written.counted_from) : -1;
+  written.counted_from = new_start;
+  return true;
 }
 
 bool LASwriterLAS::writeCheckedPoint(const LASpointRecord* point) {
@@ -686,23 +695,23 @@ bool LASwriterLAS::writeCheckedPoint(const LASpointRecord* point) {
     return reportMisuse(Misuse::kNotOpen, "ERROR: writePoint on a LASwriterLAS that is not open\n");
   }
   if (point == nullptr) return refuseNullPoint();
-  if (!servesLayout(*point)) {
-    const std::string have = describeLayout(point->items != nullptr ? point->num_items : 0,
-                                            point->items, point->record_size);
-    const std::string need = describeLayout(static_cast<uint16_t>(written.layout.size()),
-                                            written.layout.data(), written.record_length);
+  if (!servesPointItems(*point)) {
+    const std::string have = describeItems(point->items != nullptr ? point->num_items : 0,
+                                           point->items, point->record_size);
+    const std::string need = describeItems(static_cast<uint16_t>(written.point_items.size()),
+                                           written.point_items.data(), written.record_length);
     return reportFailure("ERROR: point with items %s cannot be written as items %s\n", have.c_str(),
                          need.c_str());
   }
   return writeRecordOf(*point);
 }
 
-bool LASwriterLAS::servesLayout(const LASpointRecord& point) const {
-  const size_t n = written.layout.size();
+bool LASwriterLAS::servesPointItems(const LASpointRecord& point) const {
+  const size_t n = written.point_items.size();
   if (point.item_pointers == nullptr || point.num_items < n) return false;
   for (size_t i = 0; i < n; i++) {
     const LASitem& have = point.items[i];
-    const LASitem& need = written.layout[i];
+    const LASitem& need = written.point_items[i];
     if ((have.type != need.type || have.size != need.size) && !itemServes(have, need)) {
       return false;
     }
@@ -745,7 +754,7 @@ bool LASwriterLAS::updateHeader(const LASheader* header, bool use_inventory,
                                : printLine("ERROR: header pointer is zero\n");
   }
   if (life == Life::kIdle) return printLine("ERROR: stream pointer is zero\n");
-  if (life == Life::kOpenFailed) {
+  if (life == Life::kHeldNotOpen) {
     return reportMisuse(Misuse::kNotOpen,
                         "ERROR: updateHeader on a LASwriterLAS that is not open\n");
   }
@@ -934,11 +943,17 @@ int64_t LASwriterLAS::close(bool update_point_count) {
   }
   patchPointCount(update_point_count);
 
-  const int64_t end = stream()->position();
-  if (end < 0) reportFailure("ERROR: querying the output position for the byte count\n");
-  const int64_t header_start = written.header_start;
+  const int64_t bytes = bytesPutOut();
+  if (bytes < 0) reportFailure("ERROR: querying the output position for the byte count\n");
   releaseOutput();
-  return endOfClose(end < 0 ? 0 : end - header_start);
+  return endOfClose(bytes < 0 ? 0 : bytes);
+}
+
+int64_t LASwriterLAS::bytesPutOut() const {
+  const int64_t end = stream()->position();
+  const int64_t earlier = written.bytes_in_earlier_files;
+  if (end < written.counted_from || earlier < 0) return -1;
+  return earlier + (end - written.counted_from);
 }
 
 void LASwriterLAS::finishPoints() {

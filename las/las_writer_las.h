@@ -8,11 +8,18 @@
 // is the file written at position 0) is listed at the top of las_writer_las.cpp.
 //
 // What open wrote is kept in one record that every later patch reads; after
-// open the writer reads only these header fields: the extended records at close;
-// the counts, bounding box and extended-record fields at updateHeader from the
-// header; the extra-bytes payload at updateHeader. Every failure prints one
-// "ERROR: " line naming what could not be written and returns false (or 0 from
-// close); the writer never throws on bad input.
+// open the writer reads only these fields of a header:
+// - updateHeader, either way: number_of_variable_length_records and vlrs, to
+//   refuse a count above the records addVlr made;
+// - updateHeader from the header: the legacy counts, the bounding box,
+//   start_of_waveform_data_packet_record (LAS 1.3 and 1.4, warned about when
+//   not 0), the extended-record fields and the extended counts (LAS 1.4);
+// - updateHeader with update_extra_bytes: attribute_count, then the extra-bytes
+//   record in vlrs;
+// - close, of the header given to open (LAS 1.4):
+//   number_of_extended_variable_length_records and evlrs.
+// Every failure prints one "ERROR: " line naming what could not be written and
+// returns false (or 0 from close); the writer never throws on bad input.
 #ifndef MORROWTIDE_LAS_LAS_WRITER_LAS_H
 #define MORROWTIDE_LAS_LAS_WRITER_LAS_H
 
@@ -63,14 +70,12 @@ class LASwriterLAS final : public LASwriter {
   // made; the writer must then only be closed or deleted.
   bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
             int32_t requested_version, int32_t chunk_size);
-  // For a writer whose stream writes to a FILE: later output goes to `file`, and
-  // the result is true whenever it does; the points written before go to the
-  // old FILE first (a failure there prints the writePoint line). After openFile
-  // the old FILE is closed ("ERROR: closing output '<name>'\n" and failed() when
-  // that fails) and `file` becomes the writer's, closed by close(); after
-  // openStdio both stay the caller's. False, `file` untouched and still the
-  // caller's, when the writer holds no stream, `file` is null, or the stream
-  // writes to no FILE (with an "ERROR: " line).
+  // As LASwriterOutput::replaceFile, with the close line "ERROR: closing output
+  // '<name>'\n". The points the writer still holds were written before the
+  // switch and go to the old FILE first (a failure there prints the writePoint
+  // line). Later header patches (updateHeader, close) go to `file` at the
+  // header's offsets: they land right only in a FILE that continues the old
+  // one's positions.
   bool replaceFile(FILE* file);
 
   // Counts the point and hands its items to the point-record writer. False
@@ -84,10 +89,11 @@ class LASwriterLAS final : public LASwriter {
   // - before a successful open, after a failed one and after close: "ERROR:
   //   writePoint on a LASwriterLAS that is not open\n" (the first such call only);
   // - a null point: "ERROR: point pointer is zero\n" (the first time);
-  // - a point whose items cannot serve the writer's layout (not laid out, fewer
-  //   items, or item i not the same kind of view as the writer's item i: the
-  //   point at byte 0, GPS time, colour no smaller, wave packet, extra bytes no
-  //   smaller): a line naming both layouts, and failed() (a point was lost).
+  // - a point whose items cannot serve the items the writer writes (not laid
+  //   out, fewer items, or item i not the same kind of view as the writer's
+  //   item i: the point at byte 0, GPS time, colour no smaller, wave packet,
+  //   extra bytes no smaller): a line naming both item lists, and failed() (a
+  //   point was lost).
   bool writePoint(const LASpointRecord* point) override {
     // A point laid out as the writer's items passes on one comparison; every
     // other point, and every point while the writer is not open, gets the full
@@ -120,19 +126,24 @@ class LASwriterLAS final : public LASwriter {
   // and brings offsets 235 and 243 to them (on a stream that cannot seek, a
   // warning per field instead); patches the point count when it changed (and
   // `update_point_count`); flushes and releases stream and file. Returns the
-  // bytes from the header's start to the end; 0 when the writer holds nothing,
-  // or after a failed extended record. Every "ERROR: " line it prints shows in
-  // failed(); a failed seek, write, flush or close prints its line only as the
-  // writer's first failure, a missing extended record always.
+  // bytes the writer put out from the header's start on, whichever FILE they
+  // went to (replaceFile); 0 when the writer holds nothing, after a failed
+  // extended record, or when a position the count needs could not be queried
+  // (with "ERROR: querying the output position for the byte count\n"). Every
+  // "ERROR: " line it prints shows in failed(); a failed seek, write, flush or
+  // close prints its line only as the writer's first failure, a missing
+  // extended record always.
   int64_t close(bool update_point_count = true) override;
 
  private:
-  // The writer's life: nothing held; an open that failed (the output is held
-  // until close); open, taking points.
-  enum class Life : uint8_t { kIdle, kOpenFailed, kOpen };
+  // The writer's life: nothing held; an output held but no points taken (an
+  // open under way, or one that failed: the output is held until close); open,
+  // taking points.
+  enum class Life : uint8_t { kIdle, kHeldNotOpen, kOpen };
 
-  // What open decided and wrote: the one record every later patch and close
-  // read. Every open starts from a fresh one.
+  // What open decided and wrote, and where replaceFile took the output since:
+  // the one record every later patch and close read. Every open starts from a
+  // fresh one.
   struct Written {
     int64_t header_start = 0;   // stream position of the header's first byte
     uint8_t version_minor = 0;  // after the clamp to 4
@@ -153,34 +164,41 @@ class LASwriterLAS final : public LASwriter {
     uint64_t start_of_first_extended_variable_length_record = 0;
     uint32_t number_of_extended_variable_length_records = 0;
     // The items each point is written as (the point-record writer's list).
-    std::vector<LASitem> layout;
+    std::vector<LASitem> point_items;
     uint64_t layout_identity = LASpointRecord::kNoLayoutIdentity;
+    // close's byte count: the bytes put out to the FILEs replaceFile left (-1
+    // when a position at a switch was not known), and the position in the
+    // current FILE from which its bytes count (header_start until a switch).
+    int64_t bytes_in_earlier_files = 0;
+    int64_t counted_from = 0;
 
     bool las14() const { return version_minor >= 4; }
   };
 
-  // What open takes from the header's layout before anything is written.
-  struct Layout;
+  // How open writes the points, decided before anything is written: the point
+  // type, the compressor and its descriptor.
+  struct PointEncoding;
 
   // The steps of open, in order; each false result printed its line.
   // "ERROR: LASwriterLAS is already open\n" unless the writer is idle.
   bool refuseSecondOpen() const;
   // The temporary `point` laid out from the header's descriptor or format.
-  bool layOutPoint(const LASheader* header, LASpointRecord& point, Layout& layout);
+  bool layOutPoint(const LASheader* header, LASpointRecord& point, PointEncoding& encoding);
   bool makeDescriptor(int32_t requested_version, int32_t chunk_size, const LASpointRecord& point,
-                      Layout& layout);
+                      PointEncoding& encoding);
   bool setUpRecordWriter(const LASheader* header, const LASpointRecord& point,
-                         const Layout& layout);
+                         const PointEncoding& encoding);
   // Data the header announces but does not hold, in the order it is written.
   bool checkHeaderData(const LASheader* header);
   // The sizes, version and point type open writes, each size checked against
   // its field, into `written`.
-  bool layOutHeader(const LASheader* header, const LASpointRecord& point, const Layout& layout);
+  bool layOutHeader(const LASheader* header, const LASpointRecord& point,
+                    const PointEncoding& encoding);
   // Everything from the header block to the user data after the header.
-  bool writeBeforePoints(const LASheader* header, Layout& layout);
-  bool writeHeaderBlock(const LASheader* header, const Layout& layout);
+  bool writeBeforePoints(const LASheader* header, PointEncoding& encoding);
+  bool writeHeaderBlock(const LASheader* header, const PointEncoding& encoding);
   bool writeIdentification(const LASheader* header);
-  bool writeLayoutFields(const LASheader* header, const Layout& layout);
+  bool writeSizesAndPointFormat(const LASheader* header, const PointEncoding& encoding);
   bool writeLegacyCounts(const LASheader* header);
   bool writeScalesOffsetsAndBox(const LASheader* header);
   bool writeLas14Fields(const LASheader* header);
@@ -195,14 +213,14 @@ class LASwriterLAS final : public LASwriter {
   bool field(bool ok, const char* name);
 
   // writePoint past its one comparison: refuses what the writer cannot take,
-  // writes a point whose items serve its layout.
+  // writes a point whose items serve the items open wrote.
   bool writeCheckedPoint(const LASpointRecord* point);
   bool writeRecordOf(const LASpointRecord& point) {
     points_written++;
     return record_writer->writeRecord(point.item_pointers) || reportRecordFailure();
   }
-  // The point's items can serve the layout open wrote.
-  bool servesLayout(const LASpointRecord& point) const;
+  // The point's items can serve the items open wrote.
+  bool servesPointItems(const LASpointRecord& point) const;
   // Reports what the point-record writer said failed; returns false.
   bool reportRecordFailure();
 
@@ -213,7 +231,7 @@ class LASwriterLAS final : public LASwriter {
   // The extended point count and counts by return (LAS 1.4), at the stream's
   // position; on failure "ERROR: <verb> header->extended_...\n".
   bool writeExtendedCounts(const LASheader* header, const char* verb);
-  // The 32-bit legacy count of `count` points as open's layout stores it.
+  // The 32-bit legacy count of `count` points as the header open wrote stores it.
   uint32_t legacyCount(uint64_t count) const;
 
   // The steps of close. finishPoints ends the point data (last chunk, chunk
@@ -229,6 +247,8 @@ class LASwriterLAS final : public LASwriter {
   void announceExtendedRecords(uint64_t start, uint32_t count);
   // The count patch when `update_point_count` and the count changed.
   void patchPointCount(bool update_point_count);
+  // close's byte count; -1 when a position it needs is not known.
+  int64_t bytesPutOut() const;
   // Flushes, then releases stream and file; the writer is idle afterwards.
   void releaseOutput();
 
@@ -241,8 +261,8 @@ class LASwriterLAS final : public LASwriter {
   bool returnToEnd();
 
   // writePoint takes a point of this identity without a further look: the
-  // written layout's while open, else (and when that layout has none) a value
-  // no point has.
+  // written items' while open, else (and when they have none) a value no point
+  // has.
   static constexpr uint64_t kNoPointHasThisIdentity = ~0ull;
 
   Life life = Life::kIdle;

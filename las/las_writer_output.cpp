@@ -6,17 +6,23 @@
 #include <cerrno>
 
 using las_messages::printLine;
+using morrowtide::closeFile;
 
-namespace {
+namespace morrowtide {
 
 // The error indicator also catches a failed flush that someone else set off
 // (fflush(NULL) flushes every FILE), after which fclose or fflush has nothing
 // left to fail on.
-bool closeFile(FILE* file) {
+bool closeFile(std::FILE* file) {
   const bool had_error = std::ferror(file) != 0;
   return std::fclose(file) == 0 && !had_error;
 }
 
+}  // namespace morrowtide
+
+namespace {
+
+// The same rule as closeFile, for a caller's FILE that stays open.
 bool flushFile(FILE* file) {
   const bool had_error = std::ferror(file) != 0;
   return std::fflush(file) == 0 && !had_error;

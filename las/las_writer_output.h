@@ -9,7 +9,9 @@
 // close the BIN output\n"; the LAS writer names it by its file name or target:
 // "ERROR: cannot open file '%s' for write\n", "ERROR: closing output 'x.las'\n".
 // A failed flush, close or position query marks the writer's first failure
-// (las_messages::FirstFailure); a refused open only prints its line.
+// (las_messages::FirstFailure); a refused open only prints its line. Every
+// FILE opened here is closed by one rule (morrowtide::closeFile), which the
+// waveform writer shares.
 #ifndef MORROWTIDE_LAS_LAS_WRITER_OUTPUT_H
 #define MORROWTIDE_LAS_LAS_WRITER_OUTPUT_H
 
@@ -20,6 +22,24 @@
 
 #include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/las/las_messages.h"
+
+namespace morrowtide {
+
+// Closes `file` (not null). False when fclose fails, and also when the FILE's
+// error indicator was set before: a flush that someone else set off (fflush of
+// every FILE) may have lost bytes and left fclose nothing to fail on.
+bool closeFile(std::FILE* file);
+
+// The deleter of a FILE owned through std::unique_ptr, closing by closeFile. The
+// owner closes the FILE itself, closeFile(file.release()), where the result can
+// be reported; the deleter serves an owner destroyed before that, when there is
+// no one left to tell.
+struct FileCloser {
+  void operator()(std::FILE* file) const { static_cast<void>(closeFile(file)); }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace morrowtide
 
 class LASwriterOutput final {
  public:
@@ -51,12 +71,17 @@ class LASwriterOutput final {
   // The LAS writer's name for an output it did not open by name ("ostream").
   void setName(const char* name) { this->name = name; }
 
-  // Later output goes to `file`: true whenever it does. A FILE the output opened
-  // is closed (a failed close reports its line: the result is still true) and
-  // `file` is owned in its place; a caller's FILE stays the caller's, and so
-  // does `file`. False, `file` untouched and still the caller's, when nothing is
-  // held, `file` is null, or the stream writes to no FILE ("ERROR: the stream of
-  // this writer has no FILE to replace\n").
+  // The contract of every writer's replaceFile (LAS, BIN, QFIT, text), stated
+  // here once; a writer's header adds only the close line it prints.
+  // Later output goes to `file`, from its own position on: true whenever it
+  // does (also for the FILE already in use, which changes nothing). A FILE the
+  // writer opened by name is closed, and a failed close prints the writer's
+  // close line and makes failed() true (the result is still true); `file` is
+  // then the writer's, closed by its close(). A caller's FILE stays the
+  // caller's, and so does `file`. False, `file` untouched and still the
+  // caller's, when the writer holds no output, `file` is null, or its stream
+  // writes to no FILE ("ERROR: the stream of this writer has no FILE to
+  // replace\n").
   bool replaceFile(FILE* file);
 
   FILE* getFile() const { return file; }

@@ -918,8 +918,56 @@ TEST(LASwriterLAS, ReplaceFileSendsLaterOutputToTheNewFile) {
   std::fclose(first);
   owner.writePoint(&p);
   CaptureStderr();
-  EXPECT_EQ(owner.close(false), 28);
+  EXPECT_EQ(owner.close(false), 227 + 28);  // the header in the old file, the point in the new
   GetCapturedStderr();
+}
+
+// close after replaceFile returned the new FILE's position minus the header's
+// start in the old one: -36 for an empty new FILE behind 36 bytes of other data,
+// with failed() false and no line.
+TEST(LASwriterLAS, CloseCountsTheBytesPutOutToEveryFile) {
+  struct Case {
+    const char* name;
+    int points_before;  // written before the switch
+    int points_after;
+    long new_file_bytes;  // already in the new FILE at the switch
+    int64_t count;        // close's result
+  };
+  const Case cases[] = {
+      {"an empty new FILE", 0, 0, 0, 227},                // was -36
+      {"points on both sides", 2, 1, 0, 311},             // was -8
+      {"a FILE that continues the old", 2, 1, 319, 311},  // 319 = 36 + 227 + 2 * 28; as before
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeader12(h);
+    h.number_of_point_records = static_cast<uint32_t>(c.points_before + c.points_after);
+    FILE* a = std::tmpfile();
+    FILE* b = std::tmpfile();
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    ASSERT_EQ(std::fwrite(Bytes(36, 7).data(), 1, 36, a), 36u);
+    for (long i = 0; i < c.new_file_bytes; i++) ASSERT_EQ(std::fputc(0, b), 0);
+    LASwriterLAS w;
+    ASSERT_TRUE(w.openStdio(a, &h, 0, 2, 0));
+    LASpointRecord p;
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+    const auto write = [&](int count) {
+      for (int i = 0; i < count; i++) {
+        fillPoint(p, i);
+        EXPECT_TRUE(w.writePoint(&p));
+      }
+    };
+    write(c.points_before);
+    ASSERT_TRUE(w.replaceFile(b));
+    write(c.points_after);
+    CaptureStderr();
+    EXPECT_EQ(w.close(false), c.count);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_FALSE(w.failed());
+    EXPECT_EQ(readBackAndClose(a).size(), 36u + 227 + 28 * c.points_before);
+    EXPECT_EQ(readBackAndClose(b).size(), c.new_file_bytes + 28u * c.points_after);
+  }
 }
 
 // -------------------------------------------------------------- updateHeader

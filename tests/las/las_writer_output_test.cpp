@@ -1,6 +1,7 @@
 // Tests of the writers' output through the writers that switch FILEs (LAS, BIN,
 // QFIT, text): replaceFile hands later output to the new FILE and says so, also
-// when the old FILE fails to close; who closes the new FILE afterwards.
+// when the old FILE fails to close; who closes the new FILE afterwards; the rule
+// every owned FILE is closed by.
 #include "morrowtide/las/las_writer_output.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,21 @@ TEST_F(LASwriterOutputTest, AFailedCloseOfTheOldFileStillHandsOverTheNewOne) {
     w->close(false);
     EXPECT_EQ(GetCapturedStderr(), "");
     EXPECT_EQ(side_writer_test::fileText(name), kind.point);
+  }
+}
+
+// The rule every FILE a writer owns is closed by: an error indicator set before
+// fails the close, though fclose itself has nothing left to fail on.
+TEST_F(LASwriterOutputTest, CloseFileFailsOnAnErrorIndicatorSetBefore) {
+  for (const bool error_set : {false, true}) {
+    SCOPED_TRACE(error_set);
+    FILE* f = std::fopen(path("closed.out").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    if (error_set) {
+      EXPECT_EQ(std::fgetc(f), EOF);  // reading a FILE opened for writing sets it
+      ASSERT_NE(std::ferror(f), 0);
+    }
+    EXPECT_EQ(morrowtide::closeFile(f), !error_set);
   }
 }
 
