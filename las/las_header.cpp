@@ -10,8 +10,11 @@
 #include <limits>
 #include <new>
 
+#include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_messages.h"
+
+using morrowtide::roundHalfAwaySaturating;
 
 void LASextraAttributes::clearAttributes() {
   if (!owns_attributes || attribute_descriptors == nullptr) return;
@@ -25,27 +28,6 @@ void LASextraAttributes::clearAttributes() {
 }
 
 namespace {
-
-// `v` truncated toward zero and saturated at the range of T; NaN gives 0. The
-// bounds are exact in F64 (2^63 and 2^64 stand for the 64-bit maxima, which
-// every value at or above them saturates to).
-template <typename T>
-T truncateSaturating(double v) {
-  constexpr double kLowest = static_cast<double>(std::numeric_limits<T>::min());
-  constexpr double kAboveHighest = static_cast<double>(std::numeric_limits<T>::max()) + 1.0;
-  if (v >= kAboveHighest) return std::numeric_limits<T>::max();
-  if (v <= kLowest) return std::numeric_limits<T>::min();
-  if (v != v) return 0;
-  return static_cast<T>(v);
-}
-
-// The nearest integer of type T to `v`: halves away from zero for a signed
-// type; an unsigned type takes v + 0.5 and stores 0 for every negative value.
-template <typename T>
-T roundSaturating(double v) {
-  if (std::numeric_limits<T>::is_signed) return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : v - 0.5);
-  return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : 0.0);
-}
 
 // t = (data_type - 1) mod 10 with the sign of the dividend: -1 for data type 0.
 int32_t valueType(const LASextraAttribute& d) {
@@ -62,28 +44,28 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
   if (data_type == 0) return;
   switch (valueType(*this)) {
     case 0:
-      destination[0] = roundSaturating<uint8_t>(value);
+      destination[0] = roundHalfAwaySaturating<uint8_t>(value);
       break;
     case 1:
-      destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value));
+      destination[0] = static_cast<uint8_t>(roundHalfAwaySaturating<int8_t>(value));
       break;
     case 2:
-      morrowtide::putU16LE(destination, roundSaturating<uint16_t>(value));
+      morrowtide::putU16LE(destination, roundHalfAwaySaturating<uint16_t>(value));
       break;
     case 3:
-      morrowtide::putI16LE(destination, roundSaturating<int16_t>(value));
+      morrowtide::putI16LE(destination, roundHalfAwaySaturating<int16_t>(value));
       break;
     case 4:
-      morrowtide::putU32LE(destination, roundSaturating<uint32_t>(value));
+      morrowtide::putU32LE(destination, roundHalfAwaySaturating<uint32_t>(value));
       break;
     case 5:
-      morrowtide::putI32LE(destination, roundSaturating<int32_t>(value));
+      morrowtide::putI32LE(destination, roundHalfAwaySaturating<int32_t>(value));
       break;
     case 6:
-      morrowtide::putU64LE(destination, roundSaturating<uint64_t>(value));
+      morrowtide::putU64LE(destination, roundHalfAwaySaturating<uint64_t>(value));
       break;
     case 7:
-      morrowtide::putI64LE(destination, roundSaturating<int64_t>(value));
+      morrowtide::putI64LE(destination, roundHalfAwaySaturating<int64_t>(value));
       break;
     case 8:
       morrowtide::putF32LE(destination, static_cast<float>(value));
