@@ -196,8 +196,8 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
                         static_cast<int64_t>(record_length_after_header) - old_length;
   const int64_t new_offset = static_cast<int64_t>(offset_to_point_data) + added;
   if (new_offset < 0 || new_offset > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) {
-    std::fprintf(
-        stderr, "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
+    las_messages::printLine(
+        "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
         record_length_after_header, offset_to_point_data, static_cast<long long>(new_offset));
     return false;
   }

@@ -160,8 +160,7 @@ void LAShistogramBins::growSide(bool positive, int64_t k, bool with_sums) {
     const bool had_sums = sums != nullptr;
     void* grown = had_sums ? std::realloc(sums, bytes) : std::malloc(bytes);
     if (grown == nullptr) {
-      std::fprintf(
-          stderr,
+      las_messages::printLine(
           had_sums ? "ERROR: reallocating %lld %s values\n" : "ERROR: allocating %lld %s values\n",
           shown, side);
       std::exit(1);
