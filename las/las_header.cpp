@@ -10,8 +10,11 @@
 #include <limits>
 #include <new>
 
+#include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/compressor/quodax.h"
 #include "morrowtide/las/las_messages.h"
+
+using morrowtide::roundHalfAwaySaturating;
 
 void LASextraAttributes::clearAttributes() {
   if (!owns_attributes || attribute_descriptors == nullptr) return;
@@ -25,27 +28,6 @@ void LASextraAttributes::clearAttributes() {
 }
 
 namespace {
-
-// `v` truncated toward zero and saturated at the range of T; NaN gives 0. The
-// bounds are exact in F64 (2^63 and 2^64 stand for the 64-bit maxima, which
-// every value at or above them saturates to).
-template <typename T>
-T truncateSaturating(double v) {
-  constexpr double kLowest = static_cast<double>(std::numeric_limits<T>::min());
-  constexpr double kAboveHighest = static_cast<double>(std::numeric_limits<T>::max()) + 1.0;
-  if (v >= kAboveHighest) return std::numeric_limits<T>::max();
-  if (v <= kLowest) return std::numeric_limits<T>::min();
-  if (v != v) return 0;
-  return static_cast<T>(v);
-}
-
-// The nearest integer of type T to `v`: halves away from zero for a signed
-// type; an unsigned type takes v + 0.5 and stores 0 for every negative value.
-template <typename T>
-T roundSaturating(double v) {
-  if (std::numeric_limits<T>::is_signed) return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : v - 0.5);
-  return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : 0.0);
-}
 
 // t = (data_type - 1) mod 10 with the sign of the dividend: -1 for data type 0.
 int32_t valueType(const LASextraAttribute& d) {
@@ -62,28 +44,28 @@ void LASextraAttribute::storeValue(double value, uint8_t* destination) const {
   if (data_type == 0) return;
   switch (valueType(*this)) {
     case 0:
-      destination[0] = roundSaturating<uint8_t>(value);
+      destination[0] = roundHalfAwaySaturating<uint8_t>(value);
       break;
     case 1:
-      destination[0] = static_cast<uint8_t>(roundSaturating<int8_t>(value));
+      destination[0] = static_cast<uint8_t>(roundHalfAwaySaturating<int8_t>(value));
       break;
     case 2:
-      morrowtide::putU16LE(destination, roundSaturating<uint16_t>(value));
+      morrowtide::putU16LE(destination, roundHalfAwaySaturating<uint16_t>(value));
       break;
     case 3:
-      morrowtide::putI16LE(destination, roundSaturating<int16_t>(value));
+      morrowtide::putI16LE(destination, roundHalfAwaySaturating<int16_t>(value));
       break;
     case 4:
-      morrowtide::putU32LE(destination, roundSaturating<uint32_t>(value));
+      morrowtide::putU32LE(destination, roundHalfAwaySaturating<uint32_t>(value));
       break;
     case 5:
-      morrowtide::putI32LE(destination, roundSaturating<int32_t>(value));
+      morrowtide::putI32LE(destination, roundHalfAwaySaturating<int32_t>(value));
       break;
     case 6:
-      morrowtide::putU64LE(destination, roundSaturating<uint64_t>(value));
+      morrowtide::putU64LE(destination, roundHalfAwaySaturating<uint64_t>(value));
       break;
     case 7:
-      morrowtide::putI64LE(destination, roundSaturating<int64_t>(value));
+      morrowtide::putI64LE(destination, roundHalfAwaySaturating<int64_t>(value));
       break;
     case 8:
       morrowtide::putF32LE(destination, static_cast<float>(value));
@@ -184,6 +166,35 @@ void LASheader::releasePayload(uint8_t* payload, const uint8_t* keep) {
   delete[] payload;
 }
 
+namespace {
+
+// Fills `entry` completely, every byte it had dropped: the user id (its first
+// 16 characters, NUL-padded), record id, length, the description and the
+// payload (null for length 0). The description is `old_description` when that
+// is not null (it may be the entry's own), else `description` as "%.31s", else
+// the default text.
+void fillVlr(LASvlrRecord& entry, const char* user_id, uint16_t record_id, uint16_t length,
+             uint8_t* data, const char* description, const char* old_description) {
+  char description_text[las_format::kDescriptionSize] = {};  // NUL-padded
+  if (old_description != nullptr) {
+    std::memcpy(description_text, old_description, sizeof(description_text));
+  } else {
+    std::snprintf(description_text, sizeof(description_text), "%.31s",
+                  description != nullptr ? description : las_format::kDefaultVlrDescription);
+  }
+  std::memset(&entry, 0, sizeof(entry));
+  entry.reserved = 0;
+  for (uint32_t c = 0; c < las_format::kUserIdSize && user_id[c] != '\0'; c++) {
+    entry.user_id[c] = user_id[c];
+  }
+  entry.record_id = record_id;
+  entry.record_length_after_header = length;
+  std::memcpy(entry.description, description_text, sizeof(description_text));
+  entry.data = length != 0 ? data : nullptr;
+}
+
+}  // namespace
+
 bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_length_after_header,
                        uint8_t* data, bool keep_description, const char* description,
                        bool keep_existing) {
@@ -197,180 +208,109 @@ bool LASheader::addVlr(const char* user_id, uint16_t record_id, uint16_t record_
     return false;
   }
   // The record this call replaces, if any.
-  uint32_t i = 0;
-  bool replaced = false;
-  if (vlrs != nullptr && !keep_existing) {
-    for (; i < number_of_variable_length_records; i++) {
-      if (std::strncmp(vlrs[i].user_id, user_id, las_format::kUserIdSize) == 0 &&
-          vlrs[i].record_id == record_id) {
-        replaced = true;
-        break;
-      }
-    }
-  }
+  const int64_t found = keep_existing ? -1 : findVlr(user_id, record_id);
+  const bool replaced = found >= 0;
+
   // The offset after this call, in 64 bits: it must still fit its U32 field.
-  const int64_t old_length = replaced ? vlrs[i].record_length_after_header : 0;
+  const int64_t old_length = replaced ? vlrs[found].record_length_after_header : 0;
   const int64_t added = (replaced ? 0 : las_format::kVlrHeaderSize) +
                         static_cast<int64_t>(record_length_after_header) - old_length;
   const int64_t new_offset = static_cast<int64_t>(offset_to_point_data) + added;
   if (new_offset < 0 || new_offset > static_cast<int64_t>(std::numeric_limits<uint32_t>::max())) {
-    std::fprintf(
-        stderr, "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
+    las_messages::printLine(
+        "ERROR: a record of %u bytes would carry offset_to_point_data from %u to %lld\n",
         record_length_after_header, offset_to_point_data, static_cast<long long>(new_offset));
     return false;
   }
 
+  uint32_t i;
   if (replaced) {
-    LASvlrRecord& old = vlrs[i];
-    if (old.record_length_after_header != 0) {
-      releasePayload(old.data, data);
-      old.data = nullptr;
-    }
+    i = static_cast<uint32_t>(found);
+    if (vlrs[i].record_length_after_header != 0) releasePayload(vlrs[i].data, data);
   } else {
-    // Without an array the count starts again from 0, whatever it said.
-    const uint32_t held = vlrs == nullptr ? 0 : number_of_variable_length_records;
-    // Records of the array addVlr made that a lowered count dropped go now,
-    // before the array shrinks over them.
-    if (vlrs == made_vlrs) {
-      for (uint32_t k = held; k < made_vlr_count; k++) releasePayload(vlrs[k].data, data);
-    }
-    const size_t count = static_cast<size_t>(held) + 1;
-    void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
-    if (grown == nullptr) throw std::bad_alloc();
-    vlrs = static_cast<LASvlrRecord*>(grown);
-    i = held;
-    number_of_variable_length_records = held + 1;
-    made_vlrs = vlrs;
-    made_vlr_count = number_of_variable_length_records;
+    i = appendVlr(data);
   }
   offset_to_point_data = static_cast<uint32_t>(new_offset);
-
-  LASvlrRecord& entry = vlrs[i];
-  char old_description[las_format::kDescriptionSize];
   const bool keep_old_description = replaced && keep_description;
-  if (keep_old_description)
-    std::memcpy(old_description, entry.description, sizeof(old_description));
-  std::memset(&entry, 0, sizeof(entry));
-  entry.reserved = 0;
-  // The first 16 characters; a shorter text stays padded with the cleared NULs.
-  for (uint32_t c = 0; c < las_format::kUserIdSize && user_id[c] != '\0'; c++) {
-    entry.user_id[c] = user_id[c];
-  }
-  entry.record_id = record_id;
-  entry.record_length_after_header = record_length_after_header;
-  if (keep_old_description) {
-    std::memcpy(entry.description, old_description, sizeof(old_description));
-  } else {
-    std::snprintf(entry.description, sizeof(entry.description), "%.31s",
-                  description != nullptr ? description : las_format::kDefaultVlrDescription);
-  }
-  if (record_length_after_header != 0) {
-    entry.data = data;
-  } else {
-    entry.data = nullptr;
-  }
+  fillVlr(vlrs[i], user_id, record_id, record_length_after_header, data, description,
+          keep_old_description ? vlrs[i].description : nullptr);
   return true;
 }
 
-void LASheader::clean() {
-  // 1. user data in the header
-  delete[] user_data_in_header;
-  user_data_in_header = nullptr;
-  user_data_in_header_size = 0;
+int64_t LASheader::findVlr(const char* user_id, uint16_t record_id) const {
+  if (vlrs == nullptr) return -1;
+  for (uint32_t i = 0; i < number_of_variable_length_records; i++) {
+    if (std::strncmp(vlrs[i].user_id, user_id, las_format::kUserIdSize) == 0 &&
+        vlrs[i].record_id == record_id) {
+      return i;
+    }
+  }
+  return -1;
+}
 
-  // 2. records; the wave packet descriptors are released as their payloads
-  const void* const shared = attribute_descriptors;
+uint32_t LASheader::appendVlr(const uint8_t* keep) {
+  // Without an array the count starts again from 0, whatever it said.
+  const uint32_t held = vlrs == nullptr ? 0 : number_of_variable_length_records;
+  // Records of the array addVlr made that a lowered count dropped go now,
+  // before the array shrinks over them.
+  if (vlrs == made_vlrs) {
+    for (uint32_t k = held; k < made_vlr_count; k++) releasePayload(vlrs[k].data, keep);
+  }
+  const size_t count = static_cast<size_t>(held) + 1;
+  void* grown = std::realloc(vlrs, count * sizeof(LASvlrRecord));
+  if (grown == nullptr) throw std::bad_alloc();
+  vlrs = static_cast<LASvlrRecord*>(grown);
+  number_of_variable_length_records = held + 1;
+  made_vlrs = vlrs;
+  made_vlr_count = number_of_variable_length_records;
+  return held;
+}
+
+void LASheader::clean() {
+  // What the header owns; the wave packet descriptors go as record payloads.
+  delete[] user_data_in_header;
+  releaseRecords();
+  delete compressor_descriptor;
+  delete vlr_lastiling;
+  delete vlr_lasoriginal;
+  delete[] user_data_after_header;
+  clearAttributes();
+
+  // Nothing is owned any more: each base goes back to its zero state at once.
+  static_cast<LASscaleOffset&>(*this) = LASscaleOffset();
+  static_cast<LASextraAttributes&>(*this) = LASextraAttributes();
+  static_cast<morrowtide::HeaderFields&>(*this) = morrowtide::HeaderFields();
+  made_vlrs = nullptr;
+  made_vlr_count = 0;
+  setDefaults();
+}
+
+void LASheader::releaseRecords() {
   if (vlrs != nullptr) {
     // The array addVlr made holds made_vlr_count records, whatever the count
     // says now; an array the caller installed holds what the count says.
     const uint32_t held = vlrs == made_vlrs ? made_vlr_count : number_of_variable_length_records;
-    for (uint32_t i = 0; i < held; i++) {
-      if (vlrs[i].data != nullptr && static_cast<const void*>(vlrs[i].data) != shared) {
-        delete[] vlrs[i].data;
-      }
-    }
+    for (uint32_t i = 0; i < held; i++) releasePayload(vlrs[i].data, nullptr);
     std::free(vlrs);
-    vlrs = nullptr;
-    number_of_variable_length_records = 0;
   }
-  made_vlrs = nullptr;
-  made_vlr_count = 0;
-  // The slot array goes too, also when it holds descriptors that were never
-  // registered as records.
-  delete[] vlr_wave_packet_descr;
-  vlr_wave_packet_descr = nullptr;
-
-  // 3. extended records
   if (evlrs != nullptr) {
     for (uint32_t i = 0; i < number_of_extended_variable_length_records; i++) {
-      if (evlrs[i].data != nullptr && static_cast<const void*>(evlrs[i].data) != shared) {
-        delete[] evlrs[i].data;
-      }
+      releasePayload(evlrs[i].data, nullptr);
     }
     std::free(evlrs);
-    evlrs = nullptr;
-    start_of_first_extended_variable_length_record = 0;
-    number_of_extended_variable_length_records = 0;
   }
+  // The slot array goes last, also when it holds descriptors that were never
+  // registered as records.
+  delete[] vlr_wave_packet_descr;
+}
 
-  // 4. optional records
-  delete compressor_descriptor;
-  compressor_descriptor = nullptr;
-  delete vlr_lastiling;
-  vlr_lastiling = nullptr;
-  delete vlr_lasoriginal;
-  vlr_lasoriginal = nullptr;
-
-  // 5. user data after the header
-  delete[] user_data_after_header;
-  user_data_after_header = nullptr;
-  user_data_after_header_size = 0;
-
-  // 6. the extra-bytes description
-  clearAttributes();
-
-  // 7. every other field after the scale factors becomes 0 (the owned arrays
-  // are null already).
-  x_offset = y_offset = z_offset = 0.0;
-  owns_attributes = 0;
-  attribute_count = 0;
-  attribute_descriptors = nullptr;
-  attribute_offsets = nullptr;
-  attribute_sizes = nullptr;
-  std::memset(file_signature, 0, sizeof(file_signature));
-  file_source_ID = 0;
-  global_encoding = 0;
-  project_ID_GUID_data_1 = 0;
-  project_ID_GUID_data_2 = 0;
-  project_ID_GUID_data_3 = 0;
-  std::memset(project_ID_GUID_data_4, 0, sizeof(project_ID_GUID_data_4));
-  version_major = 0;
-  version_minor = 0;
-  std::memset(system_identifier, 0, sizeof(system_identifier));
-  std::memset(generating_software, 0, sizeof(generating_software));
-  file_creation_day = 0;
-  file_creation_year = 0;
-  header_size = 0;
-  offset_to_point_data = 0;
-  number_of_variable_length_records = 0;
-  point_data_format = 0;
-  point_data_record_length = 0;
-  number_of_point_records = 0;
-  std::memset(number_of_points_by_return, 0, sizeof(number_of_points_by_return));
-  max_x = min_x = max_y = min_y = max_z = min_z = 0.0;
-  start_of_waveform_data_packet_record = 0;
-  start_of_first_extended_variable_length_record = 0;
-  number_of_extended_variable_length_records = 0;
-  extended_number_of_point_records = 0;
-  std::memset(extended_number_of_points_by_return, 0, sizeof(extended_number_of_points_by_return));
-
-  // 8. defaults
+void LASheader::setDefaults() {
   std::memcpy(file_signature, las_format::kFileSignature, las_format::kFileSignatureSize);
   version_major = 1;
   version_minor = 2;
   header_size = las_format::kHeaderSize12;
   offset_to_point_data = las_format::kHeaderSize12;
-  point_data_record_length = las_format::kPointRecordSize[0];
+  point_data_record_length = las_format::kPointRecordSize[0];  // point format 0
   x_scale_factor = y_scale_factor = z_scale_factor = las_format::kDefaultScaleFactor;
 }
 

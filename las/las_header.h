@@ -187,10 +187,68 @@ struct LASoriginalRecord {
   int64_t payload_position = 0;  // where the writer put the payload
 };
 
+namespace morrowtide {
+
+// The fields of the header block in file order, then the sizes and pointers of
+// what the header owns (LASheader releases it), as one aggregate: every field
+// starts at 0 (every text empty, every pointer null), and one assignment of
+// HeaderFields() brings them all back there.
+struct HeaderFields {
+  char file_signature[4] = {};
+  uint16_t file_source_ID = 0;
+  uint16_t global_encoding = 0;
+  uint32_t project_ID_GUID_data_1 = 0;
+  uint16_t project_ID_GUID_data_2 = 0;
+  uint16_t project_ID_GUID_data_3 = 0;
+  uint8_t project_ID_GUID_data_4[8] = {};
+  uint8_t version_major = 0;
+  uint8_t version_minor = 0;
+  char system_identifier[32] = {};
+  char generating_software[32] = {};
+  uint16_t file_creation_day = 0;
+  uint16_t file_creation_year = 0;
+  uint16_t header_size = 0;  // user data in the header included
+  uint32_t offset_to_point_data = 0;
+  uint32_t number_of_variable_length_records = 0;  // entries of vlrs
+  uint8_t point_data_format = 0;
+  uint16_t point_data_record_length = 0;
+  uint32_t number_of_point_records = 0;
+  uint32_t number_of_points_by_return[5] = {};
+  double max_x = 0.0;
+  double min_x = 0.0;
+  double max_y = 0.0;
+  double min_y = 0.0;
+  double max_z = 0.0;
+  double min_z = 0.0;
+  uint64_t start_of_waveform_data_packet_record = 0;
+  uint64_t start_of_first_extended_variable_length_record = 0;
+  uint32_t number_of_extended_variable_length_records = 0;  // entries of evlrs
+  uint64_t extended_number_of_point_records = 0;
+  uint64_t extended_number_of_points_by_return[15] = {};
+
+  uint32_t user_data_in_header_size = 0;
+  uint8_t* user_data_in_header = nullptr;  // owned (delete[]); counted in header_size
+  LASvlrRecord* vlrs = nullptr;            // owned (malloc/realloc/free)
+  LASevlrRecord* evlrs = nullptr;          // owned (malloc/free)
+  // Null, or 256 slots (new[]; owned); slot i (1-255) is descriptor i, slot 0
+  // null. The descriptors are record payloads and are released as such.
+  LASwavePacketDescriptor** vlr_wave_packet_descr = nullptr;
+  Quodax* compressor_descriptor = nullptr;       // owned (delete)
+  LAStilingRecord* vlr_lastiling = nullptr;      // owned (delete)
+  LASoriginalRecord* vlr_lasoriginal = nullptr;  // owned (delete)
+  uint32_t user_data_after_header_size = 0;
+  uint8_t* user_data_after_header = nullptr;  // owned (delete[])
+};
+
+}  // namespace morrowtide
+
 // The header block. Created zero-filled (every number 0, every text empty, every
-// pointer null); clean() gives the defaults. Owns what it points to, so it cannot
-// be copied. Destruction runs clean().
-class LASheader final : public LASscaleOffset, public LASextraAttributes {
+// pointer null); clean() gives the defaults. Its fields are those of its three
+// bases, each read as header.<name>. Owns what it points to, so it cannot be
+// copied. Destruction runs clean().
+class LASheader final : public LASscaleOffset,
+                        public LASextraAttributes,
+                        public morrowtide::HeaderFields {
  public:
   LASheader() = default;
   ~LASheader();
@@ -246,55 +304,22 @@ class LASheader final : public LASscaleOffset, public LASextraAttributes {
     return extended_number_of_points_by_return[i];
   }
 
-  char file_signature[4] = {};
-  uint16_t file_source_ID = 0;
-  uint16_t global_encoding = 0;
-  uint32_t project_ID_GUID_data_1 = 0;
-  uint16_t project_ID_GUID_data_2 = 0;
-  uint16_t project_ID_GUID_data_3 = 0;
-  uint8_t project_ID_GUID_data_4[8] = {};
-  uint8_t version_major = 0;
-  uint8_t version_minor = 0;
-  char system_identifier[32] = {};
-  char generating_software[32] = {};
-  uint16_t file_creation_day = 0;
-  uint16_t file_creation_year = 0;
-  uint16_t header_size = 0;  // user data in the header included
-  uint32_t offset_to_point_data = 0;
-  uint32_t number_of_variable_length_records = 0;  // entries of vlrs
-  uint8_t point_data_format = 0;
-  uint16_t point_data_record_length = 0;
-  uint32_t number_of_point_records = 0;
-  uint32_t number_of_points_by_return[5] = {};
-  double max_x = 0.0;
-  double min_x = 0.0;
-  double max_y = 0.0;
-  double min_y = 0.0;
-  double max_z = 0.0;
-  double min_z = 0.0;
-  uint64_t start_of_waveform_data_packet_record = 0;
-  uint64_t start_of_first_extended_variable_length_record = 0;
-  uint32_t number_of_extended_variable_length_records = 0;  // entries of evlrs
-  uint64_t extended_number_of_point_records = 0;
-  uint64_t extended_number_of_points_by_return[15] = {};
-
-  uint32_t user_data_in_header_size = 0;
-  uint8_t* user_data_in_header = nullptr;  // owned (delete[]); counted in header_size
-  LASvlrRecord* vlrs = nullptr;            // owned (malloc/realloc/free)
-  LASevlrRecord* evlrs = nullptr;          // owned (malloc/free)
-  // Null, or 256 slots (new[]; owned); slot i (1-255) is descriptor i, slot 0
-  // null. The descriptors are record payloads and are released as such.
-  LASwavePacketDescriptor** vlr_wave_packet_descr = nullptr;
-  Quodax* compressor_descriptor = nullptr;       // owned (delete)
-  LAStilingRecord* vlr_lastiling = nullptr;      // owned (delete)
-  LASoriginalRecord* vlr_lasoriginal = nullptr;  // owned (delete)
-  uint32_t user_data_after_header_size = 0;
-  uint8_t* user_data_after_header = nullptr;  // owned (delete[])
-
  private:
+  // The index of the first record with this user id (first 16 characters) and
+  // record id, or -1 when there is none or no array.
+  int64_t findVlr(const char* user_id, uint16_t record_id) const;
+  // Grows the array by one record after the ones the count says it holds and
+  // returns its index; payloads of records a lowered count dropped from the
+  // array addVlr made are released (not `keep`). The new record is not filled.
+  uint32_t appendVlr(const uint8_t* keep);
   // Releases a payload that is about to be dropped: not when it is `keep` or
   // the extra-bytes array; descriptor slots pointing at it become null.
   void releasePayload(uint8_t* payload, const uint8_t* keep);
+  // Releases the records, their payloads and the descriptor slot array, leaving
+  // the pointers for clean() to reset.
+  void releaseRecords();
+  // The values clean() gives on top of the zero state.
+  void setDefaults();
 
   // The array addVlr made last and how many records it holds, so that a count
   // raised by hand is never read past it.

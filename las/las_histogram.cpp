@@ -17,59 +17,97 @@ namespace {
 // Clamps every histogram of the set uses.
 constexpr double kClampMin = -2e307;
 constexpr double kClampMax = 2e307;
-// The return-map slot, which bins by 1 whatever step it is given.
-constexpr int kReturnMapSlot = 39;
-// First of the ten attribute slots; each also matches its bare digit.
-constexpr int kFirstAttributeSlot = 20;
+
+// The slots: the index of each histogram in `bins`, in the row order of the
+// tables below (each row names its slot, and a check below holds them in step).
+enum Slot : int {
+  kX,
+  kY,
+  kZ,
+  kRawX,
+  kRawY,
+  kRawZ,
+  kIntensity,
+  kClassification,
+  kScanAngle,
+  kExtendedScanAngle,
+  kReturnNumber,
+  kNumberOfReturns,
+  kUserData,
+  kPointSource,
+  kGpsTime,
+  kScannerChannel,
+  kColourR,
+  kColourG,
+  kColourB,
+  kColourI,
+  kAttribute0,  // ten attribute slots, kAttribute0 + k for attribute k
+  kAttribute9 = kAttribute0 + 9,
+  kWavepacketIndex,
+  kWavepacketOffset,
+  kWavepacketSize,
+  kWavepacketLocation,
+  kClassificationWithIntensity,  // the averages slots
+  kClassificationWithScanAngle,
+  kScanAngleWithZ,
+  kScanAngleWithNumberOfReturns,
+  kScanAngleWithIntensity,
+  kReturnMapWithIntensity,  // bins by 1 whatever step it is given
+};
+static_assert(kWavepacketLocation + 1 == LAShistogram::kPlainSlots, "34 plain slots");
+static_assert(kReturnMapWithIntensity + 1 == LAShistogram::kSlots, "40 slots");
+
 constexpr size_t kAttributePrefixLength = 9;  // "attribute"
 
 // A plain slot: its "-histo" name (also the name unparse writes), whether the
 // name must be equal to it or only contain it, and the report title.
 struct PlainSlot {
+  int slot;
   const char* key;
   bool exact;
   const char* title;
 };
 constexpr PlainSlot kPlainSlotTable[LAShistogram::kPlainSlots] = {
-    {"x", true, "x coordinate"},
-    {"y", true, "y coordinate"},
-    {"z", true, "z coordinate"},
-    {"X", true, "raw integer X coordinate"},
-    {"Y", true, "raw integer Y coordinate"},
-    {"Z", true, "raw integer Z coordinate"},
-    {"intensity", true, "intensity"},
-    {"classification", true, "classification"},
-    {"scan_angle", false, "scan angle"},
-    {"extended_scan_angle", false, "extended scan angle"},
-    {"return_number", false, "return_number"},
-    {"number_of_returns", false, "number_of_returns"},
-    {"user_data", false, "user data"},
-    {"point_source", false, "point source id"},
-    {"gps_time", false, "gps_time"},
-    {"scanner_channel", false, "scanner channel"},
-    {"R", true, "color R channel"},
-    {"G", true, "color G channel"},
-    {"B", true, "color B channel"},
-    {"I", true, "color I channel"},
-    {"attribute0", true, "attribute 0"},
-    {"attribute1", true, "attribute 1"},
-    {"attribute2", true, "attribute 2"},
-    {"attribute3", true, "attribute 3"},
-    {"attribute4", true, "attribute 4"},
-    {"attribute5", true, "attribute 5"},
-    {"attribute6", true, "attribute 6"},
-    {"attribute7", true, "attribute 7"},
-    {"attribute8", true, "attribute 8"},
-    {"attribute9", true, "attribute 9"},
-    {"wavepacket_index", false, "wavepacket_index"},
-    {"wavepacket_offset", false, "wavepacket_offset"},
-    {"wavepacket_size", false, "wavepacket_size"},
-    {"wavepacket_location", false, "wavepacket_location"},
+    {kX, "x", true, "x coordinate"},
+    {kY, "y", true, "y coordinate"},
+    {kZ, "z", true, "z coordinate"},
+    {kRawX, "X", true, "raw integer X coordinate"},
+    {kRawY, "Y", true, "raw integer Y coordinate"},
+    {kRawZ, "Z", true, "raw integer Z coordinate"},
+    {kIntensity, "intensity", true, "intensity"},
+    {kClassification, "classification", true, "classification"},
+    {kScanAngle, "scan_angle", false, "scan angle"},
+    {kExtendedScanAngle, "extended_scan_angle", false, "extended scan angle"},
+    {kReturnNumber, "return_number", false, "return_number"},
+    {kNumberOfReturns, "number_of_returns", false, "number_of_returns"},
+    {kUserData, "user_data", false, "user data"},
+    {kPointSource, "point_source", false, "point source id"},
+    {kGpsTime, "gps_time", false, "gps_time"},
+    {kScannerChannel, "scanner_channel", false, "scanner channel"},
+    {kColourR, "R", true, "color R channel"},
+    {kColourG, "G", true, "color G channel"},
+    {kColourB, "B", true, "color B channel"},
+    {kColourI, "I", true, "color I channel"},
+    {kAttribute0 + 0, "attribute0", true, "attribute 0"},
+    {kAttribute0 + 1, "attribute1", true, "attribute 1"},
+    {kAttribute0 + 2, "attribute2", true, "attribute 2"},
+    {kAttribute0 + 3, "attribute3", true, "attribute 3"},
+    {kAttribute0 + 4, "attribute4", true, "attribute 4"},
+    {kAttribute0 + 5, "attribute5", true, "attribute 5"},
+    {kAttribute0 + 6, "attribute6", true, "attribute 6"},
+    {kAttribute0 + 7, "attribute7", true, "attribute 7"},
+    {kAttribute0 + 8, "attribute8", true, "attribute 8"},
+    {kAttribute9, "attribute9", true, "attribute 9"},
+    {kWavepacketIndex, "wavepacket_index", false, "wavepacket_index"},
+    {kWavepacketOffset, "wavepacket_offset", false, "wavepacket_offset"},
+    {kWavepacketSize, "wavepacket_size", false, "wavepacket_size"},
+    {kWavepacketLocation, "wavepacket_location", false, "wavepacket_location"},
 };
 
 // An averages slot: the binned name, the averaged name and how it is matched,
 // the report title and the averages name of the report.
 struct AveragesSlot {
+  int slot;
   const char* name;
   const char* name_avg;
   bool exact_avg;
@@ -77,13 +115,28 @@ struct AveragesSlot {
   const char* title_avg;
 };
 constexpr AveragesSlot kAveragesSlotTable[LAShistogram::kSlots - LAShistogram::kPlainSlots] = {
-    {"classification", "intensity", true, "classification", "intensity"},
-    {"classification", "scan_angle", false, "classification", "scan_angle"},
-    {"scan_angle", "z", true, "scan angle", "z coordinate"},
-    {"scan_angle", "number_of_returns", true, "scan_angle", "number_of_returns"},
-    {"scan_angle", "intensity", true, "scan angle", "intensity"},
-    {"return_map", "intensity", true, "return map", "intensity"},
+    {kClassificationWithIntensity, "classification", "intensity", true, "classification",
+     "intensity"},
+    {kClassificationWithScanAngle, "classification", "scan_angle", false, "classification",
+     "scan_angle"},
+    {kScanAngleWithZ, "scan_angle", "z", true, "scan angle", "z coordinate"},
+    {kScanAngleWithNumberOfReturns, "scan_angle", "number_of_returns", true, "scan_angle",
+     "number_of_returns"},
+    {kScanAngleWithIntensity, "scan_angle", "intensity", true, "scan angle", "intensity"},
+    {kReturnMapWithIntensity, "return_map", "intensity", true, "return map", "intensity"},
 };
+
+// Whether every row of both tables stands at the index of its slot.
+constexpr bool rowsMatchSlots() {
+  for (int i = 0; i < LAShistogram::kPlainSlots; i++) {
+    if (kPlainSlotTable[i].slot != i) return false;
+  }
+  for (int i = 0; i < LAShistogram::kSlots - LAShistogram::kPlainSlots; i++) {
+    if (kAveragesSlotTable[i].slot != LAShistogram::kPlainSlots + i) return false;
+  }
+  return true;
+}
+static_assert(rowsMatchSlots(), "each table row stands at the index of its slot");
 
 bool matches(const char* name, const char* key, bool exact) {
   return exact ? std::strcmp(name, key) == 0 : std::strstr(name, key) != nullptr;
@@ -91,17 +144,19 @@ bool matches(const char* name, const char* key, bool exact) {
 
 bool validStep(double step) { return std::isfinite(step) && step > 0.0; }
 
-// The slot a "-histo" name selects, or -1. "extended_scan_angle" is tested
-// before "scan_angle", which it contains.
+bool isAttributeSlot(int slot) { return slot >= kAttribute0 && slot <= kAttribute9; }
+
+// The slot a "-histo" name selects, or -1: the first row the name matches, or
+// for an attribute slot also its bare digit. "extended_scan_angle" is tested
+// first: it contains "scan_angle", and no exact key before it can contain it.
 int plainSlotOf(const char* name) {
-  constexpr int kOrder[LAShistogram::kPlainSlots] = {0,  1,  2,  3,  4,  5,  6,  7,  9,  8,  10, 11,
-                                                     12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23,
-                                                     24, 25, 26, 27, 28, 29, 30, 31, 32, 33};
-  for (int slot : kOrder) {
-    const PlainSlot& s = kPlainSlotTable[slot];
-    if (matches(name, s.key, s.exact)) return slot;
-    const bool attribute = slot >= kFirstAttributeSlot && slot < kFirstAttributeSlot + 10;
-    if (attribute && std::strcmp(name, s.key + kAttributePrefixLength) == 0) return slot;
+  const PlainSlot& extended = kPlainSlotTable[kExtendedScanAngle];
+  if (matches(name, extended.key, extended.exact)) return kExtendedScanAngle;
+  for (const PlainSlot& s : kPlainSlotTable) {
+    if (matches(name, s.key, s.exact)) return s.slot;
+    if (isAttributeSlot(s.slot) && std::strcmp(name, s.key + kAttributePrefixLength) == 0) {
+      return s.slot;
+    }
   }
   return -1;
 }
@@ -145,6 +200,115 @@ int32_t returnMapCode(const LASpointRecord& p) {
       return r + 9;
     default:
       return 15;
+  }
+}
+
+// Slots kX to kRawZ: a coordinate, real or raw.
+void addCoordinate(LAShistogramBins& b, Slot slot, const LASpointRecord& p) {
+  const LASscaleOffset* so = p.scale_offset;
+  switch (slot) {
+    // A point without scale and offset has no real coordinates to bin.
+    case kX:
+      if (so) b.add(scaled(p.getX(), so->x_scale_factor, so->x_offset));
+      break;
+    case kY:
+      if (so) b.add(scaled(p.getY(), so->y_scale_factor, so->y_offset));
+      break;
+    case kZ:
+      if (so) b.add(scaled(p.getZ(), so->z_scale_factor, so->z_offset));
+      break;
+    case kRawX:
+      b.add(p.getX());
+      break;
+    case kRawY:
+      b.add(p.getY());
+      break;
+    default:  // kRawZ
+      b.add(p.getZ());
+      break;
+  }
+}
+
+// Slots kIntensity to kColourI: one field of the point.
+void addPointField(LAShistogramBins& b, Slot slot, const LASpointRecord& p) {
+  switch (slot) {
+    case kIntensity:
+      b.add(int32_t{p.getIntensity()});
+      break;
+    case kClassification:
+      b.add(int32_t{p.getEffectiveClassification()});
+      break;
+    case kScanAngle:
+      b.add(scanAngle(p));
+      break;
+    case kExtendedScanAngle:
+      b.add(int32_t{p.getExtendedScanAngle()});
+      break;
+    case kReturnNumber:
+      b.add(int32_t{p.getEffectiveReturnNumber()});
+      break;
+    case kNumberOfReturns:
+      b.add(int32_t{p.getEffectiveNumberOfReturns()});
+      break;
+    case kUserData:
+      b.add(int32_t{p.getUserData()});
+      break;
+    case kPointSource:
+      b.add(int32_t{p.getPointSourceID()});
+      break;
+    case kGpsTime:
+      b.add(p.getGpsTime());
+      break;
+    case kScannerChannel:
+      b.add(int32_t{p.getScannerChannel()});
+      break;
+    default:  // kColourR to kColourI: channels 0 to 3
+      b.add(int32_t{p.getRgb(static_cast<uint32_t>(slot - kColourR))});
+      break;
+  }
+}
+
+// Slots kWavepacketIndex to kWavepacketLocation: one field of the wave packet.
+void addWavepacketField(LAShistogramBins& b, Slot slot, const LASwavepacket& w) {
+  switch (slot) {
+    case kWavepacketIndex:
+      b.add(int32_t{w.getIndex()});
+      break;
+    case kWavepacketOffset:
+      b.add(static_cast<int64_t>(w.getOffset()));
+      break;
+    // The size is a U32: binned as I64 so sizes of 2^31 and more stay positive.
+    case kWavepacketSize:
+      b.add(int64_t{w.getSize()});
+      break;
+    default:  // kWavepacketLocation
+      b.add(static_cast<double>(w.getLocation()));
+      break;
+  }
+}
+
+// The averages slots: the binned item and the averaged value.
+void addItemWithValue(LAShistogramBins& b, Slot slot, const LASpointRecord& p) {
+  const LASscaleOffset* so = p.scale_offset;
+  switch (slot) {
+    case kClassificationWithIntensity:
+      b.addWithValue(int32_t{p.getEffectiveClassification()}, int32_t{p.getIntensity()});
+      break;
+    case kClassificationWithScanAngle:
+      b.addWithValue(static_cast<double>(p.getEffectiveClassification()), scanAngle(p));
+      break;
+    case kScanAngleWithZ:
+      if (so) b.addWithValue(scanAngle(p), scaled(p.getZ(), so->z_scale_factor, so->z_offset));
+      break;
+    case kScanAngleWithNumberOfReturns:
+      b.addWithValue(scanAngle(p), static_cast<double>(p.getEffectiveNumberOfReturns()));
+      break;
+    case kScanAngleWithIntensity:
+      b.addWithValue(scanAngle(p), static_cast<double>(p.getIntensity()));
+      break;
+    default:  // kReturnMapWithIntensity
+      b.addWithValue(returnMapCode(p), int32_t{p.getIntensity()});
+      break;
   }
 }
 
@@ -197,8 +361,8 @@ bool LAShistogram::histoAvg(const char* name, double step, const char* name_avg)
     if (std::strcmp(name, s.name) != 0) continue;
     known = true;
     if (!matches(name_avg, s.name_avg, s.exact_avg)) continue;
-    const int slot = kPlainSlots + i;
-    if (slot == kReturnMapSlot) {
+    const int slot = s.slot;
+    if (slot == kReturnMapWithIntensity) {
       step = 1.0;
     } else if (!validStep(step)) {
       return las_messages::printLine(
@@ -231,101 +395,20 @@ int32_t LAShistogram::unparse(char* string, size_t size) const {
 
 void LAShistogram::add(const LASpointRecord* point) {
   const LASpointRecord& p = *point;
-  const LASscaleOffset* so = p.scale_offset;
-  for (int slot = 0; slot < kSlots; slot++) {
-    LAShistogramBins* b = bins[slot].get();
-    if (b == nullptr) continue;
-    switch (slot) {
-      // A point without scale and offset has no real coordinates to bin.
-      case 0:
-        if (so) b->add(scaled(p.getX(), so->x_scale_factor, so->x_offset));
-        break;
-      case 1:
-        if (so) b->add(scaled(p.getY(), so->y_scale_factor, so->y_offset));
-        break;
-      case 2:
-        if (so) b->add(scaled(p.getZ(), so->z_scale_factor, so->z_offset));
-        break;
-      case 3:
-        b->add(p.getX());
-        break;
-      case 4:
-        b->add(p.getY());
-        break;
-      case 5:
-        b->add(p.getZ());
-        break;
-      case 6:
-        b->add(int32_t{p.getIntensity()});
-        break;
-      case 7:
-        b->add(int32_t{p.getEffectiveClassification()});
-        break;
-      case 8:
-        b->add(scanAngle(p));
-        break;
-      case 9:
-        b->add(int32_t{p.getExtendedScanAngle()});
-        break;
-      case 10:
-        b->add(int32_t{p.getEffectiveReturnNumber()});
-        break;
-      case 11:
-        b->add(int32_t{p.getEffectiveNumberOfReturns()});
-        break;
-      case 12:
-        b->add(int32_t{p.getUserData()});
-        break;
-      case 13:
-        b->add(int32_t{p.getPointSourceID()});
-        break;
-      case 14:
-        b->add(p.getGpsTime());
-        break;
-      case 15:
-        b->add(int32_t{p.getScannerChannel()});
-        break;
-      case 16:
-      case 17:
-      case 18:
-      case 19:
-        b->add(int32_t{p.getRgb(static_cast<uint32_t>(slot - 16))});
-        break;
-      case 30:
-        b->add(int32_t{p.wavepacket.getIndex()});
-        break;
-      case 31:
-        b->add(static_cast<int64_t>(p.wavepacket.getOffset()));
-        break;
-      // The size is a U32: binned as I64 so sizes of 2^31 and more stay positive.
-      case 32:
-        b->add(int64_t{p.wavepacket.getSize()});
-        break;
-      case 33:
-        b->add(static_cast<double>(p.wavepacket.getLocation()));
-        break;
-      case 34:
-        b->addWithValue(int32_t{p.getEffectiveClassification()}, int32_t{p.getIntensity()});
-        break;
-      case 35:
-        b->addWithValue(static_cast<double>(p.getEffectiveClassification()), scanAngle(p));
-        break;
-      case 36:
-        if (so) b->addWithValue(scanAngle(p), scaled(p.getZ(), so->z_scale_factor, so->z_offset));
-        break;
-      case 37:
-        b->addWithValue(scanAngle(p), static_cast<double>(p.getEffectiveNumberOfReturns()));
-        break;
-      case 38:
-        b->addWithValue(scanAngle(p), static_cast<double>(p.getIntensity()));
-        break;
-      case 39:
-        b->addWithValue(returnMapCode(p), int32_t{p.getIntensity()});
-        break;
-      default:
-        b->add(attributeValue(p, slot - kFirstAttributeSlot));
-        break;  // 20-29
-    }
+  for (int slot = kX; slot <= kRawZ; slot++) {
+    if (bins[slot]) addCoordinate(*bins[slot], static_cast<Slot>(slot), p);
+  }
+  for (int slot = kIntensity; slot <= kColourI; slot++) {
+    if (bins[slot]) addPointField(*bins[slot], static_cast<Slot>(slot), p);
+  }
+  for (int slot = kAttribute0; slot <= kAttribute9; slot++) {
+    if (bins[slot]) bins[slot]->add(attributeValue(p, slot - kAttribute0));
+  }
+  for (int slot = kWavepacketIndex; slot <= kWavepacketLocation; slot++) {
+    if (bins[slot]) addWavepacketField(*bins[slot], static_cast<Slot>(slot), p.wavepacket);
+  }
+  for (int slot = kClassificationWithIntensity; slot <= kReturnMapWithIntensity; slot++) {
+    if (bins[slot]) addItemWithValue(*bins[slot], static_cast<Slot>(slot), p);
   }
 }
 

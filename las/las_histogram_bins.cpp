@@ -12,6 +12,7 @@
 
 using morrowtide::kBinSizeTextSize;
 using morrowtide::saturatingToI32;
+using morrowtide::truncateSaturating;
 
 namespace {
 
@@ -32,18 +33,11 @@ constexpr StepDecimals kStepDecimals[] = {
     {0.00025, 5},  {0.00005, 5},  {0.00002, 5},  {0.00001, 5},   {0.000125, 6},   {0.000025, 6},
     {0.000005, 6}, {0.000002, 6}, {0.000001, 6}, {0.0000001, 7}, {0.00000001, 8}, {0.000000001, 9}};
 
-// The integer of type T nearest toward zero to `bound`, saturating at T's range;
-// a NaN bound gives `none` (no clamping on that side).
+// A clamp bound for the integer variants of add: `bound` truncated into T
+// (saturating); a NaN bound gives `none`, which clamps nothing on its side.
 template <typename T>
-T truncatedBound(double bound, T none) {
-  if (std::isnan(bound)) return none;
-  if (bound >= -static_cast<double>(std::numeric_limits<T>::min())) {
-    return std::numeric_limits<T>::max();
-  }
-  if (bound <= static_cast<double>(std::numeric_limits<T>::min())) {
-    return std::numeric_limits<T>::min();
-  }
-  return static_cast<T>(bound);
+T integerBound(double bound, T none) {
+  return std::isnan(bound) ? none : truncateSaturating<T>(bound);
 }
 
 }  // namespace
@@ -76,8 +70,8 @@ int32_t LAShistogramBins::binOf(double v) const {
 
 template <typename T>
 void LAShistogramBins::addClamped(T value) {
-  const T lo = truncatedBound<T>(clamp_min, std::numeric_limits<T>::min());
-  const T hi = truncatedBound<T>(clamp_max, std::numeric_limits<T>::max());
+  const T lo = integerBound<T>(clamp_min, std::numeric_limits<T>::min());
+  const T hi = integerBound<T>(clamp_max, std::numeric_limits<T>::max());
   if (hi < value) {
     value = hi;
   } else if (value < lo) {
@@ -166,8 +160,7 @@ void LAShistogramBins::growSide(bool positive, int64_t k, bool with_sums) {
     const bool had_sums = sums != nullptr;
     void* grown = had_sums ? std::realloc(sums, bytes) : std::malloc(bytes);
     if (grown == nullptr) {
-      std::fprintf(
-          stderr,
+      las_messages::printLine(
           had_sums ? "ERROR: reallocating %lld %s values\n" : "ERROR: allocating %lld %s values\n",
           shown, side);
       std::exit(1);

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <limits>
 
+#include "morrowtide/compressor/exact_arithmetic.h"
 #include "morrowtide/las/las_messages.h"
+
+using morrowtide::inIntegerRange;
 
 namespace {
 
@@ -45,9 +48,8 @@ bool LASoccupancyMap::cellOf(const LASpointRecord& point, int32_t* x, int32_t* y
   const double size = std::fabs(static_cast<double>(cell_size));
   const double fx = std::floor((so->x_scale_factor * point.getX() + so->x_offset) / size);
   const double fy = std::floor((so->y_scale_factor * point.getY() + so->y_offset) / size);
-  constexpr double kLimit = 2147483648.0;  // 2^31
-  // NaN fails every comparison.
-  if (!(fx >= -kLimit && fx < kLimit && fy >= -kLimit && fy < kLimit)) return false;
+  // Both are whole numbers (or NaN, in no range), exact as I32 when in range.
+  if (!inIntegerRange<int32_t>(fx) || !inIntegerRange<int32_t>(fy)) return false;
   *x = static_cast<int32_t>(fx);
   *y = static_cast<int32_t>(fy);
   return true;

@@ -4,6 +4,10 @@
 
 #include <cmath>
 
+#include "morrowtide/compressor/exact_arithmetic.h"
+
+using morrowtide::inIntegerRange;
+
 namespace {
 
 // The integer coordinate of real value `v` on an axis with scale `s` and offset
@@ -14,9 +18,7 @@ int32_t quantize(double v, double s, double o) {
   if (s == 0.0) return 0;
   const double q = (v - o) / s;
   const double r = v >= o ? q + 0.5 : q - 0.5;
-  // 2^63 is exact in a double; the truncation of anything in (-2^63-1, 2^63) fits.
-  constexpr double kLimit = 9223372036854775808.0;
-  if (!(r > -kLimit && r < kLimit)) return 0;
+  if (!inIntegerRange<int64_t>(r)) return 0;
   const int64_t t = static_cast<int64_t>(r);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(t)));
 }

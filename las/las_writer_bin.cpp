@@ -30,6 +30,7 @@ using morrowtide::putI32LE;
 using morrowtide::putU16LE;
 using morrowtide::putU32LE;
 using morrowtide::roundHalfAwayToI32;
+using morrowtide::truncateSaturating;
 using morrowtide::detail::writeU32LE;
 
 namespace {
@@ -69,13 +70,6 @@ double smallestScale(const LASscaleOffset& so) {
     if (std::isnan(f)) return f;
   }
   return std::min({so.x_scale_factor, so.y_scale_factor, so.z_scale_factor});
-}
-
-// The time word: `v` truncated, saturating at 0 and 2^32-1; NaN gives 0.
-uint32_t saturatingToU32(double v) {
-  if (!(v > 0.0)) return 0;
-  if (v >= 4294967295.0) return 0xFFFFFFFFu;
-  return static_cast<uint32_t>(v);
 }
 
 // The header's flags say what the records of the point format carry. A format
@@ -194,7 +188,8 @@ bool LASwriterBIN::writePoint(const LASpointRecord* point) {
     n = kRecordSizeTs8;
   }
   if (point->has_gps_time) {
-    putU32LE(bytes + n, saturatingToU32(point->getGpsTime() / kTimeUnit + 0.5));
+    // The time in steps of 0.0002 s, + 0.5, truncated; saturating at 0 and 2^32-1.
+    putU32LE(bytes + n, truncateSaturating<uint32_t>(point->getGpsTime() / kTimeUnit + 0.5));
     n += 4;
   }
   if (point->has_rgb) {

@@ -116,6 +116,38 @@ TEST(LAShistogramBins, AddClampsEveryVariantToTheBounds) {
             "  bin -3 has 1\n  bin 100 has 2\n  average 65.966666666666669 for 3 element(s)\n");
 }
 
+TEST(LAShistogramBins, IntegerVariantsSaturateTheBoundsAndANaNBoundClampsNothing) {
+  const double nan = std::nan("");
+  struct Case {
+    double clamp_min;
+    double clamp_max;
+    int64_t value;
+    bool as_i32;
+    double sum;
+  };
+  const Case cases[] = {
+      {-1e300, 1e300, INT64_MIN, false, -9223372036854775808.0},
+      {-1e300, 1e300, INT64_MAX, false, 9223372036854775808.0},
+      {-1e300, 1e300, INT32_MIN, true, -2147483648.0},
+      {-1e300, 1e300, INT32_MAX, true, 2147483647.0},
+      {nan, 5.5, -1000, true, -1000.0},
+      {nan, 5.5, 1000, false, 5.0},
+      {-3.5, nan, INT64_MAX, false, 9223372036854775808.0},
+      {-3.5, nan, -1000, true, -3.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.clamp_min << " " << c.clamp_max << " " << c.value);
+    LAShistogramBins bins(1.0, c.clamp_min, c.clamp_max);
+    if (c.as_i32) {
+      bins.add(static_cast<int32_t>(c.value));
+    } else {
+      bins.add(c.value);
+    }
+    EXPECT_EQ(bins.sum, c.sum);
+    EXPECT_EQ(bins.count, 1);
+  }
+}
+
 TEST(LAShistogramBins, ResetReanchorsAndReportsOnlyTheNewValues) {
   LAShistogramBins bins(1.0, -kClamp, kClamp);
   bins.add(5.0);
