@@ -213,7 +213,7 @@ class OwnedSymbolModel final {
   putSymbol(m.get(), symbol);
 }
 
-inline void EntropyEncoder::putBit(AdaptiveBitModel* m, uint32_t bit) {
+[[gnu::always_inline]] inline void EntropyEncoder::putBit(AdaptiveBitModel* m, uint32_t bit) {
   const uint32_t x = m->bit_0_prob * (length >> 13);
   if (bit == 0) {
     length = x;
