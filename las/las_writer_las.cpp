@@ -678,14 +678,12 @@ bool LASwriterLAS::replaceFile(FILE* new_file) {
   // The records the point-record writer still holds were written before the
   // switch: they belong to the old FILE.
   if (record_writer && !record_writer->handOverRecords()) reportRecordFailure();
-  const int64_t old_end = stream() != nullptr ? stream()->position() : -1;
+  // What the old FILE got is counted now; close's count goes on from the new
+  // FILE's position, whatever it is.
+  const int64_t bytes_so_far = stream() != nullptr ? bytesPutOut() : -1;
   if (!output.replaceFile(new_file)) return false;
-  // close's count goes on from the new FILE's position, whatever it is: what
-  // the old FILE got is counted now.
   const int64_t new_start = stream()->position();
-  int64_t& earlier = written.bytes_in_earlier_files;
-  const bool known = earlier >= 0 && old_end >= written.counted_from && new_start >= 0;
-  earlier = known ? earlier + (old_end - written.counted_from) : -1;
+  written.bytes_in_earlier_files = new_start >= 0 ? bytes_so_far : -1;
   written.counted_from = new_start;
   return true;
 }
