@@ -53,10 +53,9 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   IntegerResidualCoder scan_angle_rank_coder;
   IntegerResidualCoder point_source_coder;
   morrowtide::OwnedSymbolModel changed_values_model;
-  morrowtide::OwnedSymbolModel bit_byte_models[256];  // 256 symbols, by the last return byte
-  morrowtide::OwnedSymbolModel
-      classification_models[256];                      // 256 symbols, by the last classification
-  morrowtide::OwnedSymbolModel user_data_models[256];  // 256 symbols, by the last user data
+  morrowtide::OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
+  morrowtide::OwnedSymbolModel classification_models[256];  // 256 symbols, by the last class
+  morrowtide::OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
 };
 
 // The GPS time (8 bytes, the F64's bit pattern read as an I64), coded as a

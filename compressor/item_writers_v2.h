@@ -53,10 +53,9 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   IntegerResidualCoder intensity_coder;
   morrowtide::OwnedSymbolModel scan_angle_rank_models[2];  // 256 symbols, by scan direction
   IntegerResidualCoder point_source_coder;
-  morrowtide::OwnedSymbolModel bit_byte_models[256];  // 256 symbols, by the last return byte
-  morrowtide::OwnedSymbolModel
-      classification_models[256];                      // 256 symbols, by the last classification
-  morrowtide::OwnedSymbolModel user_data_models[256];  // 256 symbols, by the last user data
+  morrowtide::OwnedSymbolModel bit_byte_models[256];        // 256 symbols, by the last return byte
+  morrowtide::OwnedSymbolModel classification_models[256];  // 256 symbols, by the last class
+  morrowtide::OwnedSymbolModel user_data_models[256];       // 256 symbols, by the last user data
   IntegerResidualCoder dx_coder;
   IntegerResidualCoder dy_coder;
   IntegerResidualCoder z_coder;
