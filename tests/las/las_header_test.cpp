@@ -145,6 +145,7 @@ TEST(LASheader, CleanResetsEveryFieldToZeroOrItsDefault) {
   EXPECT_EQ(header.x_scale_factor, 0.01);
   EXPECT_EQ(header.y_scale_factor, 0.01);
   EXPECT_EQ(header.z_scale_factor, 0.01);
+  EXPECT_EQ(header.x_offset, 0.0);
   EXPECT_EQ(header.y_offset, 0.0);
   EXPECT_EQ(header.z_offset, 0.0);
   EXPECT_EQ(bytesOf(header.file_signature, 4), padded("LASF", 4));
