@@ -29,16 +29,6 @@ inline bool printLine(const char* format, ...) {
   return false;
 }
 
-// The earlier name of printLine, kept for code written against it.
-inline bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
-inline bool fail(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vprintLine(format, args);
-  va_end(args);
-  return false;
-}
-
 // The warning of a writer whose output cannot seek (a pipe, standard output)
 // when the point count in its header would need a patch. Not a failure.
 inline void warnCountNotUpdated(int64_t expected_points, int64_t points_written) {
