@@ -89,11 +89,13 @@ bool LASwriteItemCompressed_POINT10_v1::startChunk(const uint8_t* item, uint32_t
   return true;
 }
 
-bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&) {
-  const uint8_t* last = last_item;
-
-  // Coordinates first: X and Y steps against the median of the last three steps,
-  // Z against the previous Z, the contexts from the step classes.
+// X and Y steps against the median of the last three steps, Z against the
+// previous Z, the contexts from the step classes; the steps join the rings.
+// Returns the sum of the X and Y classes, which chooses the scan angle rank's
+// context.
+[[gnu::always_inline]] inline uint32_t LASwriteItemCompressed_POINT10_v1::codeCoordinates(
+    const uint8_t* item) {
+  const uint8_t* const last = last_item;
   const int32_t mx = median3(last_x_diffs);
   const int32_t my = median3(last_y_diffs);
   const int32_t dx = wrappingDifference(getU32LE(item + p10::kX), getU32LE(last + p10::kX));
@@ -106,50 +108,73 @@ bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&
   z_coder.encode(getI32LE(last + p10::kZ), getI32LE(item + p10::kZ),
                  std::min(s / 2, kMaxCoordinateContext));
 
-  // The changed-values symbol: every field against the previous point's.
-  const uint16_t intensity = getU16LE(item + p10::kIntensity);
-  const uint16_t last_intensity = getU16LE(last + p10::kIntensity);
-  const uint16_t point_source = getU16LE(item + p10::kPointSource);
-  const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
+  last_x_diffs[last_diff_index] = dx;
+  last_y_diffs[last_diff_index] = dy;
+  last_diff_index = last_diff_index == 2 ? 0 : last_diff_index + 1;
+  return s;
+}
+
+// The changed-values symbol: every field against the previous point's.
+[[gnu::always_inline]] inline uint32_t LASwriteItemCompressed_POINT10_v1::changedValues(
+    const uint8_t* item) const {
+  const uint8_t* const last = last_item;
   uint32_t changed = 0;
-  if (intensity != last_intensity) changed |= kPoint10V1ChangedIntensity;
+  if (getU16LE(item + p10::kIntensity) != getU16LE(last + p10::kIntensity)) {
+    changed |= kPoint10V1ChangedIntensity;
+  }
   if (item[p10::kReturnByte] != last[p10::kReturnByte]) changed |= kPoint10V1ChangedReturnByte;
   if (item[p10::kClassification] != last[p10::kClassification]) {
     changed |= kPoint10ChangedClassification;
   }
-  if (item[p10::kScanAngleRank] != last[p10::kScanAngleRank])
+  if (item[p10::kScanAngleRank] != last[p10::kScanAngleRank]) {
     changed |= kPoint10ChangedScanAngleRank;
-  if (item[p10::kUserData] != last[p10::kUserData]) changed |= kPoint10ChangedUserData;
-  if (point_source != last_point_source) changed |= kPoint10ChangedPointSource;
-  encoder->putSymbol(changed_values_model, changed);
-
-  // The fields that changed, in the order of their bits.
-  if (changed != 0) {
-    if (changed & kPoint10V1ChangedIntensity) intensity_coder.encode(last_intensity, intensity, 0);
-    if (changed & kPoint10V1ChangedReturnByte) {
-      encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
-                         item[p10::kReturnByte]);
-    }
-    if (changed & kPoint10ChangedClassification) {
-      encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
-                         item[p10::kClassification]);
-    }
-    if (changed & kPoint10ChangedScanAngleRank) {
-      scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
-                                   s < 6 ? 1 : 0);
-    }
-    if (changed & kPoint10ChangedUserData) {
-      encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
-                         item[p10::kUserData]);
-    }
-    if (changed & kPoint10ChangedPointSource)
-      point_source_coder.encode(last_point_source, point_source, 0);
   }
+  if (item[p10::kUserData] != last[p10::kUserData]) changed |= kPoint10ChangedUserData;
+  if (getU16LE(item + p10::kPointSource) != getU16LE(last + p10::kPointSource)) {
+    changed |= kPoint10ChangedPointSource;
+  }
+  return changed;
+}
 
-  // The steps join the rings, and the point becomes the previous point.
-  last_x_diffs[last_diff_index] = dx;
-  last_y_diffs[last_diff_index] = dy;
-  last_diff_index = last_diff_index == 2 ? 0 : last_diff_index + 1;
+// The fields that changed, in the order of their bits; `xy_classes` (the sum
+// of the X and Y classes) chooses the scan angle rank's context.
+[[gnu::always_inline]] inline void LASwriteItemCompressed_POINT10_v1::codeChangedFields(
+    const uint8_t* item, uint32_t changed, uint32_t xy_classes) {
+  const uint8_t* const last = last_item;
+  if (changed & kPoint10V1ChangedIntensity) {
+    intensity_coder.encode(getU16LE(last + p10::kIntensity), getU16LE(item + p10::kIntensity), 0);
+  }
+  if (changed & kPoint10V1ChangedReturnByte) {
+    encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
+                       item[p10::kReturnByte]);
+  }
+  if (changed & kPoint10ChangedClassification) {
+    encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
+                       item[p10::kClassification]);
+  }
+  if (changed & kPoint10ChangedScanAngleRank) {
+    scan_angle_rank_coder.encode(last[p10::kScanAngleRank], item[p10::kScanAngleRank],
+                                 xy_classes < 6 ? 1 : 0);
+  }
+  if (changed & kPoint10ChangedUserData) {
+    encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
+                       item[p10::kUserData]);
+  }
+  if (changed & kPoint10ChangedPointSource) {
+    point_source_coder.encode(getU16LE(last + p10::kPointSource),
+                              getU16LE(item + p10::kPointSource), 0);
+  }
+}
+
+bool LASwriteItemCompressed_POINT10_v1::writeItem(const uint8_t* item, uint32_t&) {
+  // Coordinates first, then the changed-values symbol and the fields that
+  // changed.
+  const uint32_t xy_classes = codeCoordinates(item);
+  const uint32_t changed = changedValues(item);
+  encoder->putSymbol(changed_values_model, changed);
+  if (changed != 0) codeChangedFields(item, changed, xy_classes);
+
+  // The point becomes the previous point.
   std::memcpy(last_item, item, qf::kSizePoint10);
   return true;
 }

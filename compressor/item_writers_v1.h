@@ -41,6 +41,11 @@ class LASwriteItemCompressed_POINT10_v1 final : public LASwriteItemCompressed {
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
+  // The steps of writeItem, in its order; each reads the previous point.
+  inline uint32_t codeCoordinates(const uint8_t* item);
+  inline uint32_t changedValues(const uint8_t* item) const;
+  inline void codeChangedFields(const uint8_t* item, uint32_t changed, uint32_t xy_classes);
+
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[quodax_format::kSizePoint10] = {};
   int32_t last_x_diffs[3] = {};

@@ -79,41 +79,37 @@ bool LASwriteItemCompressed_POINT10_v2::startChunk(const uint8_t* item, uint32_t
   return true;
 }
 
-bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
+// The changed-values symbol; intensity is compared with the last one of the
+// point's return class, every other field with the previous point.
+[[gnu::always_inline]] inline uint32_t LASwriteItemCompressed_POINT10_v2::changedValues(
+    const uint8_t* item, uint32_t return_class) const {
   const uint8_t* const last = last_item;
-  // The return fields: the return class m chooses the medians and the last
-  // intensity, the distance l between return number and number of returns the
-  // last Z, and a single return the coordinates' contexts.
-  const uint32_t return_byte = item[p10::kReturnByte];
-  const uint32_t r = return_byte & 7;
-  const uint32_t n = (return_byte >> 3) & 7;
-  const uint32_t m = kReturnClass[n][r];
-  const uint32_t l = n > r ? n - r : r - n;
-  const uint32_t e = singleReturnContext(n);
-  const uint16_t intensity = getU16LE(item + p10::kIntensity);
-  const uint16_t point_source = getU16LE(item + p10::kPointSource);
-  const uint16_t last_point_source = getU16LE(last + p10::kPointSource);
+  const bool intensity_changed = getU16LE(item + p10::kIntensity) != last_intensity[return_class];
+  const bool point_source_changed =
+      getU16LE(item + p10::kPointSource) != getU16LE(last + p10::kPointSource);
+  return (item[p10::kReturnByte] != last[p10::kReturnByte] ? kPoint10V2ChangedReturnByte : 0u) |
+         (intensity_changed ? kPoint10V2ChangedIntensity : 0u) |
+         (item[p10::kClassification] != last[p10::kClassification] ? kPoint10ChangedClassification
+                                                                   : 0u) |
+         (item[p10::kScanAngleRank] != last[p10::kScanAngleRank] ? kPoint10ChangedScanAngleRank
+                                                                 : 0u) |
+         (item[p10::kUserData] != last[p10::kUserData] ? kPoint10ChangedUserData : 0u) |
+         (point_source_changed ? kPoint10ChangedPointSource : 0u);
+}
 
-  // The changed-values symbol; intensity is compared with the last one of the
-  // point's return class, every other field with the previous point.
-  const uint32_t changed =
-      (return_byte != last[p10::kReturnByte] ? kPoint10V2ChangedReturnByte : 0u) |
-      (intensity != last_intensity[m] ? kPoint10V2ChangedIntensity : 0u) |
-      (item[p10::kClassification] != last[p10::kClassification] ? kPoint10ChangedClassification
-                                                                : 0u) |
-      (item[p10::kScanAngleRank] != last[p10::kScanAngleRank] ? kPoint10ChangedScanAngleRank : 0u) |
-      (item[p10::kUserData] != last[p10::kUserData] ? kPoint10ChangedUserData : 0u) |
-      (point_source != last_point_source ? kPoint10ChangedPointSource : 0u);
-  encoder->putSymbol(changed_values_model, changed);
-
-  // The fields that changed, in the order of their bits.
+// The fields that changed, in the order of their bits.
+[[gnu::always_inline]] inline void LASwriteItemCompressed_POINT10_v2::codeChangedFields(
+    const uint8_t* item, uint32_t changed, uint32_t return_class) {
+  const uint8_t* const last = last_item;
   if (changed & kPoint10V2ChangedReturnByte) {
     encoder->putSymbol(bit_byte_models[last[p10::kReturnByte]].atFirstUse(encoder, 256),
-                       return_byte);
+                       item[p10::kReturnByte]);
   }
   if (changed & kPoint10V2ChangedIntensity) {
-    intensity_coder.encode(last_intensity[m], intensity, m < 3 ? m : 3);
-    last_intensity[m] = intensity;
+    const uint16_t intensity = getU16LE(item + p10::kIntensity);
+    intensity_coder.encode(last_intensity[return_class], intensity,
+                           return_class < 3 ? return_class : 3);
+    last_intensity[return_class] = intensity;
   }
   if (changed & kPoint10ChangedClassification) {
     encoder->putSymbol(classification_models[last[p10::kClassification]].atFirstUse(encoder, 256),
@@ -123,31 +119,52 @@ bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t&
     // The model of the point's scan direction (bit 6 of the return byte).
     const uint32_t difference =
         (static_cast<uint32_t>(item[p10::kScanAngleRank]) - last[p10::kScanAngleRank]) & 0xFFu;
-    encoder->putSymbol(scan_angle_rank_models[(return_byte >> 6) & 1], difference);
+    encoder->putSymbol(scan_angle_rank_models[(item[p10::kReturnByte] >> 6) & 1], difference);
   }
   if (changed & kPoint10ChangedUserData) {
     encoder->putSymbol(user_data_models[last[p10::kUserData]].atFirstUse(encoder, 256),
                        item[p10::kUserData]);
   }
   if (changed & kPoint10ChangedPointSource) {
-    point_source_coder.encode(last_point_source, point_source, 0);
+    point_source_coder.encode(getU16LE(last + p10::kPointSource),
+                              getU16LE(item + p10::kPointSource), 0);
   }
+}
 
-  // X and Y steps against the class's running medians; the classes of their
-  // residuals choose the contexts of Y and Z.
+// X and Y steps against the return class's running medians; the classes of
+// their residuals choose the contexts of Y and Z, the level the last Z.
+[[gnu::always_inline]] inline void LASwriteItemCompressed_POINT10_v2::codeCoordinates(
+    const uint8_t* item, uint32_t return_class, uint32_t level, uint32_t single_return) {
+  const uint8_t* const last = last_item;
   const int32_t dx = wrappingDifference(getU32LE(item + p10::kX), getU32LE(last + p10::kX));
-  dx_coder.encode(x_medians[m].get(), dx, e);
-  x_medians[m].add(dx);
+  dx_coder.encode(x_medians[return_class].get(), dx, single_return);
+  x_medians[return_class].add(dx);
   const uint32_t kx = dx_coder.lastClass();
 
   const int32_t dy = wrappingDifference(getU32LE(item + p10::kY), getU32LE(last + p10::kY));
-  dy_coder.encode(y_medians[m].get(), dy, yContext(e, kx));
-  y_medians[m].add(dy);
+  dy_coder.encode(y_medians[return_class].get(), dy, yContext(single_return, kx));
+  y_medians[return_class].add(dy);
   const uint32_t ky = dy_coder.lastClass();
 
   const int32_t z = getI32LE(item + p10::kZ);
-  z_coder.encode(last_z[l], z, zContext(e, kx + ky));
-  last_z[l] = z;
+  z_coder.encode(last_z[level], z, zContext(single_return, kx + ky));
+  last_z[level] = z;
+}
+
+bool LASwriteItemCompressed_POINT10_v2::writeItem(const uint8_t* item, uint32_t& /*context*/) {
+  // The return fields: the return class m chooses the medians and the last
+  // intensity, the level l (the distance between return number and number of
+  // returns) the last Z, and a single return the coordinates' contexts.
+  const uint32_t return_byte = item[p10::kReturnByte];
+  const uint32_t r = return_byte & 7;
+  const uint32_t n = (return_byte >> 3) & 7;
+  const uint32_t m = kReturnClass[n][r];
+  const uint32_t l = n > r ? n - r : r - n;
+
+  const uint32_t changed = changedValues(item, m);
+  encoder->putSymbol(changed_values_model, changed);
+  codeChangedFields(item, changed, m);
+  codeCoordinates(item, m, l, singleReturnContext(n));
 
   // The point becomes the previous point.
   std::memcpy(last_item, item, qf::kSizePoint10);

@@ -42,6 +42,12 @@ class LASwriteItemCompressed_POINT10_v2 final : public LASwriteItemCompressed {
   bool writeItem(const uint8_t* item, uint32_t& context) override;
 
  private:
+  // The steps of writeItem, in its order; each reads the previous point.
+  inline uint32_t changedValues(const uint8_t* item, uint32_t return_class) const;
+  inline void codeChangedFields(const uint8_t* item, uint32_t changed, uint32_t return_class);
+  inline void codeCoordinates(const uint8_t* item, uint32_t return_class, uint32_t level,
+                              uint32_t single_return);
+
   EntropyEncoder* encoder;  // not owned
   uint8_t last_item[quodax_format::kSizePoint10] = {};
   uint16_t last_intensity[16] = {};
