@@ -1006,6 +1006,58 @@ TEST_F(LASwriterLASTest, UpdateHeaderFromTheInventory) {
   EXPECT_EQ(GetCapturedStderr(), "");
 }
 
+// With a negative scale factor the box from the inventory had its maximum below
+// its minimum: x scale -0.01 with X from -100 to 100 wrote max_x -1, min_x 1.
+TEST(LASwriterLAS, UpdateHeaderBoxWithANegativeScaleFactorOnEachAxis) {
+  struct Case {
+    const char* name;
+    double x_scale, y_scale, z_scale;
+    double x_offset;
+    Bytes box;  // at offset 179 after three points
+  };
+  // X -100, 100, 3; Y 1000, 1001, 1002; Z -7, 1, 9; y offset 200, z offset 300.
+  const Case cases[] = {
+      {"x, the issue's example", -0.01, 0.25, 0.125, 0.0,
+       LE().f64(1).f64(-1).f64(450.5).f64(450).f64(301.125).f64(299.125).b},
+      {"y", 0.5, -0.25, 0.125, 100.0,
+       LE().f64(150).f64(50).f64(-50).f64(-50.5).f64(301.125).f64(299.125).b},
+      {"z", 0.5, 0.25, -0.125, 100.0,
+       LE().f64(150).f64(50).f64(450.5).f64(450).f64(300.875).f64(298.875).b},
+      {"every axis", -0.5, -0.25, -0.125, 100.0,
+       LE().f64(150).f64(50).f64(-50).f64(-50.5).f64(300.875).f64(298.875).b},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeader12(h);
+    h.x_scale_factor = c.x_scale, h.y_scale_factor = c.y_scale, h.z_scale_factor = c.z_scale;
+    h.x_offset = c.x_offset;
+    Bytes out;
+    LASwriterLAS w;
+    ASSERT_TRUE(w.open(new FailingByteStream(&out), &h, 0, 2, 50000));
+    // An inventory that counted no point: the box of the offsets, as before.
+    ASSERT_TRUE(w.updateHeader(&h, true, false));
+    EXPECT_EQ(slice(out, 179, 48),
+              LE().f64(c.x_offset).f64(c.x_offset).f64(200).f64(200).f64(300).f64(300).b);
+    LASpointRecord p;
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+    const int32_t xs[] = {-100, 100, 3};
+    const int32_t zs[] = {-7, 1, 9};
+    for (int i = 0; i < 3; i++) {
+      fillPoint(p, i);
+      p.setX(xs[i]);
+      p.setZ(zs[i]);
+      ASSERT_TRUE(w.writePoint(&p));
+      w.updateInventory(&p);
+    }
+    ASSERT_TRUE(w.updateHeader(&h, true, false));
+    EXPECT_EQ(slice(out, 179, 48), c.box);
+    CaptureStderr();
+    EXPECT_EQ(w.close(true), 227 + 3 * 28);
+    EXPECT_EQ(GetCapturedStderr(), "");
+  }
+}
+
 TEST(LASwriterLAS, UpdateHeaderLegacyCountsFollowVersionAndFormat) {
   struct Case {
     const char* name;
