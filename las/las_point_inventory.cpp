@@ -22,7 +22,9 @@ bool reversesOrder(double scale_factor) { return scale_factor < 0.0; }
 int32_t quantize(double v, double s, double o) {
   if (s == 0.0) return 0;
   const double q = (v - o) / s;
-  const double r = v >= o ? q + 0.5 : q - 0.5;
+  // The quotient has the sign of v - o, turned around by a negative scale.
+  const bool q_positive = (v >= o) != reversesOrder(s);
+  const double r = q_positive ? q + 0.5 : q - 0.5;
   if (!inIntegerRange<int64_t>(r)) return 0;
   const int64_t t = static_cast<int64_t>(r);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(t)));

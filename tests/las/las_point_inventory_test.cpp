@@ -251,7 +251,26 @@ TEST(LASpointInventory, BoxWithANegativeScaleFactorOnEachAxis) {
     EXPECT_EQ(header.min_y, c.box.min_y);
     EXPECT_EQ(header.max_z, c.box.max_z);
     EXPECT_EQ(header.min_z, c.box.min_z);
+    // And back: the integer box the header's came from.
+    LASpointInventory back;
+    ASSERT_TRUE(back.initFromHeader(&header));
+    expectBox(back, {-100, 250, -8, 24, 3, 7});
   }
+}
+
+// initFromHeader rounded by the sign of v - o, which a negative scale factor
+// turns against the quotient's: with scale -0.01 the real 1 became -99, not -100.
+TEST(LASpointInventory, InitFromHeaderRoundsHalvesAwayFromZeroWithANegativeScale) {
+  LASheader header;
+  header.clean();
+  header.x_scale_factor = -0.5, header.y_scale_factor = -0.01, header.z_scale_factor = -1.0;
+  header.z_offset = 10.0;
+  header.max_x = 1.25, header.min_x = -1.25;  // -2.5 and 2.5: halves away from zero
+  header.max_y = 1.0, header.min_y = -2.5;    // -100 and 250
+  header.max_z = 10.0, header.min_z = 9.5;    // 0 and 0.5
+  LASpointInventory inv;
+  ASSERT_TRUE(inv.initFromHeader(&header));
+  expectBox(inv, {-3, 3, -100, 250, 0, 1});
 }
 
 }  // namespace
