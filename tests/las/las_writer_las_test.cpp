@@ -78,6 +78,15 @@ void setUpHeader14(LASheader& h, uint8_t format) {
   h.point_data_record_length = las_format::kPointRecordSize[format];
 }
 
+// The LAS 1.2 header for point format 1, else the LAS 1.4 one for `format`.
+void setUpHeaderOfFormat(LASheader& h, uint8_t format) {
+  if (format == 1) {
+    setUpHeader12(h);
+  } else {
+    setUpHeader14(h, format);
+  }
+}
+
 // The program's LAS 1.3 header: point format 4 and two 26-byte wave packet
 // descriptor records (offset to point data 395).
 void setUpHeader13Waveform(LASheader& h) {
@@ -970,6 +979,78 @@ TEST(LASwriterLAS, CloseCountsTheBytesPutOutToEveryFile) {
   }
 }
 
+// With compressed output what the coder still holds of the chunk in progress,
+// that chunk's end and the chunk table go to the new FILE at the old one's
+// positions: switched mid-chunk to the same file opened again at its end, the
+// run writes the file, and close counts the bytes, of a run without a switch.
+TEST(LASwriterLAS, CompressedRunSwitchedMidChunkToAContinuingFileIsUnchanged) {
+  constexpr int kPoints = 3000;
+  constexpr int32_t kChunkSize = 1000;
+  constexpr int kSwitchAt = 1700;  // 700 points into the second chunk
+  struct Case {
+    const char* name;
+    uint32_t compressor;
+    uint8_t format;
+    size_t count_at;  // the point count the header patch wrote
+    size_t count_bytes;
+  };
+  const Case cases[] = {{"chunked, format 1", 2, 1, 107, 4}, {"layered, format 6", 3, 6, 247, 8}};
+  const ScratchDir scratch;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeaderOfFormat(h, c.format);
+    // Points of varied coordinates, so that the coder holds bytes at the switch.
+    const auto run = [&](const std::string& path, int switch_at, int64_t& count) {
+      FILE* a = std::fopen(path.c_str(), "w+b");
+      ASSERT_NE(a, nullptr);
+      FILE* b = nullptr;
+      LASwriterLAS w;
+      ASSERT_TRUE(w.openStdio(a, &h, c.compressor, 2, kChunkSize));
+      LASpointRecord p;
+      ASSERT_TRUE(
+          p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
+      uint32_t random = 12345;
+      for (int i = 0; i < kPoints; i++) {
+        if (i == switch_at) {
+          ASSERT_EQ(std::fflush(a), 0);
+          b = std::fopen(path.c_str(), "r+b");
+          ASSERT_NE(b, nullptr);
+          ASSERT_EQ(std::fseek(b, 0, SEEK_END), 0);
+          ASSERT_TRUE(w.replaceFile(b));
+        }
+        fillPoint(p, i);
+        random = random * 1664525u + 1013904223u;
+        p.setX(static_cast<int32_t>(random >> 12));
+        p.setY(static_cast<int32_t>(random & 0xFFFFF));
+        p.setIntensity(static_cast<uint16_t>(random >> 20));
+        ASSERT_TRUE(w.writePoint(&p));
+        w.updateInventory(&p);
+      }
+      CaptureStderr();
+      EXPECT_TRUE(w.updateHeader(&h, true, false));
+      count = w.close(true);
+      EXPECT_EQ(GetCapturedStderr(), "");
+      EXPECT_FALSE(w.failed());
+      EXPECT_EQ(std::fclose(a), 0);
+      if (b != nullptr) {
+        EXPECT_EQ(std::fclose(b), 0);
+      }
+    };
+    int64_t unswitched_count = 0;
+    int64_t switched_count = 0;
+    const std::string unswitched = scratch.path("unswitched.las");
+    const std::string switched = scratch.path("switched.las");
+    run(unswitched, -1, unswitched_count);
+    run(switched, kSwitchAt, switched_count);
+    const Bytes expected = readBackAndClose(std::fopen(unswitched.c_str(), "rb"));
+    ASSERT_EQ(static_cast<int64_t>(expected.size()), unswitched_count);
+    EXPECT_EQ(uAt(expected, c.count_at, c.count_bytes), static_cast<uint64_t>(kPoints));
+    EXPECT_EQ(readBackAndClose(std::fopen(switched.c_str(), "rb")), expected);
+    EXPECT_EQ(switched_count, unswitched_count);
+  }
+}
+
 // -------------------------------------------------------------- updateHeader
 
 TEST_F(LASwriterLASTest, UpdateHeaderFromTheInventory) {
@@ -1575,11 +1656,7 @@ TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LASheader h;
-    if (c.format == 1) {
-      setUpHeader12(h);
-    } else {
-      setUpHeader14(h, c.format);
-    }
+    setUpHeaderOfFormat(h, c.format);
     Bytes good;
     {
       LASwriterLAS w;
