@@ -10,6 +10,11 @@ using morrowtide::inIntegerRange;
 
 namespace {
 
+// On an axis with a negative scale factor the order of real and integer
+// coordinates is turned around: the largest real value is that of the smallest
+// integer. Both directions of the box follow this one rule.
+bool reversesOrder(double scale_factor) { return scale_factor < 0.0; }
+
 // The integer coordinate of real value `v` on an axis with scale `s` and offset
 // `o`: (v - o) / s to the nearest integer, halves away from zero, as 64 bits,
 // keeping the low 32. A zero scale, a non-finite value or one outside the 64-bit
@@ -17,10 +22,28 @@ namespace {
 int32_t quantize(double v, double s, double o) {
   if (s == 0.0) return 0;
   const double q = (v - o) / s;
-  const double r = v >= o ? q + 0.5 : q - 0.5;
+  // The quotient has the sign of v - o, turned around by a negative scale.
+  const bool q_positive = (v >= o) != reversesOrder(s);
+  const double r = q_positive ? q + 0.5 : q - 0.5;
   if (!inIntegerRange<int64_t>(r)) return 0;
   const int64_t t = static_cast<int64_t>(r);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(t)));
+}
+
+// The integer extremes of the real extremes `max` and `min` of one axis.
+void integerExtremes(double max, double min, double s, double o, int32_t& max_i, int32_t& min_i) {
+  const bool reversed = reversesOrder(s);
+  max_i = quantize(reversed ? min : max, s, o);
+  min_i = quantize(reversed ? max : min, s, o);
+}
+
+// The real extremes of the integer extremes `max_i` and `min_i` of one axis:
+// scale factor * integer + offset, the product and the sum two separate steps
+// (the build never fuses them).
+void realExtremes(int32_t max_i, int32_t min_i, double s, double o, double& max, double& min) {
+  const bool reversed = reversesOrder(s);
+  max = s * (reversed ? min_i : max_i) + o;
+  min = s * (reversed ? max_i : min_i) + o;
 }
 
 }  // namespace
@@ -32,12 +55,10 @@ bool LASpointInventory::initFromHeader(const LASheader* header) {
   for (uint32_t r = 1; r <= las_format::kExtendedReturnCount; r++) {
     number_of_points_by_return[r] = static_cast<int64_t>(header->pointsByReturn(r - 1));
   }
-  max_X = quantize(header->max_x, header->x_scale_factor, header->x_offset);
-  min_X = quantize(header->min_x, header->x_scale_factor, header->x_offset);
-  max_Y = quantize(header->max_y, header->y_scale_factor, header->y_offset);
-  min_Y = quantize(header->min_y, header->y_scale_factor, header->y_offset);
-  max_Z = quantize(header->max_z, header->z_scale_factor, header->z_offset);
-  min_Z = quantize(header->min_z, header->z_scale_factor, header->z_offset);
+  const LASheader& h = *header;
+  integerExtremes(h.max_x, h.min_x, h.x_scale_factor, h.x_offset, max_X, min_X);
+  integerExtremes(h.max_y, h.min_y, h.y_scale_factor, h.y_offset, max_Y, min_Y);
+  integerExtremes(h.max_z, h.min_z, h.z_scale_factor, h.z_offset, max_Z, min_Z);
   first_point = false;
   return true;
 }
@@ -79,13 +100,9 @@ bool LASpointInventory::updateHeader(LASheader* header) const {
 }
 
 LASboundingBox LASpointInventory::boundingBox(const LASscaleOffset& so) const {
-  // Product and sum as two separate operations (the build never fuses them).
   LASboundingBox box;
-  box.max_x = so.x_scale_factor * max_X + so.x_offset;
-  box.min_x = so.x_scale_factor * min_X + so.x_offset;
-  box.max_y = so.y_scale_factor * max_Y + so.y_offset;
-  box.min_y = so.y_scale_factor * min_Y + so.y_offset;
-  box.max_z = so.z_scale_factor * max_Z + so.z_offset;
-  box.min_z = so.z_scale_factor * min_Z + so.z_offset;
+  realExtremes(max_X, min_X, so.x_scale_factor, so.x_offset, box.max_x, box.min_x);
+  realExtremes(max_Y, min_Y, so.y_scale_factor, so.y_offset, box.max_y, box.min_y);
+  realExtremes(max_Z, min_Z, so.z_scale_factor, so.z_offset, box.max_z, box.min_z);
   return box;
 }

@@ -49,8 +49,9 @@ class LASpointInventory final {
     return true;
   }
   // Takes counts and bounding box from `header` (the box through its scale and
-  // offset; a zero scale or a value whose integer does not fit 64 bits gives 0).
-  // False, changing nothing, for a null header.
+  // offset; a zero scale or a value whose integer does not fit 64 bits gives 0;
+  // on an axis with a negative scale factor max_X comes from min_x and min_X
+  // from max_x). False, changing nothing, for a null header.
   bool initFromHeader(const LASheader* header);
   // Writes counts and bounding box into `header`. False for a null header, or at
   // the first count of 2^32 or more on a header below LAS 1.4 (the counts stored
@@ -58,6 +59,8 @@ class LASpointInventory final {
   bool updateHeader(LASheader* header) const;
   // The box of the integer extremes in real coordinates: on each axis
   // scale factor * integer + offset, the product and the sum two separate steps.
+  // On an axis with a negative scale factor the maximum comes from the smallest
+  // integer and the minimum from the largest, so that max >= min.
   LASboundingBox boundingBox(const LASscaleOffset& scale_offset) const;
 
   int64_t number_of_point_records = 0;

@@ -71,11 +71,18 @@ class LASwriterLAS final : public LASwriter {
   bool open(ByteStreamOut* stream, const LASheader* header, uint32_t compressor,
             int32_t requested_version, int32_t chunk_size);
   // As LASwriterOutput::replaceFile, with the close line "ERROR: closing output
-  // '<name>'\n". The points the writer still holds were written before the
-  // switch and go to the old FILE first (a failure there prints the writePoint
-  // line). Later header patches (updateHeader, close) go to `file` at the
-  // header's offsets: they land right only in a FILE that continues the old
-  // one's positions.
+  // '<name>'\n". The raw records the writer still holds were written before
+  // the switch and go to the old FILE first (a failure there prints the
+  // writePoint line). Later header patches (updateHeader, close) go to `file`
+  // at the header's offsets. With compressed output, what the coder still holds
+  // of the chunk in progress (points written before the switch among them),
+  // that chunk's end and the chunk table go to `file` too, the chunk's size
+  // measured from where it began in the old FILE and the table's pointer
+  // patched at its offset there. All of it lands right only when `file`
+  // continues the old one's positions; otherwise the table is wrong, with
+  // failed() still false, or (in a FILE that ends before where the chunk
+  // began) the chunk's end fails with "ERROR: writing chunk N of the points\n",
+  // at close or at the writePoint or chunk() that ends it.
   bool replaceFile(FILE* file);
 
   // Counts the point and hands its items to the point-record writer. False

@@ -72,7 +72,8 @@ class LASwriterOutput final {
   void setName(const char* name) { this->name = name; }
 
   // The contract of every writer's replaceFile (LAS, BIN, QFIT, text), stated
-  // here once; a writer's header adds only the close line it prints.
+  // here once; a writer's header adds only its own: the close line it prints
+  // and, for the LAS writer, where what it still holds at the switch goes.
   // Later output goes to `file`, from its own position on: true whenever it
   // does (also for the FILE already in use, which changes nothing). A FILE the
   // writer opened by name is closed, and a failed close prints the writer's

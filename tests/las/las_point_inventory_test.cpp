@@ -217,4 +217,60 @@ TEST_F(LASpointInventoryUpdate, TooManyPointsForLegacyFields) {
   EXPECT_EQ(h12.max_x, 0.0);
 }
 
+// A negative scale factor turned the box around: x scale -0.01 with X from -100
+// to 100 gave max_x -1 and min_x 1, and initFromHeader took max_X from max_x.
+TEST(LASpointInventory, BoxWithANegativeScaleFactorOnEachAxis) {
+  struct Case {
+    const char* name;
+    double x_scale, y_scale, z_scale;
+    LASboundingBox box;
+  };
+  // X -100 to 250, Y -8 to 24, Z 3 to 7; offsets 0, 20, 30.
+  const Case cases[] = {
+      {"x, the issue's scale", -0.01, 0.5, 0.25, {1, -2.5, 32, 16, 31.75, 30.75}},
+      {"y", 0.5, -0.5, 0.25, {125, -50, 24, 8, 31.75, 30.75}},
+      {"z", 0.5, 0.5, -0.25, {125, -50, 32, 16, 29.25, 28.25}},
+      {"every axis", -0.5, -0.5, -0.25, {50, -125, 24, 8, 29.25, 28.25}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader header;
+    header.clean();
+    header.x_scale_factor = c.x_scale, header.y_scale_factor = c.y_scale;
+    header.z_scale_factor = c.z_scale;
+    header.y_offset = 20.0, header.z_offset = 30.0;
+    LASpointInventory inv;
+    inv.first_point = false;
+    inv.min_X = -100, inv.max_X = 250;
+    inv.min_Y = -8, inv.max_Y = 24;
+    inv.min_Z = 3, inv.max_Z = 7;
+    ASSERT_TRUE(inv.updateHeader(&header));
+    EXPECT_EQ(header.max_x, c.box.max_x);
+    EXPECT_EQ(header.min_x, c.box.min_x);
+    EXPECT_EQ(header.max_y, c.box.max_y);
+    EXPECT_EQ(header.min_y, c.box.min_y);
+    EXPECT_EQ(header.max_z, c.box.max_z);
+    EXPECT_EQ(header.min_z, c.box.min_z);
+    // And back: the integer box the header's came from.
+    LASpointInventory back;
+    ASSERT_TRUE(back.initFromHeader(&header));
+    expectBox(back, {-100, 250, -8, 24, 3, 7});
+  }
+}
+
+// initFromHeader rounded by the sign of v - o, which a negative scale factor
+// turns against the quotient's: with scale -0.01 the real 1 became -99, not -100.
+TEST(LASpointInventory, InitFromHeaderRoundsHalvesAwayFromZeroWithANegativeScale) {
+  LASheader header;
+  header.clean();
+  header.x_scale_factor = -0.5, header.y_scale_factor = -0.01, header.z_scale_factor = -1.0;
+  header.z_offset = 10.0;
+  header.max_x = 1.25, header.min_x = -1.25;  // -2.5 and 2.5: halves away from zero
+  header.max_y = 1.0, header.min_y = -2.5;    // -100 and 250
+  header.max_z = 10.0, header.min_z = 9.5;    // 0 and 0.5
+  LASpointInventory inv;
+  ASSERT_TRUE(inv.initFromHeader(&header));
+  expectBox(inv, {-3, 3, -100, 250, 0, 1});
+}
+
 }  // namespace

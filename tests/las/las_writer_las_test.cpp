@@ -78,6 +78,15 @@ void setUpHeader14(LASheader& h, uint8_t format) {
   h.point_data_record_length = las_format::kPointRecordSize[format];
 }
 
+// The LAS 1.2 header for point format 1, else the LAS 1.4 one for `format`.
+void setUpHeaderOfFormat(LASheader& h, uint8_t format) {
+  if (format == 1) {
+    setUpHeader12(h);
+  } else {
+    setUpHeader14(h, format);
+  }
+}
+
 // The program's LAS 1.3 header: point format 4 and two 26-byte wave packet
 // descriptor records (offset to point data 395).
 void setUpHeader13Waveform(LASheader& h) {
@@ -970,6 +979,78 @@ TEST(LASwriterLAS, CloseCountsTheBytesPutOutToEveryFile) {
   }
 }
 
+// With compressed output what the coder still holds of the chunk in progress,
+// that chunk's end and the chunk table go to the new FILE at the old one's
+// positions: switched mid-chunk to the same file opened again at its end, the
+// run writes the file, and close counts the bytes, of a run without a switch.
+TEST(LASwriterLAS, CompressedRunSwitchedMidChunkToAContinuingFileIsUnchanged) {
+  constexpr int kPoints = 3000;
+  constexpr int32_t kChunkSize = 1000;
+  constexpr int kSwitchAt = 1700;  // 700 points into the second chunk
+  struct Case {
+    const char* name;
+    uint32_t compressor;
+    uint8_t format;
+    size_t count_at;  // the point count the header patch wrote
+    size_t count_bytes;
+  };
+  const Case cases[] = {{"chunked, format 1", 2, 1, 107, 4}, {"layered, format 6", 3, 6, 247, 8}};
+  const ScratchDir scratch;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeaderOfFormat(h, c.format);
+    // Points of varied coordinates, so that the coder holds bytes at the switch.
+    const auto run = [&](const std::string& path, int switch_at, int64_t& count) {
+      FILE* a = std::fopen(path.c_str(), "w+b");
+      ASSERT_NE(a, nullptr);
+      FILE* b = nullptr;
+      LASwriterLAS w;
+      ASSERT_TRUE(w.openStdio(a, &h, c.compressor, 2, kChunkSize));
+      LASpointRecord p;
+      ASSERT_TRUE(
+          p.initFromFormat(&w.scale_offset, h.point_data_format, h.point_data_record_length, &h));
+      uint32_t random = 12345;
+      for (int i = 0; i < kPoints; i++) {
+        if (i == switch_at) {
+          ASSERT_EQ(std::fflush(a), 0);
+          b = std::fopen(path.c_str(), "r+b");
+          ASSERT_NE(b, nullptr);
+          ASSERT_EQ(std::fseek(b, 0, SEEK_END), 0);
+          ASSERT_TRUE(w.replaceFile(b));
+        }
+        fillPoint(p, i);
+        random = random * 1664525u + 1013904223u;
+        p.setX(static_cast<int32_t>(random >> 12));
+        p.setY(static_cast<int32_t>(random & 0xFFFFF));
+        p.setIntensity(static_cast<uint16_t>(random >> 20));
+        ASSERT_TRUE(w.writePoint(&p));
+        w.updateInventory(&p);
+      }
+      CaptureStderr();
+      EXPECT_TRUE(w.updateHeader(&h, true, false));
+      count = w.close(true);
+      EXPECT_EQ(GetCapturedStderr(), "");
+      EXPECT_FALSE(w.failed());
+      EXPECT_EQ(std::fclose(a), 0);
+      if (b != nullptr) {
+        EXPECT_EQ(std::fclose(b), 0);
+      }
+    };
+    int64_t unswitched_count = 0;
+    int64_t switched_count = 0;
+    const std::string unswitched = scratch.path("unswitched.las");
+    const std::string switched = scratch.path("switched.las");
+    run(unswitched, -1, unswitched_count);
+    run(switched, kSwitchAt, switched_count);
+    const Bytes expected = readBackAndClose(std::fopen(unswitched.c_str(), "rb"));
+    ASSERT_EQ(static_cast<int64_t>(expected.size()), unswitched_count);
+    EXPECT_EQ(uAt(expected, c.count_at, c.count_bytes), static_cast<uint64_t>(kPoints));
+    EXPECT_EQ(readBackAndClose(std::fopen(switched.c_str(), "rb")), expected);
+    EXPECT_EQ(switched_count, unswitched_count);
+  }
+}
+
 // -------------------------------------------------------------- updateHeader
 
 TEST_F(LASwriterLASTest, UpdateHeaderFromTheInventory) {
@@ -1004,6 +1085,58 @@ TEST_F(LASwriterLASTest, UpdateHeaderFromTheInventory) {
   CaptureStderr();
   EXPECT_EQ(writer.close(true), 227 + 3 * 28);
   EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+// With a negative scale factor the box from the inventory had its maximum below
+// its minimum: x scale -0.01 with X from -100 to 100 wrote max_x -1, min_x 1.
+TEST(LASwriterLAS, UpdateHeaderBoxWithANegativeScaleFactorOnEachAxis) {
+  struct Case {
+    const char* name;
+    double x_scale, y_scale, z_scale;
+    double x_offset;
+    Bytes box;  // at offset 179 after three points
+  };
+  // X -100, 100, 3; Y 1000, 1001, 1002; Z -7, 1, 9; y offset 200, z offset 300.
+  const Case cases[] = {
+      {"x, the issue's example", -0.01, 0.25, 0.125, 0.0,
+       LE().f64(1).f64(-1).f64(450.5).f64(450).f64(301.125).f64(299.125).b},
+      {"y", 0.5, -0.25, 0.125, 100.0,
+       LE().f64(150).f64(50).f64(-50).f64(-50.5).f64(301.125).f64(299.125).b},
+      {"z", 0.5, 0.25, -0.125, 100.0,
+       LE().f64(150).f64(50).f64(450.5).f64(450).f64(300.875).f64(298.875).b},
+      {"every axis", -0.5, -0.25, -0.125, 100.0,
+       LE().f64(150).f64(50).f64(-50).f64(-50.5).f64(300.875).f64(298.875).b},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LASheader h;
+    setUpHeader12(h);
+    h.x_scale_factor = c.x_scale, h.y_scale_factor = c.y_scale, h.z_scale_factor = c.z_scale;
+    h.x_offset = c.x_offset;
+    Bytes out;
+    LASwriterLAS w;
+    ASSERT_TRUE(w.open(new FailingByteStream(&out), &h, 0, 2, 50000));
+    // An inventory that counted no point: the box of the offsets, as before.
+    ASSERT_TRUE(w.updateHeader(&h, true, false));
+    EXPECT_EQ(slice(out, 179, 48),
+              LE().f64(c.x_offset).f64(c.x_offset).f64(200).f64(200).f64(300).f64(300).b);
+    LASpointRecord p;
+    ASSERT_TRUE(p.initFromFormat(&w.scale_offset, 1, 28, &h));
+    const int32_t xs[] = {-100, 100, 3};
+    const int32_t zs[] = {-7, 1, 9};
+    for (int i = 0; i < 3; i++) {
+      fillPoint(p, i);
+      p.setX(xs[i]);
+      p.setZ(zs[i]);
+      ASSERT_TRUE(w.writePoint(&p));
+      w.updateInventory(&p);
+    }
+    ASSERT_TRUE(w.updateHeader(&h, true, false));
+    EXPECT_EQ(slice(out, 179, 48), c.box);
+    CaptureStderr();
+    EXPECT_EQ(w.close(true), 227 + 3 * 28);
+    EXPECT_EQ(GetCapturedStderr(), "");
+  }
 }
 
 TEST(LASwriterLAS, UpdateHeaderLegacyCountsFollowVersionAndFormat) {
@@ -1523,11 +1656,7 @@ TEST(LASwriterLASFailure, EveryLostByteOfARunIsReportedOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LASheader h;
-    if (c.format == 1) {
-      setUpHeader12(h);
-    } else {
-      setUpHeader14(h, c.format);
-    }
+    setUpHeaderOfFormat(h, c.format);
     Bytes good;
     {
       LASwriterLAS w;
