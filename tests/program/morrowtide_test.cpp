@@ -628,6 +628,7 @@ Builder qfitHeader() {
 }
 
 const std::string kVrmlOpening =
+    "#VRML V2.0 utf8\n"
     "Shape {\n"
     "\tappearance Appearance {\n"
     "\t\tmaterial Material {\n"
