@@ -963,11 +963,11 @@ TEST_F(LASoutputOpenerOpen, TextOptionsReachTheTextWriter) {
       // "-opts" wins over "-optx".
       {{"-o", "@/lidar.txt", "-optx", "-opts"},
        "WARNING: found no VLR with PTS or PTX info.\n",
-       "0       \n0.01 0.00 0.00 0.000000\n"},
+       "1       \n0.01 0.00 0.00 0.000000\n"},
       {{"-o", "@/lidar.txt", "-optx", "-oparse", "xyzi"},
        "WARNING: found no VLR with PTX info.\n"
        "         outputting PTS instead ...\n",
-       "0       \n0.01 0.00 0.00 -2041\n"},
+       "1       \n0.01 0.00 0.00 -2041\n"},
       {{"-o", "@/lidar.wrl", "-oparse", "xyzRGB"},
        "WARNING: points do not have RGB colors\n",
        "#VRML V2.0 utf8\nShape {\n\tappearance"},
