@@ -35,6 +35,7 @@ constexpr uint16_t kRecordId = 65535;
 constexpr uint32_t kCrossCheckSize = 24;
 constexpr int kVersionDate = 210720;
 constexpr int64_t kRecordLengthOffset = 20;
+constexpr uint32_t kMostSamples = 65535;  // the table's U16 sample count
 
 // Coders for compressed samples: 1 context, 8 direct bits, the full value range.
 constexpr uint32_t kCoderContexts = 1;
@@ -49,6 +50,24 @@ bool sameExistingFile(const char* a, const char* b) {
   struct stat sb;
   if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The descriptor table of the file holds 16 bits per sample count: a larger
+// count cannot be described, and cutting it would write the packets short while
+// the LAS file's own descriptor still tells the full count. False after the
+// line for the first descriptor above the limit.
+bool samplesFitTheTable(const LASwavePacketDescriptor* const* given) {
+  for (uint32_t i = 1; i < lf::kWavePacketDescriptorSlots; i++) {
+    if (given[i] == nullptr) continue;
+    const uint32_t samples = given[i]->getNumberOfSamples();
+    if (samples > kMostSamples) {
+      return printLine(
+          "ERROR: wave packet descriptor %d has %u samples, more than the 65535 a waveform file "
+          "can hold\n",
+          static_cast<int>(i), samples);
+    }
+  }
+  return true;
 }
 
 // Sample i of a packet, as an unsigned value.
@@ -77,6 +96,7 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
   if (given == nullptr) return printLine("ERROR: wave packet descriptor pointer is zero\n");
   if (given[0] != nullptr)
     return printLine("ERROR: wave_packet_descr[0] with index 0 must be zero\n");
+  if (!samplesFitTheTable(given)) return false;
 
   // A second open finishes the file of the first rather than leaking it; the
   // new file starts with no failure.
@@ -98,6 +118,7 @@ bool LASwaveform13writer::open(const char* file_name, const LASwavePacketDescrip
     if (descriptors[i] == nullptr) descriptors[i] = std::make_unique<LASwaveformDescriptorEntry>();
     descriptors[i]->compression_type = given[i]->getCompressionType();
     descriptors[i]->bits_per_sample = given[i]->getBitsPerSample();
+    // At most 65535: checked above.
     descriptors[i]->number_of_samples = static_cast<uint16_t>(given[i]->getNumberOfSamples());
     if (descriptors[i]->compression_type != 0) compressed = true;
     count++;

@@ -28,7 +28,7 @@
 struct LASwaveformDescriptorEntry {
   uint8_t compression_type;
   uint8_t bits_per_sample;
-  uint16_t number_of_samples;  // low 16 bits of the descriptor's count
+  uint16_t number_of_samples;  // the descriptor's count; open() refuses one above 65535
 };
 
 class LASwaveform13writer final {
@@ -43,8 +43,9 @@ class LASwaveform13writer final {
   // Creates the waveform file beside `file_name` and writes its record header
   // and the table of the given `descriptors` (256 slots, slot 0 must be null;
   // not owned, read only here). True on success. False after one "ERROR: " line
-  // on a null argument, a set slot 0, a derived name that is the output file
-  // itself, a file that cannot be created or a failed write; a file created
+  // on a null argument, a set slot 0, a descriptor of more than 65535 samples
+  // (these three before anything changes), a derived name that is the output
+  // file itself, a file that cannot be created or a failed write; a file created
   // before the failure is closed again (left partly written).
   bool open(const char* file_name, const LASwavePacketDescriptor* const* descriptors);
   // Appends the packet of the point's wave packet index with the descriptor's

@@ -16,11 +16,14 @@
 // PTS header: one line with the point count and seven spaces. PTX header: the
 // column and row counts (five spaces after each), then four lines of three and
 // four lines of four numbers from the record 2001 (272 bytes) of "Vektrion".
+// The PTS count is the header's at open; close rewrites it in place with the
+// points written, left-aligned in the line's width, where it can (see close).
 #include "morrowtide/las/las_writer_txt.h"
 
 #include <cstring>
 
 #include "morrowtide/compressor/byte_order.h"
+#include "morrowtide/compressor/byte_stream_out.h"
 #include "morrowtide/las/las_messages.h"
 
 using morrowtide::getF64LE;
@@ -138,13 +141,24 @@ LASwriterTXT::~LASwriterTXT() {
 bool LASwriterTXT::openFile(const char* file_name, const LASheader* header, const char* parse,
                             const char* separator_name_given) {
   if (!output.openFile(file_name, "w", 0)) return false;
-  return open(output.getFile(), header, parse, separator_name_given);
+  if (!open(output.getFile(), header, parse, separator_name_given)) return false;
+  if (count_line) count_line->in_own_file = true;
+  return true;
+}
+
+bool LASwriterTXT::replaceFile(FILE* file) {
+  FILE* const before = output.getFile();
+  if (!output.replaceFile(file)) return false;
+  // The count line stays behind in the FILE it was written to.
+  if (count_line && output.getFile() != before) count_line->in_own_file = false;
+  return true;
 }
 
 bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
                         const char* separator_name_given) {
   if (file == nullptr) return printLine("ERROR: file pointer is zero\n");
   if (output.getFile() != file && !output.useFile(file)) return false;
+  count_line.reset();
   header = h;
   if (h == nullptr) return printLine("ERROR: LASheader pointer is zero\n");
   scale_offset = static_cast<const LASscaleOffset&>(*h);
@@ -177,7 +191,9 @@ bool LASwriterTXT::open(FILE* file, const LASheader* h, const char* parse,
   }
 
   if (!parse_string) parse_string = defaultParseString(h->point_data_format);
-  return checkParseString();
+  if (checkParseString()) return true;
+  count_line.reset();  // the lines of a failed open stay as they were written
+  return false;
 }
 
 void LASwriterTXT::takeRecordParseString(const LASvlrRecord& record) {
@@ -201,11 +217,43 @@ void LASwriterTXT::warnAboutColumns(const char* kind) const {
 }
 
 bool LASwriterTXT::writePtsCountLine(FILE* file) {
-  if (header->version_minor < 4) {
-    return std::fprintf(file, "%u       \n", header->number_of_point_records) >= 0;
+  CountLine line;
+  line.count = header->version_minor < 4
+                   ? static_cast<long long>(header->number_of_point_records)
+                   : static_cast<long long>(header->extended_number_of_point_records);
+  line.at = ftello(file);  // -1 on a pipe: nothing to come back to
+  const int length = std::fprintf(file, "%lld       \n", line.count);
+  if (length < 0) return false;
+  line.width = length - 1;
+  count_line = line;
+  return true;
+}
+
+void LASwriterTXT::updateCountLine() {
+  if (!count_line) return;
+  const CountLine line = *count_line;
+  count_line.reset();
+  const long long points = static_cast<long long>(points_written);
+  if (points == line.count) return;
+  char digits[24];
+  const int length = std::snprintf(digits, sizeof(digits), "%lld", points);
+  FILE* file = output.getFile();
+  // Only in a file of this writer's own, and by the byte streams' rule for a
+  // FILE that can seek: a regular file not opened for appending, never
+  // standard output.
+  const bool rewritable = line.in_own_file && line.at >= 0 && length <= line.width &&
+                          ByteStreamOutFileLE(file).canSeek();
+  if (!rewritable) {
+    printLine("WARNING: cannot update PTS count line from %lld to %lld points.\n", line.count,
+              points);
+    return;
   }
-  return std::fprintf(file, "%lld       \n",
-                      static_cast<long long>(header->extended_number_of_point_records)) >= 0;
+  // Padded to the line's width, so that no point line moves; back at the end
+  // afterwards, so that close counts the bytes as before.
+  const bool updated = fseeko(file, line.at, SEEK_SET) == 0 &&
+                       std::fprintf(file, "%-*s", line.width, digits) == line.width &&
+                       fseeko(file, 0, SEEK_END) == 0;
+  if (!updated) reportFailure("ERROR: cannot update the PTS count line to %lld points\n", points);
 }
 
 bool LASwriterTXT::writePtsHeader(FILE* file) {
@@ -435,6 +483,7 @@ bool LASwriterTXT::writeAttribute(const LASpointRecord& point, int32_t index, FI
 
 int64_t LASwriterTXT::close(bool) {
   if (output.getFile() == nullptr) return 0;
+  updateCountLine();
   // On a pipe, which has no position, the count shows all 32 bits set.
   const int64_t position = output.finish();
   header = nullptr;

@@ -47,7 +47,8 @@ class LASwriterTXT final : public LASwriter {
             const char* separator_name);
   // Later output goes to `file`; the contract is LASwriterOutput::replaceFile's.
   // The old FILE's failed close prints "ERROR: cannot close the text output\n".
-  bool replaceFile(FILE* file) { return output.replaceFile(file); }
+  // A PTS count line left in the old FILE is no longer rewritten at close.
+  bool replaceFile(FILE* file);
 
   // Writes one line. False, the point not counted, when the writer is closed, its
   // open failed before the header and parse string were settled, or the write
@@ -58,7 +59,13 @@ class LASwriterTXT final : public LASwriter {
   bool updateHeader(const LASheader*, bool, bool) override { return true; }
   // Releases the output and the parse string and returns the low 32 bits of the
   // output's position (4294967295 on a pipe, which has none). A closed writer
-  // returns 0.
+  // returns 0. First, when a PTS count line (also PTX's fallback to it) holds
+  // another count than the points written, it is rewritten with that count,
+  // left-aligned and padded with spaces to its length at open, in a file that
+  // openFile made and that can seek, with no replaceFile since; the byte count
+  // stays the same. Elsewhere, or when the count is longer than the line, the
+  // line stays and "WARNING: cannot update PTS count line from %lld to %lld
+  // points.\n" is printed. A failed rewrite is a failure with an "ERROR: " line.
   int64_t close(bool update_point_count = true) override;
 
   // The parse string in force, or null.
@@ -71,6 +78,8 @@ class LASwriterTXT final : public LASwriter {
   bool writePtsHeader(FILE* file);
   bool writePtxHeader(FILE* file);
   bool writePtsCountLine(FILE* file);
+  // close's update of the PTS count line.
+  void updateCountLine();
   // The PTS/PTX warnings on the parse string and separator; `kind` "PTS" or "PTX".
   void warnAboutColumns(const char* kind) const;
   // Takes the record's parse string (payload bytes 16 on, within the payload)
@@ -85,8 +94,17 @@ class LASwriterTXT final : public LASwriter {
   // an attribute whose bytes do not lie inside the point's extra bytes.
   bool writeAttribute(const LASpointRecord& point, int32_t index, FILE* file);
 
+  // The PTS count line of the open output, as written at open.
+  struct CountLine {
+    int64_t at = -1;           // position of its first character; -1 when unknown
+    long long count = 0;       // the count it holds
+    int width = 0;             // its characters before '\n': the count and seven spaces
+    bool in_own_file = false;  // in the file openFile made, with no replaceFile since
+  };
+
   LASwriterOutput output{failureRecord(), "text"};
-  const LASheader* header = nullptr;  // not owned
+  std::optional<CountLine> count_line;  // only after a successful open with one
+  const LASheader* header = nullptr;    // not owned
   std::optional<std::string> parse_string;
   bool pts = false;
   bool ptx = false;

@@ -1,4 +1,5 @@
 // The VRML writer. Text it produces (\t a TAB):
+//   #VRML V2.0 utf8                       only at the start of the output
 //   Shape {
 //   \tappearance Appearance {             } only when no colours are written
 //   \t\tmaterial Material {               }
@@ -19,7 +20,9 @@
 //   \t}
 //   }
 // Colours are written for point formats 2, 3 and 5 unless a parse string without
-// "RGB" is given.
+// "RGB" is given. The first line is the one a VRML97 file must start with; a
+// FILE that already holds bytes at open (the file goes on after them) gets the
+// Shape alone.
 #include "morrowtide/las/las_writer_wrl.h"
 
 #include <cstring>
@@ -59,6 +62,10 @@ bool legacyFormatHasColour(uint8_t f) {
 uint8_t eightBits(uint16_t v) { return static_cast<uint8_t>(v > 255 ? v >> 8 : v); }
 
 bool put(const char* text, FILE* file) { return std::fputs(text, file) >= 0; }
+
+// Whether the output starts here: at position 0, or without a position at all
+// (a pipe, a terminal), where nothing can be known to come before.
+bool atStartOfOutput(FILE* file) { return ftello(file) <= 0; }
 
 }  // namespace
 
@@ -116,7 +123,8 @@ bool LASwriterWRL::open(FILE* file, const LASheader* h, const char* parse_string
     }
   }
 
-  bool ok = put("Shape {\n", file);
+  bool ok = !atStartOfOutput(file) || put("#VRML V2.0 utf8\n", file);
+  ok = ok && put("Shape {\n", file);
   if (rgb_capacity == 0) {
     ok = ok && put("\tappearance Appearance {\n", file) && put("\t\tmaterial Material {\n", file) &&
          put("\t\t\temissiveColor .5 .2 .7\n", file) && put("\t\t}\n", file) && put("\t}\n", file);

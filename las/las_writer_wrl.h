@@ -47,8 +47,9 @@ class LASwriterWRL final : public LASwriter {
   bool openFile(const char* file_name, const LASheader* header, const char* parse_string);
   // Writes to `file` (not owned, never closed; flushed by close). `header` is not
   // owned and must outlive close(). Decides whether colours are written (see the
-  // .cpp) and writes the opening text. False with one "ERROR: " line for a null
-  // file or header or when the opening text cannot be written.
+  // .cpp) and writes the opening text, first the "#VRML V2.0 utf8" line when
+  // `file` is at position 0 or has none. False with one "ERROR: " line for a
+  // null file or header or when the opening text cannot be written.
   bool open(FILE* file, const LASheader* header, const char* parse_string);
 
   // Writes the point's coordinate line and keeps its colour. False, the point not

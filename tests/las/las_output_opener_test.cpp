@@ -865,7 +865,7 @@ TEST_F(LASoutputOpenerOpen, SideFormatsOpenOnTheirFileNames) {
       {{"-o", "@/lidar.bin"}, "lidar.bin", std::string("\x38\0\0\0\xD8\x56\x31\x01", 8)},
       {{"-obin", "-o", "@/lidar.las"}, "lidar.las", std::string("\x38\0\0\0\xD8\x56\x31\x01", 8)},
       {{"-o", "@/lidar.qi"}, "lidar.qi", std::string("\x28\0\0\0via LASwriterQFIT", 21)},
-      {{"-o", "@/lidar.wrl"}, "lidar.wrl", "Shape {\n\tappearance"},
+      {{"-o", "@/lidar.wrl"}, "lidar.wrl", "#VRML V2.0 utf8\nShape {\n\tappearance"},
       {{"-o", "@/lidar.txt"}, "lidar.txt", "0.00 0.00 0.00 0.000000\n"},
       {{"-otxt", "-o", "@/lidar.las"}, "lidar.las", "0.00 0.00 0.00 0.000000\n"},
   };
@@ -963,14 +963,14 @@ TEST_F(LASoutputOpenerOpen, TextOptionsReachTheTextWriter) {
       // "-opts" wins over "-optx".
       {{"-o", "@/lidar.txt", "-optx", "-opts"},
        "WARNING: found no VLR with PTS or PTX info.\n",
-       "0       \n0.01 0.00 0.00 0.000000\n"},
+       "1       \n0.01 0.00 0.00 0.000000\n"},
       {{"-o", "@/lidar.txt", "-optx", "-oparse", "xyzi"},
        "WARNING: found no VLR with PTX info.\n"
        "         outputting PTS instead ...\n",
-       "0       \n0.01 0.00 0.00 -2041\n"},
+       "1       \n0.01 0.00 0.00 -2041\n"},
       {{"-o", "@/lidar.wrl", "-oparse", "xyzRGB"},
        "WARNING: points do not have RGB colors\n",
-       "Shape {\n\tappearance"},
+       "#VRML V2.0 utf8\nShape {\n\tappearance"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

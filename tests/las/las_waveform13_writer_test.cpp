@@ -532,8 +532,7 @@ std::vector<uint32_t> decodePacket(const uint8_t* packet, uint32_t size, uint32_
 
 TEST_F(LASwaveform13writerTest, CompressedPacketsDecodeBackAndMixWithRawOnes) {
   DescriptorTable table;
-  // Descriptor 200 has more than 16 bits of samples: only the low 16 count.
-  table.set(3, 0, 8, 5).set(9, 1, 8, 300).set(200, 1, 16, 0x10000u + 250);
+  table.set(3, 0, 8, 5).set(9, 1, 8, 300).set(200, 1, 16, 250);
   LASwaveform13writer w;
   ASSERT_TRUE(w.open("mixed.las", table.get()));
 
@@ -607,6 +606,67 @@ TEST_F(LASwaveform13writerTest, OneSampleCompressedPacketIsTheSampleAndAnEmptySt
   // A fresh interval finishes as one byte 0x01 and three zero bytes.
   EXPECT_EQ(Bytes(file.begin() + 98, file.end()),
             (Bytes{0xAB, 0x01, 0x00, 0x00, 0x00, 0xAB, 0xCD, 0x01, 0x00, 0x00, 0x00}));
+}
+
+// A descriptor's sample count was cut to its low 16 bits: 70000 samples wrote
+// 4464 and 65537 wrote 1, while the LAS file's own descriptor told the full count.
+TEST_F(LASwaveform13writerTest, SampleCountsAboveTheTableAreRefusedAtOpen) {
+  for (const uint8_t compression : {0, 1}) {
+    for (const uint32_t samples : {65536u, 65537u, 70000u}) {
+      SCOPED_TRACE(testing::Message() << int{compression} << " " << samples);
+      DescriptorTable table;
+      table.set(1, 0, 8, 88).set(3, compression, 16, samples).set(4, 0, 8, 80000);
+      LASwaveform13writer w;
+      CaptureStderr();
+      EXPECT_FALSE(w.open("out.las", table.get()));
+      EXPECT_EQ(GetCapturedStderr(),
+                "ERROR: wave packet descriptor 3 has " + std::to_string(samples) +
+                    " samples, more than the 65535 a waveform file can hold\n");
+      EXPECT_FALSE(exists("out.wdp"));
+      EXPECT_FALSE(exists("out.wdz"));
+      LASpointRecord p;
+      CaptureStderr();
+      EXPECT_FALSE(w.writeWaveform(pointWithIndex(p, 1), demoSamples().data()));
+      EXPECT_EQ(GetCapturedStderr(), "ERROR: waveform file is not open\n");
+    }
+  }
+}
+
+TEST_F(LASwaveform13writerTest, TheMostSamplesTheTableHoldsWriteWholePackets) {
+  constexpr uint32_t kSamples = 65535;
+  DescriptorTable table;
+  table.set(1, 0, 8, kSamples).set(2, 1, 16, kSamples);
+  LASwaveform13writer w;
+  ASSERT_TRUE(w.open("most.las", table.get()));
+  std::mt19937 rng(65535);
+  Bytes s8(kSamples);
+  for (uint8_t& s : s8) s = static_cast<uint8_t>(rng());
+  std::vector<uint32_t> s16_values(kSamples);
+  Bytes s16(2 * kSamples);
+  for (size_t i = 0; i < kSamples; i++) {
+    s16_values[i] = rng() & 0xFFFFu;
+    s16[2 * i] = static_cast<uint8_t>(s16_values[i]);
+    s16[2 * i + 1] = static_cast<uint8_t>(s16_values[i] >> 8);
+  }
+  LASpointRecord raw, coded;
+  ASSERT_TRUE(w.writeWaveform(pointWithIndex(raw, 1), s8.data()));
+  ASSERT_TRUE(w.writeWaveform(pointWithIndex(coded, 2), s16.data()));
+  ASSERT_TRUE(w.close());
+
+  const Bytes file = readFile("most.wdz");
+  Bytes expected = headerBytes(true, file.size() - 60, 2);
+  append(expected, {0x01, 0x00, 0x00, 0x08, 0xFF, 0xFF});
+  append(expected, {0x02, 0x00, 0x01, 0x10, 0xFF, 0xFF});
+  append(expected, s8);
+  ASSERT_GT(file.size(), expected.size());
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + static_cast<long>(expected.size())), expected);
+  EXPECT_EQ(raw.wavepacket.getOffset(), 98u);
+  EXPECT_EQ(raw.wavepacket.getSize(), kSamples);
+  EXPECT_EQ(coded.wavepacket.getOffset(), 98u + kSamples);
+  EXPECT_EQ(file.size(), coded.wavepacket.getOffset() + coded.wavepacket.getSize());
+  EXPECT_EQ(decodePacket(file.data() + coded.wavepacket.getOffset(), coded.wavepacket.getSize(), 16,
+                         kSamples),
+            s16_values);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 // and the failure lines.
 #include "morrowtide/las/las_writer_txt.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,7 +25,9 @@ namespace {
 using side_writer_test::addAttributes;
 using side_writer_test::readAll;
 using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
 
 const std::string kHelp =
     "ERROR: unknown symbol 'q' in parse string. valid are\n"
@@ -301,6 +305,149 @@ TEST(LASwriterTXT, PtsHeaderLine) {
     ASSERT_TRUE(f.writer.writePoint(&f.point));
     EXPECT_EQ(f.close(), c.out);  // the count line stays as it was at open
   }
+}
+
+// The count line of a PTS file the writer made kept the header's count at open
+// ("0       " before six points): the file contradicted itself.
+TEST(LASwriterTXT, PtsCountLineTellsThePointsWrittenInAFileItMade) {
+  struct Case {
+    bool ptx;         // PTX asked for, answered with PTS for want of a record
+    uint8_t minor;    // 4: the count is the extended one
+    uint32_t count;   // the header's at open
+    int points;       // written
+    int64_t counted;  // points_written at close, when not `points`
+    std::string count_line;
+    std::string err;  // at close
+  } cases[] = {
+      {false, 2, 0, 1, -1, "1       \n", ""},
+      {false, 2, 1000, 3, -1, "3          \n", ""},
+      {false, 4, 5, 2, -1, "2                \n", ""},  // 5000000005 at open
+      {true, 2, 12, 1, -1, "1        \n", ""},
+      {false, 2, 2, 2, -1, "2       \n", ""},  // equal: nothing to do
+      // The line is as wide as the count at open and its seven spaces.
+      {false, 2, 0, 0, 99999999, "99999999\n", ""},
+      {false, 2, 0, 0, 100000000, "0       \n",
+       "WARNING: cannot update PTS count line from 0 to 100000000 points.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count_line);
+    const ScratchDir scratch;
+    const std::string name = scratch.path("a.pts");
+    Fixture f;
+    f.header.version_minor = c.minor;
+    f.header.number_of_point_records = c.count;
+    f.header.extended_number_of_point_records = 5000000000ull + c.count;
+    side_writer_test::layOut(f.point, f.header);
+    f.writer.setPts(!c.ptx);
+    f.writer.setPtx(c.ptx);
+    CaptureStderr();
+    ASSERT_TRUE(f.writer.openFile(name.c_str(), &f.header, "xyz", nullptr));
+    GetCapturedStderr();
+    std::string lines;
+    for (int i = 0; i < c.points; i++) {
+      ASSERT_TRUE(f.writer.writePoint(&f.point));
+      lines += "0.00 0.00 0.00\n";
+    }
+    if (c.counted >= 0) f.writer.points_written = c.counted;
+    CaptureStderr();
+    EXPECT_EQ(f.writer.close(true), static_cast<int64_t>(c.count_line.size() + lines.size()));
+    EXPECT_EQ(GetCapturedStderr(), c.err);
+    EXPECT_FALSE(f.writer.failed());
+    EXPECT_EQ(side_writer_test::fileText(name), c.count_line + lines);
+  }
+}
+
+TEST(LASwriterTXT, PtsCountLineElsewhereStaysWithAWarning) {
+  const std::string warning = "WARNING: cannot update PTS count line from 1000 to 1 points.\n";
+  // A caller's FILE, seekable as it is, is the caller's.
+  {
+    Fixture f;
+    f.header.number_of_point_records = 1000;
+    f.writer.setPts(true);
+    ASSERT_TRUE(f.open("xyz"));
+    ASSERT_TRUE(f.writer.writePoint(&f.point));
+    CaptureStderr();
+    EXPECT_EQ(f.close(), "1000       \n0.00 0.00 0.00\n");
+    EXPECT_EQ(GetCapturedStderr(), warning);
+  }
+  // Standard output.
+  {
+    LASheader header;
+    side_writer_test::makeHeader(header, 1);
+    header.number_of_point_records = 1000;
+    LASpointRecord point;
+    side_writer_test::layOut(point, header);
+    LASwriterTXT writer;
+    writer.setPts(true);
+    CaptureStdout();
+    CaptureStderr();
+    ASSERT_TRUE(writer.open(stdout, &header, "xyz", nullptr));
+    ASSERT_TRUE(writer.writePoint(&point));
+    writer.close(true);
+    EXPECT_EQ(GetCapturedStderr(), "WARNING: found no VLR with PTS or PTX info.\n" + warning);
+    EXPECT_EQ(GetCapturedStdout(), "1000       \n0.00 0.00 0.00\n");
+  }
+  // A file the writer made, then replaced: the line stays behind in it.
+  {
+    const ScratchDir scratch;
+    const std::string name = scratch.path("a.pts");
+    const std::string next = scratch.path("b.pts");
+    Fixture f;
+    f.header.number_of_point_records = 1000;
+    side_writer_test::layOut(f.point, f.header);
+    f.writer.setPts(true);
+    CaptureStderr();
+    ASSERT_TRUE(f.writer.openFile(name.c_str(), &f.header, "xyz", nullptr));
+    GetCapturedStderr();
+    FILE* replacement = std::fopen(next.c_str(), "w");  // the writer's from here on
+    ASSERT_NE(replacement, nullptr);
+    ASSERT_TRUE(f.writer.replaceFile(replacement));
+    ASSERT_TRUE(f.writer.writePoint(&f.point));
+    CaptureStderr();
+    f.writer.close(true);
+    EXPECT_EQ(GetCapturedStderr(), warning);
+    EXPECT_EQ(side_writer_test::fileText(name), "1000       \n");
+    EXPECT_EQ(side_writer_test::fileText(next), "0.00 0.00 0.00\n");
+  }
+}
+
+// The descriptor through which this process has `path` open, or -1.
+int descriptorOf(const std::string& path) {
+  struct stat wanted;
+  if (stat(path.c_str(), &wanted) != 0) return -1;
+  for (int fd = 0; fd < 1024; fd++) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_dev == wanted.st_dev && st.st_ino == wanted.st_ino) return fd;
+  }
+  return -1;
+}
+
+TEST(LASwriterTXT, PtsCountLineThatCannotBeRewrittenIsAFailure) {
+  const ScratchDir scratch;
+  const std::string name = scratch.path("a.pts");
+  const std::string read_only = scratch.path("b.pts");
+  FILE* made = std::fopen(read_only.c_str(), "w");
+  ASSERT_NE(made, nullptr);
+  std::fclose(made);
+  Fixture f;
+  side_writer_test::layOut(f.point, f.header);
+  f.writer.setPts(true);
+  CaptureStderr();
+  ASSERT_TRUE(f.writer.openFile(name.c_str(), &f.header, "xyz", nullptr));
+  GetCapturedStderr();
+  ASSERT_TRUE(f.writer.writePoint(&f.point));
+  // The file's descriptor now reads another file: the lines still buffered,
+  // flushed by the seek back to the count line, are refused.
+  const int fd = descriptorOf(name);
+  ASSERT_GE(fd, 0);
+  const int other = ::open(read_only.c_str(), O_RDONLY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(dup2(other, fd), fd);
+  ::close(other);
+  CaptureStderr();
+  f.writer.close(true);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: cannot update the PTS count line to 1 points\n");
+  EXPECT_TRUE(f.writer.failed());
 }
 
 TEST(LASwriterTXT, RecordParseStringIsReadWithinThePayload) {

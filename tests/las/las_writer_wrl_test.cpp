@@ -4,6 +4,7 @@
 #include "morrowtide/las/las_writer_wrl.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -18,6 +19,7 @@ using side_writer_test::readAll;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
+const std::string kVrmlHeader = "#VRML V2.0 utf8\n";
 const std::string kAppearance =
     "\tappearance Appearance {\n"
     "\t\tmaterial Material {\n"
@@ -69,7 +71,7 @@ TEST(LASwriterWRL, PointsWithoutColourAreExact) {
   ASSERT_TRUE(f.open());
   ASSERT_TRUE(f.write(123, 250, 700));
   ASSERT_TRUE(f.write(-5, 0, -1));
-  const std::string expected = "Shape {\n" + kAppearance + kGeometry +
+  const std::string expected = kVrmlHeader + "Shape {\n" + kAppearance + kGeometry +
                                "500001.23 4100002.50 7.00\n"
                                "499999.95 4100000.00 -0.01\n" +
                                kPointsEnd + kEnd;
@@ -79,13 +81,55 @@ TEST(LASwriterWRL, PointsWithoutColourAreExact) {
   EXPECT_FALSE(f.writer.failed());
 }
 
+TEST(LASwriterWRL, OutputStartsWithTheVrmlHeaderLine) {
+  // The file started with "Shape {", and a VRML97 file must start with its
+  // header line: viewers refused it.
+  const std::string shape =
+      "Shape {\n" + kAppearance + kGeometry + "500001.23 4100002.50 7.00\n" + kPointsEnd + kEnd;
+  {
+    const ScratchDir scratch;
+    const std::string name = scratch.path("a.wrl");
+    Fixture f(1);
+    ASSERT_TRUE(f.writer.openFile(name.c_str(), &f.header, nullptr));
+    ASSERT_TRUE(f.write(123, 250, 700));
+    EXPECT_EQ(f.writer.close(true), static_cast<int64_t>(kVrmlHeader.size() + shape.size()));
+    EXPECT_EQ(side_writer_test::fileText(name), kVrmlHeader + shape);
+  }
+  // A FILE that already holds bytes goes on after them with the Shape alone.
+  {
+    const std::string before = "#VRML V2.0 utf8\n# the caller's lines\n";
+    Fixture f(1);
+    std::fputs(before.c_str(), f.file);
+    ASSERT_TRUE(f.open());
+    ASSERT_TRUE(f.write(123, 250, 700));
+    EXPECT_EQ(f.writer.close(true), static_cast<int64_t>(before.size() + shape.size()));
+    EXPECT_EQ(f.text(), before + shape);
+  }
+  // A pipe has no position: nothing can come before, so the line is written.
+  {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    FILE* out = fdopen(fds[1], "w");
+    ASSERT_NE(out, nullptr);
+    Fixture f(1);
+    ASSERT_TRUE(f.writer.open(out, &f.header, nullptr));
+    ASSERT_TRUE(f.write(123, 250, 700));
+    EXPECT_EQ(f.writer.close(true), -1);
+    std::fclose(out);
+    std::string piped(kVrmlHeader.size() + shape.size() + 1, '\0');
+    EXPECT_EQ(read(fds[0], piped.data(), piped.size()), static_cast<ssize_t>(piped.size() - 1));
+    ::close(fds[0]);
+    EXPECT_EQ(piped.substr(0, piped.size() - 1), kVrmlHeader + shape);
+  }
+}
+
 TEST(LASwriterWRL, ColoursFollowThePointsInAColorNode) {
   Fixture f(3);
   ASSERT_TRUE(f.open());
   ASSERT_TRUE(f.write(0, 0, 0, 65535, 0, 256));
   ASSERT_TRUE(f.write(0, 0, 0, 255, 128, 1));
   f.writer.close(true);
-  EXPECT_EQ(f.text(), "Shape {\n" + kGeometry +
+  EXPECT_EQ(f.text(), kVrmlHeader + "Shape {\n" + kGeometry +
                           "500000.00 4100000.00 0.00\n"
                           "500000.00 4100000.00 0.00\n" +
                           kPointsEnd +
@@ -179,7 +223,7 @@ TEST(LASwriterWRL, FailedWritesNameWhatFailed) {
   }
   // An unbuffered memory FILE with room for the opening text only.
   {
-    const std::string opening = "Shape {\n" + kAppearance + kGeometry;
+    const std::string opening = kVrmlHeader + "Shape {\n" + kAppearance + kGeometry;
     std::string memory(opening.size() + 4, '\0');
     FILE* small = fmemopen(memory.data(), memory.size(), "w");
     ASSERT_NE(small, nullptr);
@@ -223,7 +267,7 @@ TEST(LASwriterWRL, OpenFailuresAndLifecycle) {
   EXPECT_GT(f.writer.close(true), 0);
   EXPECT_FALSE(f.write(1, 2, 3));
   EXPECT_EQ(f.writer.close(true), 0);
-  EXPECT_EQ(f.text(), "Shape {\n" + kAppearance + kGeometry + kPointsEnd + kEnd);
+  EXPECT_EQ(f.text(), kVrmlHeader + "Shape {\n" + kAppearance + kGeometry + kPointsEnd + kEnd);
 }
 
 }  // namespace

@@ -628,6 +628,7 @@ Builder qfitHeader() {
 }
 
 const std::string kVrmlOpening =
+    "#VRML V2.0 utf8\n"
     "Shape {\n"
     "\tappearance Appearance {\n"
     "\t\tmaterial Material {\n"
@@ -726,7 +727,8 @@ TEST_F(Morrowtide, TextOptionsReachTheTextWriter) {
   EXPECT_EQ(r.err,
             "WARNING: found no VLR with PTS or PTX info.\n"
             "WARNING: the parse string for PTS should be 'xyz', 'xyzi', 'xyziRGB', or 'xyzRGB'\n"
-            "WARNING: the separator for PTS should be 'space' not 'comma'\n");
+            "WARNING: the separator for PTS should be 'space' not 'comma'\n"
+            "WARNING: cannot update PTS count line from 0 to 3 points.\n");
   EXPECT_EQ(r.out, textBytes("0       \n"
                              "1,500000.00,1,-2048\n"
                              "2,500000.00,1,-2048\n"
