@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "morrowtide/compressor/quodax.h"
+#include "morrowtide/las/las_file_name.h"
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 #include "morrowtide/las/las_waveform13_writer.h"
@@ -29,6 +30,7 @@
 namespace {
 
 using las_messages::printLine;
+using morrowtide::detail::fileNameStart;
 
 constexpr size_t kNone = std::string::npos;
 
@@ -53,17 +55,14 @@ void replaceString(char*& field, const char* value) {
   field = copy;
 }
 
-// Index of the last character of `name` that is one of `marks`, searched from the
-// end down to index 1; kNone when there is none.
-size_t findLast(const std::string& name, std::string_view marks) {
-  for (size_t i = name.size(); i > 1; --i) {
-    if (marks.find(name[i - 1]) != std::string_view::npos) return i - 1;
-  }
-  return kNone;
+// Index of the '.' that starts the extension of `name`: its last '.' after the
+// last separator (a '.' in a folder is not the extension's) and never at index 0
+// ("." and ".las" have none); kNone when there is none.
+size_t extensionDot(const std::string& name) {
+  const size_t start = std::max<size_t>(fileNameStart(name), 1);
+  const size_t dot = name.rfind('.');
+  return dot != kNone && dot >= start ? dot : kNone;
 }
-size_t lastDot(const std::string& name) { return findLast(name, "."); }
-size_t lastSeparator(const std::string& name) { return findLast(name, "/\\:"); }
-size_t lastMark(const std::string& name) { return findLast(name, "./\\:"); }
 
 bool contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
@@ -91,32 +90,37 @@ uint32_t formatByText(const char* text, const char* prefix = "") {
   return LASoutputOpener::FormatTXT;
 }
 
-// Removes up to `n` characters just before the last mark when it is a '.', else
-// from the end of the name. n <= 0 changes nothing.
-void cutName(std::string& name, int32_t n) {
+// Removes up to `n` characters just before index `end`, never the last separator
+// or anything before it. n <= 0 changes nothing.
+void cutBefore(std::string& name, size_t end, int32_t n) {
   if (n <= 0) return;
-  const size_t mark = lastMark(name);
-  const size_t end = (mark != kNone && name[mark] == '.') ? mark : name.size();
-  const size_t count = std::min(static_cast<size_t>(n), end);
+  const size_t start = std::min(fileNameStart(name), end);
+  const size_t count = std::min(static_cast<size_t>(n), end - start);
   name.erase(end - count, count);
+}
+
+// Removes up to `n` characters just before the extension's '.', or from the end
+// of a name without one.
+void cutName(std::string& name, int32_t n) {
+  const size_t dot = extensionDot(name);
+  cutBefore(name, dot != kNone ? dot : name.size(), n);
 }
 
 // `dir` + '/' + the part of `name` after its last separator.
 std::string rebaseName(const std::string& name, const char* dir) {
-  const size_t separator = lastSeparator(name);
-  const size_t start = separator == kNone ? 0 : separator + 1;
   std::string result(dir);
   result += '/';
-  result.append(name, start, kNone);
+  result.append(name, fileNameStart(name), kNone);
   return result;
 }
 
 // `text` with `number` in the digit run just before its extension (a name
 // without one: before its end), least significant digit first, and its extension
-// replaced by `extension` (added when it has none). Warns when the run is too
-// short for the number.
+// replaced by `extension` (added when it has none). The run never reaches index
+// 0, nor a separator, which is no digit. Warns when the run is too short for the
+// number.
 std::string numberedName(std::string text, int32_t number, const char* extension) {
-  const size_t dot = lastDot(text);
+  const size_t dot = extensionDot(text);
   size_t pos = dot != kNone ? dot : text.size();
   uint32_t rest = static_cast<uint32_t>(number);
   do {
@@ -343,9 +347,11 @@ void LASoutputOpener::setFileName(const char* name) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
 
   // An extension has 0 to 3 characters: the nearest '.' among the last four
-  // characters (index 0 included) starts it.
+  // characters (index 0 included) starts it, when it lies after the last
+  // separator ("a.b/x" has none and becomes "a.b/x.las").
+  const size_t own_length = text.size() - fileNameStart(text);
   size_t dot = kNone;
-  for (size_t back = 1; back <= 4 && back <= text.size(); back++) {
+  for (size_t back = 1; back <= 4 && back <= own_length; back++) {
     if (text[text.size() - back] == '.') {
       dot = text.size() - back;
       break;
@@ -444,9 +450,9 @@ void LASoutputOpener::addAppendix(const char* appendix) {
   if (appendix == nullptr) appendix = this->appendix;
   if (file_name == nullptr || appendix == nullptr) return;
   std::string name(file_name);
-  const size_t mark = lastMark(name);
-  if (mark != kNone && name[mark] == '.') {
-    name.insert(mark, appendix);
+  const size_t dot = extensionDot(name);
+  if (dot != kNone) {
+    name.insert(dot, appendix);
   } else {
     name += appendix;
   }
@@ -455,8 +461,8 @@ void LASoutputOpener::addAppendix(const char* appendix) {
 
 void LASoutputOpener::makeNumberedFileName(const char* name, int32_t digits) {
   std::string text = name != nullptr ? name : (file_name != nullptr ? file_name : "output.xxx");
-  const size_t dot = lastDot(text);
-  // A name without a '.' after its first character gets the number appended.
+  const size_t dot = extensionDot(text);
+  // A name without an extension gets the number appended.
   if (dot != kNone) text.erase(dot);
   text += '_';
   if (digits > 0) text.append(static_cast<size_t>(digits), '0');
@@ -489,9 +495,9 @@ void LASoutputOpener::makeFileName(const char* name, int32_t number) {
 
 std::string LASoutputOpener::stemmedName(const std::string& given, int32_t number) const {
   std::string text = given;
-  const size_t dot = lastDot(text);
+  const size_t dot = extensionDot(text);
   if (dot != kNone) text.erase(dot);
-  if (cut > 0) text.erase(text.size() - std::min(static_cast<size_t>(cut), text.size()));
+  cutBefore(text, text.size(), cut);
   if (appendix != nullptr) {
     text += appendix;
   } else if (number == -1 && cut <= 0 && directory == nullptr) {
@@ -505,10 +511,11 @@ std::string LASoutputOpener::stemmedName(const std::string& given, int32_t numbe
 char* LASoutputOpener::getFileNameBase() const {
   if (file_name != nullptr) {
     std::string base(file_name);
-    const size_t mark = lastMark(base);
-    if (mark != kNone) {
-      if (base[mark] == '.') base.erase(mark);
-    } else if (!base.empty() && base[0] == '.') {
+    const size_t dot = extensionDot(base);
+    if (dot != kNone) {
+      base.erase(dot);
+    } else if (fileNameStart(base) == 0 && !base.empty() && base[0] == '.') {
+      // A name that is all extension (".las") has an empty base.
       base.clear();
     }
     return copyString(base);
@@ -519,8 +526,7 @@ char* LASoutputOpener::getFileNameBase() const {
 
 const char* LASoutputOpener::getFileNameOnly() const {
   if (file_name == nullptr) return nullptr;
-  const size_t separator = lastSeparator(file_name);
-  return separator == kNone ? file_name : file_name + separator + 1;
+  return file_name + fileNameStart(file_name);
 }
 
 void LASoutputOpener::storeFileName(const std::string& name) {
@@ -532,7 +538,7 @@ void LASoutputOpener::specifyFormat(uint32_t format) {
   this->format = format;
   if (file_name == nullptr) return;
   std::string name(file_name);
-  const size_t dot = lastDot(name);
+  const size_t dot = extensionDot(name);
   if (dot == kNone) return;
   name.erase(dot + 1);
   name += kFormatExtensions[format];

@@ -5,9 +5,12 @@
 // carries the file-name operations that tools use to derive output names from
 // input names, and creates the writer and the waveform writer for the description.
 //
-// Positions in a name used throughout: the last '.', the last separator ('/', '\\'
-// or ':') and the last mark (either kind) are searched from the end of the name
-// down to index 1, so a '.' at index 0 is never found.
+// Positions in a name used throughout are searched from the end of the name down
+// to index 1. Its last separator ('/', '\\' or ':') ends its folders; its
+// extension is what follows its last '.' after that separator: a '.' in a folder
+// ("a.b/x") never starts one, a '.' at index 0 (".las") only where setFileName
+// chooses the format. Cuts and extension rewrites change only the part after the
+// last separator.
 #ifndef MORROWTIDE_LAS_LAS_OUTPUT_OPENER_H
 #define MORROWTIDE_LAS_LAS_OUTPUT_OPENER_H
 
@@ -52,9 +55,10 @@ class LASoutputOpener final {
   // Prints the summary of the output options on standard error.
   void usage() const;
 
-  // Sets the file name (trailing blanks removed): its extension chooses the format
-  // unless one was specified; without extension the format's extension is
-  // appended. The directory, cut and appendix are then applied. Null clears it.
+  // Sets the file name (trailing blanks removed): its extension (a '.' among its
+  // last four characters, after the last separator) chooses the format unless one
+  // was specified; without one the format's extension is appended ("a.b/x" gets
+  // ".las"). The directory, cut and appendix are then applied. Null clears it.
   void setFileName(const char* name);
   // The file name, null when none is set. Owned by the opener.
   const char* getFileName() const { return file_name; }
@@ -108,13 +112,14 @@ class LASoutputOpener final {
   // directory part of the name. Nothing happens without a file name or directory.
   void addDirectory(const char* dir = nullptr);
   // Removes n characters (0: the stored cut) just before the extension, or from
-  // the end of a name without one, never more than there are. n <= 0 does nothing.
+  // the end of a name without one, never the last separator or anything before
+  // it. n <= 0 does nothing.
   void cutCharacters(int32_t n = 0);
   // Inserts `appendix` (null: the stored one) before the extension, or appends it.
   void addAppendix(const char* appendix = nullptr);
   // Sets the file name to a numbering template: `name` (or the current name, or
-  // "output.xxx") with its last '.' and extension replaced by '_', `digits` zeros
-  // and ".xxx".
+  // "output.xxx") with its extension and its '.' replaced by '_', `digits` zeros
+  // and ".xxx" (a name without extension gets them appended).
   void makeNumberedFileName(const char* name, int32_t digits);
   // Derives the output name from `name`: number < 0 builds stem, cut, appendix
   // (or "_1" for -1) and the format's extension; number >= 0 writes the number
@@ -148,8 +153,8 @@ class LASoutputOpener final {
   bool applyFlagOption(std::string_view option);
   // Replaces the file name by `name`.
   void storeFileName(const std::string& name);
-  // Sets the format as specified and rewrites the file name's extension after its
-  // last '.' to the new format's extension.
+  // Sets the format as specified and rewrites the file name's extension to the new
+  // format's; a name without extension keeps its text.
   void specifyFormat(uint32_t format);
   // makeFileName for a negative number: `given` without its extension, cut, with
   // the appendix (or "_1" for -1 without cut, appendix and directory) and the

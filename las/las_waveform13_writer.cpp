@@ -19,6 +19,7 @@
 
 #include "morrowtide/compressor/byte_order.h"
 #include "morrowtide/compressor/byte_stream_values.h"
+#include "morrowtide/las/las_file_name.h"
 #include "morrowtide/las/las_format.h"
 #include "morrowtide/las/las_messages.h"
 
@@ -83,7 +84,10 @@ LASwaveform13writer::~LASwaveform13writer() { close(); }
 std::string LASwaveform13writer::deriveFileName(const char* file_name, bool compressed) {
   std::string name(file_name);
   const size_t len = name.size();
-  if (len < 3) return name + (compressed ? ".wdz" : ".wdp");
+  // The ending replaces characters of the file's own part only, never its folder.
+  if (len - morrowtide::detail::fileNameStart(name) < 3) {
+    return name + (compressed ? ".wdz" : ".wdp");
+  }
   const char first = name[len - 3];
   const bool upper = first == 'W' || first == 'L';
   const char* ending = compressed ? (upper ? "WDZ" : "wdz") : (upper ? "WDP" : "wdp");

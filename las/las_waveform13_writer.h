@@ -4,7 +4,9 @@
 // packet per pulse, raw or coded with the arithmetic encoder. Read this first:
 // - the file is named after the LAS file: its last three characters become
 //   "wdp" (or "wdz" when a descriptor is compressed), upper case when the first
-//   of them is 'W' or 'L'; a name shorter than that gets ".wdp"/".wdz" appended;
+//   of them is 'W' or 'L'; a name whose part after its last separator ('/',
+//   '\\' or ':') is shorter than that gets ".wdp"/".wdz" appended, so the
+//   waveform file stays in the LAS file's folder ("sub/.q" gives "sub/.q.wdp");
 // - offsets stored in the points count from the start of this file;
 // - every compressed packet is self-contained: first sample plain, then a coded
 //   stream started, reset and finished for that packet alone.
@@ -66,7 +68,7 @@ class LASwaveform13writer final {
   bool failed() const { return first_failure.failed(); }
 
  private:
-  // Builds the waveform file's name from `file_name`.
+  // Builds the waveform file's name from `file_name` by the rule above.
   static std::string deriveFileName(const char* file_name, bool compressed);
   // Step of open(): writes the record header and the descriptor table.
   bool writeHeader(uint32_t count, bool compressed);

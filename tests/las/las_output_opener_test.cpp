@@ -97,15 +97,34 @@ TEST(LASoutputOpener, Defaults) {
   EXPECT_STREQ(opener.getFormatName(), "las");
 }
 
+// Options parsed in order and the name and formats they leave.
+struct NamingCase {
+  std::vector<std::string> args;
+  std::string name;
+  uint32_t derived;  // getFormat()
+  uint32_t stored;   // the format field
+  bool specified;
+};
+
+void expectNamesAndFormats(const std::vector<NamingCase>& cases) {
+  for (const NamingCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    LASoutputOpener opener;
+    Args args(c.args);
+    const ParseRun run = runParse(opener, args);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(args.remaining().empty());
+    EXPECT_EQ(nameOf(opener), c.name);
+    EXPECT_EQ(opener.getFormat(), c.derived);
+    EXPECT_EQ(opener.formatWasSpecified(), c.specified);
+    EXPECT_TRUE(opener.active());
+    EXPECT_EQ(storedFormat(opener), c.stored);
+  }
+}
+
 TEST(LASoutputOpenerParse, NamesAndFormatsFollowOptionOrder) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string name;
-    uint32_t derived;  // getFormat()
-    uint32_t stored;   // the format field
-    bool specified;
-  };
-  const std::vector<Case> cases = {
+  expectNamesAndFormats({
       {{"-o", "lidar"}, "lidar.las", 1, 0, false},
       {{"-o", "lidar.LAS"}, "lidar.LAS", 1, 1, false},
       {{"-o", "lidar.Las"}, "lidar.Las", 6, 6, false},
@@ -144,21 +163,33 @@ TEST(LASoutputOpenerParse, NamesAndFormatsFollowOptionOrder) {
        1,
        1,
        false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    LASoutputOpener opener;
-    Args args(c.args);
-    const ParseRun run = runParse(opener, args);
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(args.remaining().empty());
-    EXPECT_EQ(nameOf(opener), c.name);
-    EXPECT_EQ(opener.getFormat(), c.derived);
-    EXPECT_EQ(opener.formatWasSpecified(), c.specified);
-    EXPECT_TRUE(opener.active());
-    EXPECT_EQ(storedFormat(opener), c.stored);
-  }
+  });
+}
+
+TEST(LASoutputOpenerParse, ADotInAFolderIsNoExtension) {
+  // Fault: a '.' in a folder was taken for the extension's, so "-o sub.d/a -oqdx"
+  // wrote ./sub.qdx and "-o a.b/x" wrote ASCII text named a.b/x.
+  expectNamesAndFormats({
+      {{"-o", "sub.d/a", "-oqdx"}, "sub.d/a.qdx", 2, 2, true},
+      {{"-o", "a.b/z", "-olas"}, "a.b/z.las", 1, 1, true},
+      {{"-o", "a.b/x"}, "a.b/x.las", 1, 0, false},
+      {{"-o", "a.b/y"}, "a.b/y.las", 1, 0, false},
+      {{"-oqi", "-o", "a.b\\c"}, "a.b\\c.qi", 4, 4, true},
+      {{"-o", "x.y:c"}, "x.y:c.las", 1, 0, false},
+      {{"-o", "sub.d/"}, "sub.d/.las", 1, 0, false},  // an empty last part has none
+      {{"-o", "sub.d/", "-ocut", "2"}, "sub.d/.las", 1, 0, false},
+      {{"-o", "sub.d/", "-odix", "_g"}, "sub.d/_g.las", 1, 0, false},
+      // A '.' right after the last separator counts.
+      {{"-o", "sub/.q"}, "sub/.q", 6, 6, false},
+      {{"-o", "d/.las", "-oqdx"}, "d/.qdx", 2, 2, true},
+      {{"-o", "d/.las", "-ocut", "3"}, "d/.las", 1, 1, false},
+      // Names whose extension follows the last separator keep today's results.
+      {{"-o", "a.b/c.qix"}, "a.b/c.qix", 4, 4, false},
+      {{"-o", "x.d/lidar.txt", "-obin"}, "x.d/lidar.bin", 3, 3, true},
+      {{"-ocut", "2", "-o", "x.d/lidar_01.las"}, "x.d/lidar_.las", 1, 1, false},
+      {{"-odix", "_g", "-o", "x.d/lidar.las"}, "x.d/lidar_g.las", 1, 1, false},
+      {{"-odix", "_g", "-o", "x.d/lidar"}, "x.d/lidar_g.las", 1, 0, false},
+  });
 }
 
 TEST(LASoutputOpenerParse, FailsWhenAnOptionLacksItsValue) {
@@ -428,8 +459,8 @@ TEST(LASoutputOpenerNames, AppendixWithoutExtensionGoesAtTheEnd) {
   // The appendix goes before the last mark when that is a '.', else at the end.
   const std::vector<Case> cases = {
       {"lidar.las", "lidar_g.las"},
-      {"a.b\\c", "a.b\\c_g"},  // ".b\c" is its extension, but the last mark is '\'
-      {".las", ".las_g"},      // a '.' at index 0 is never a mark
+      {"a.b\\c", "a.b\\c_g.las"},  // a '.' in a folder is no extension: ".las" is added
+      {".las", ".las_g"},          // a '.' at index 0 is never a mark
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -467,8 +498,10 @@ TEST(LASoutputOpenerNames, CutBeyondTheStemLeavesAnEmptyStem) {
       {"lidar.las", 6, ".las"},
       {"lidar.las", 2147483647, ".las"},
       {"d/lidar.las", 4, "d/l.las"},
-      {"a.b\\c", 4, "a"},  // last mark is a separator: cut from the end
-      {"a.b\\c", 9, ""},
+      {"d/lidar.las", 6, "d/.las"},
+      // "a.b\c" becomes "a.b\c.las": the cut stops at the last separator.
+      {"a.b\\c", 4, "a.b\\.las"},
+      {"a.b\\c", 9, "a.b\\.las"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name + " " + std::to_string(c.cut));
@@ -477,6 +510,17 @@ TEST(LASoutputOpenerNames, CutBeyondTheStemLeavesAnEmptyStem) {
     opener.cutCharacters(c.cut);
     EXPECT_EQ(nameOf(opener), c.result);
   }
+}
+
+TEST(LASoutputOpenerNames, CutNeverReachesAcrossTheLastSeparator) {
+  // Fault: a cut longer than the last part removed the separator and the folder
+  // before it, so "-ocut 3 -o sub/ab.las" wrote ./sub.las.
+  expectNamesAndFormats({
+      {{"-ocut", "3", "-o", "sub/ab.las"}, "sub/.las", 1, 1, false},
+      {{"-odir", "C:", "-ocut", "50", "-o", "a.las"}, "C:/.las", 1, 1, false},
+      {{"-o", "a.b/cd.las", "-ocut", "9"}, "a.b/.las", 1, 1, false},
+      {{"-o", "a.b/cd.las", "-ocut", "1"}, "a.b/c.las", 1, 1, false},
+  });
 }
 
 TEST(LASoutputOpenerNames, ExtensionRewritesNeverOverrunTheName) {
@@ -551,7 +595,8 @@ TEST(LASoutputOpenerNames, FileNameBaseAndFileNameOnly) {
       {"lidar.las", "lidar", "lidar.las"},
       {"d/e.f/lidar.las", "d/e.f/lidar", "lidar.las"},
       {"a/b\\c:d.qi", "a/b\\c:d", "d.qi"},
-      {"a.b\\c", "a.b\\c", "c"},
+      {"a.b\\c.las", "a.b\\c", "c.las"},  // "a.b\c" alone is named "a.b\c.las"
+      {"d/.las", "d/", ".las"},
       {".las", "", ".las"},
   };
   for (const Case& c : cases) {
@@ -585,7 +630,7 @@ TEST(LASoutputOpenerNames, NumberedFileNameTemplate) {
       {nullptr, "lidar.las", 3, "lidar_000.xxx"},
       {nullptr, nullptr, 7, "output_0000000.xxx"},
       {"a/b.las", nullptr, 2, "a/b_00.xxx"},
-      {"a.las", "c.d/e", 1, "c_0.xxx"},  // the last '.' may lie in a directory
+      {"a.las", "c.d/e", 1, "c.d/e_0.xxx"},  // a '.' in a folder is no extension
       {nullptr, "lidar.las", 0, "lidar_.xxx"},
       {nullptr, "lidar.las", -4, "lidar_.xxx"},
       {nullptr, ".las", 2, ".las_00.xxx"},  // no last '.': the number is appended
@@ -599,20 +644,39 @@ TEST(LASoutputOpenerNames, NumberedFileNameTemplate) {
   }
 }
 
+// makeFileName(name, number) on an opener with these settings, and the name and
+// the lines on standard error it leaves.
+struct MadeNameCase {
+  uint32_t format;
+  int32_t cut;
+  const char* appendix;
+  const char* directory;
+  bool force;
+  const char* name;
+  int32_t number;
+  std::string result;
+  std::string err;
+};
+
+void expectMadeNames(const std::vector<MadeNameCase>& cases) {
+  for (const MadeNameCase& c : cases) {
+    SCOPED_TRACE(c.result);
+    LASoutputOpener opener;
+    opener.setFormat(c.format);
+    opener.setCut(c.cut);
+    opener.setAppendix(c.appendix);
+    opener.setDirectory(c.directory);
+    opener.setForce(c.force);
+    testing::internal::CaptureStderr();
+    opener.makeFileName(c.name, c.number);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_EQ(nameOf(opener), c.result);
+  }
+}
+
 TEST(LASoutputOpenerNames, MakeFileName) {
   const std::string same = "         you can override this safety measure with '-oforce'.\n";
-  struct Case {
-    uint32_t format;
-    int32_t cut;
-    const char* appendix;
-    const char* directory;
-    bool force;
-    const char* name;
-    int32_t number;
-    std::string result;
-    std::string err;
-  };
-  const std::vector<Case> cases = {
+  expectMadeNames({
       {1, 0, nullptr, nullptr, false, "lidar.las", -1, "lidar_1.las", ""},
       {1, 0, nullptr, nullptr, false, "lidar.las", -2, "temp.las",
        "WARNING: generated output name 'lidar.las'\n"
@@ -646,20 +710,43 @@ TEST(LASoutputOpenerNames, MakeFileName) {
       {1, 0, nullptr, nullptr, false, "tile_00", 5, "tile_05.las", ""},  // no extension
       {6, 0, nullptr, nullptr, false, "9.las", 4, "9.txt",               // index 0 is kept
        "WARNING: file name number 4 too big to store in '9.las'. use more digits.\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.result);
-    LASoutputOpener opener;
-    opener.setFormat(c.format);
-    opener.setCut(c.cut);
-    opener.setAppendix(c.appendix);
-    opener.setDirectory(c.directory);
-    opener.setForce(c.force);
-    testing::internal::CaptureStderr();
-    opener.makeFileName(c.name, c.number);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-    EXPECT_EQ(nameOf(opener), c.result);
-  }
+  });
+}
+
+TEST(LASoutputOpenerNames, DerivedAndNumberedNamesKeepTheirDottedFolder) {
+  // Fault: the last '.' of a name was looked for in its folders too, so "a.b/c"
+  // derived "a_1.las" and numbered "a.b/tile_00" as "a.qdx", outside "a.b".
+  expectMadeNames({
+      {1, 0, nullptr, nullptr, false, "a.b/c", -1, "a.b/c_1.las", ""},
+      {1, 0, "_g", nullptr, false, "a.b/c", -1, "a.b/c_g.las", ""},
+      {2, 9, "_g", nullptr, false, "a.b/lidar.las", -1, "a.b/_g.qdx", ""},  // cut stops at '/'
+      {1, 2, nullptr, nullptr, false, "x.d/lidar_01.las", -1, "x.d/lidar_.las", ""},
+      {1, 0, nullptr, nullptr, false, "x.d/lidar.las", -1, "x.d/lidar_1.las", ""},
+      {1, 0, nullptr, "out", false, "x.d/lidar.las", -1, "out/lidar.las", ""},
+      // The "temp" name carries no folder.
+      {1, 0, nullptr, nullptr, false, "x.d/lidar.las", -2, "temp.las",
+       "WARNING: generated output name 'x.d/lidar.las'\n"
+       "         identical to input name. changed to 'temp.las'.\n"
+       "         you can override this safety measure with '-oforce'.\n"},
+      {2, 0, nullptr, nullptr, false, "a.b/tile_00", 7, "a.b/tile_07.qdx", ""},
+      {1, 0, nullptr, nullptr, false, "a.b/tile_00.qi", 35, "a.b/tile_35.las", ""},
+      // The digit run ends at the last separator; index 1 of the whole name is
+      // the lowest it reaches ("9.las" keeps its 9).
+      {1, 0, nullptr, nullptr, false, "d/9.las", 4, "d/4.las", ""},
+      {1, 0, nullptr, nullptr, false, "1/2", 34, "1/4.las",
+       "WARNING: file name number 34 too big to store in '1/4'. use more digits.\n"},
+      {1, 9, nullptr, nullptr, false, "a.b/t_00.las", 5, "a.b/.las",
+       "WARNING: file name number 5 too big to store in 'a.b/.las'. use more digits.\n"},
+  });
+  // A numbering template under a dotted folder, then a number put into it.
+  LASoutputOpener opener;
+  opener.setFormat(LASoutputOpener::FormatLAS);
+  opener.makeNumberedFileName("x.y/tile", 3);
+  EXPECT_EQ(nameOf(opener), "x.y/tile_000.xxx");
+  opener.makeFileName(nullptr, 42);
+  EXPECT_EQ(nameOf(opener), "x.y/tile_042.las");
+  opener.makeNumberedFileName("sub.d/", 2);
+  EXPECT_EQ(nameOf(opener), "sub.d/_00.xxx");
 }
 
 TEST(LASoutputOpenerNames, MakeFileNameFromItsOwnName) {
@@ -1051,6 +1138,37 @@ TEST_F(LASoutputOpenerOpen, WaveformWriterOnlyForWaveformFormatsWithDescriptorsA
     EXPECT_EQ(exists("lidar.wdp"), c.opens);
     EXPECT_EQ(bytesOf("lidar.wdp").size(), c.opens ? 92u : 0u);  // 86 + one table row
     std::remove(path("lidar.wdp").c_str());
+  }
+}
+
+TEST_F(LASoutputOpenerOpen, WaveformFileStaysInTheOutputFolder) {
+  // Fault: the waveform name's last three characters could take in the folder's
+  // '.' or separator, so "-o a.b/y" put its waveforms in ./a.wdp and "-o sub/.q"
+  // in ./subwdp.
+  for (const char* folder : {"a.b", "sub"}) ASSERT_EQ(mkdir(path(folder).c_str(), 0700), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string waveform;
+  } cases[] = {
+      {{"-o", "@/a.b/y"}, "a.b/y.wdp"},
+      {{"-o", "@/sub/.q"}, "sub/.q.wdp"},     // fewer than three characters: appended
+      {{"-o", "@/a.b/"}, "a.b/.wdp"},         // named "a.b/.las"
+      {{"-oqi", "-o", "@/sub/"}, "sub/wdp"},  // named "sub/.qi": exactly three, replaced
+      {{"-o", "@/a.b/LIDAR.LAS"}, "a.b/LIDAR.WDP"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.waveform);
+    LASheader header;
+    makeWaveformHeader(header, 4);
+    LASoutputOpener opener;
+    parse(opener, c.args);
+    testing::internal::CaptureStderr();
+    std::unique_ptr<LASwaveform13writer> waveform(opener.openWaveform13(&header));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_NE(waveform, nullptr);
+    EXPECT_TRUE(waveform->close());
+    EXPECT_EQ(bytesOf(c.waveform).size(), 92u);
+    std::remove(path(c.waveform).c_str());
   }
 }
 

@@ -218,13 +218,30 @@ TEST_F(LASwaveform13writerTest, RecordLengthIsZeroUntilCloseAndPacketsFollowEach
   EXPECT_EQ(Bytes(after.end() - 96, after.end()), longer);
 }
 
+// A waveform name case: the LAS file name, the descriptor's compression type and
+// the waveform file that must appear (and no file under the LAS file's name).
+struct WaveformNameCase {
+  const char* file_name;
+  uint8_t compression;
+  const char* expected;
+};
+
+void expectWaveformNames(const std::vector<WaveformNameCase>& cases) {
+  for (const WaveformNameCase& c : cases) {
+    SCOPED_TRACE(c.file_name);
+    DescriptorTable table;
+    table.set(1, c.compression, 8, 4);
+    LASwaveform13writer w;
+    ASSERT_TRUE(w.open(c.file_name, table.get()));
+    w.close();
+    EXPECT_TRUE(exists(c.expected));
+    EXPECT_FALSE(exists(c.file_name));
+    remove(c.expected);
+  }
+}
+
 TEST_F(LASwaveform13writerTest, DerivesTheWaveformFileName) {
-  struct Case {
-    const char* file_name;
-    uint8_t compression;
-    const char* expected;
-  };
-  const Case cases[] = {
+  expectWaveformNames({
       {"lidar.las", 0, "lidar.wdp"},
       {"LIDAR.LAS", 0, "LIDAR.WDP"},
       {"lidar.qi", 0, "lidarwdp"},
@@ -236,18 +253,28 @@ TEST_F(LASwaveform13writerTest, DerivesTheWaveformFileName) {
       {"ab", 0, "ab.wdp"},
       {"x", 1, "x.wdz"},
       {"", 0, ".wdp"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file_name);
-    DescriptorTable table;
-    table.set(1, c.compression, 8, 4);
-    LASwaveform13writer w;
-    ASSERT_TRUE(w.open(c.file_name, table.get()));
-    w.close();
-    EXPECT_TRUE(exists(c.expected));
-    EXPECT_FALSE(exists(c.file_name));
-    remove(c.expected);
-  }
+  });
+}
+
+TEST_F(LASwaveform13writerTest, WaveformNameNeverReplacesTheFolder) {
+  // Fault: the last three characters were replaced even when they held the last
+  // separator, so "sub/.q" gave "subwdp", a file outside "sub".
+  for (const char* folder : {"sub", "a.b"}) ASSERT_EQ(mkdir(folder, 0700), 0);
+  expectWaveformNames({
+      // Fewer than three characters after the last separator: the ending is appended.
+      {"sub/.q", 0, "sub/.q.wdp"},
+      {"sub/.q", 1, "sub/.q.wdz"},
+      {"sub/LI", 0, "sub/LI.wdp"},
+      {"a.b\\x", 0, "a.b\\x.wdp"},  // a backslash separates too
+      {"C:ab", 0, "C:ab.wdp"},
+      // Exactly three: replaced whole, as any other three.
+      {"sub/.qi", 0, "sub/wdp"},
+      {"sub/abc", 1, "sub/wdz"},
+      // A dotted folder with a name of three characters or more.
+      {"a.b/y.las", 0, "a.b/y.wdp"},
+      {"a.b/lidar.qi", 0, "a.b/lidarwdp"},
+      {"a.b/LIDAR.LAS", 1, "a.b/LIDAR.WDZ"},
+  });
 }
 
 TEST_F(LASwaveform13writerTest, RefusesToOpenTheOutputFileItself) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -228,10 +229,10 @@ class Morrowtide : public testing::Test {
     return result;
   }
 
-  // Names of the files in the test directory, sorted.
-  std::vector<std::string> files() const {
+  // Names of the files in the test directory (or in its `folder`), sorted.
+  std::vector<std::string> files(const std::string& folder = "") const {
     std::vector<std::string> names;
-    DIR* d = opendir(scratch.dir().c_str());
+    DIR* d = opendir(folder.empty() ? scratch.dir().c_str() : scratch.path(folder).c_str());
     if (d == nullptr) return names;
     while (const dirent* entry = readdir(d)) {
       const std::string name = entry->d_name;
@@ -533,6 +534,36 @@ TEST_F(Morrowtide, AsksForTheNameWithoutArguments) {
   EXPECT_EQ(typed.err, prompt);
   EXPECT_EQ(file("out.las"), lasFile(true, kDefaultPulse));
   EXPECT_EQ(file("out.wdp"), waveformFile(1, 3));
+}
+
+TEST_F(Morrowtide, DottedFolderKeepsTheOutputAndItsWaveformFile) {
+  // A '.' in a folder was taken for the extension's: "-o a.b/y" wrote ASCII text
+  // named a.b/y and its waveforms to ./a.wdp.
+  struct Case {
+    std::vector<std::string> args;
+    std::string folder;
+    Names files;
+    std::string output;
+  };
+  const Case cases[] = {
+      {{"-o", "a.b/y"}, "a.b", {"y.las", "y.wdp"}, "a.b/y.las"},
+      {{"-o", "sub/.q"}, "sub", {".q", ".q.wdp"}, ""},
+      {{"-o", "sub.d/"}, "sub.d", {".las", ".wdp"}, "sub.d/.las"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    ASSERT_EQ(mkdir(scratch.path(c.folder).c_str(), 0700), 0);
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(files(), Names{c.folder});
+    EXPECT_EQ(files(c.folder), c.files);
+    if (!c.output.empty()) {
+      EXPECT_EQ(file(c.output), lasFile(true, kDefaultPulse));
+    }
+    EXPECT_EQ(file(c.folder + "/" + c.files[1]), waveformFile(1, 3));
+    std::filesystem::remove_all(scratch.path(c.folder));
+  }
 }
 
 TEST_F(Morrowtide, PromptKeepsANameWithoutNewline) {
