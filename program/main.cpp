@@ -17,6 +17,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "morrowtide/compressor/exact_arithmetic.h"
@@ -123,16 +124,18 @@ bool readCount(int32_t argc, char** argv, int32_t& i, int32_t& count) {
   return true;
 }
 
-// Started without arguments: asks for the output name on standard input. Without
-// a line (end of input) no name is set, and the output check fails.
+// Started without arguments: asks for the output name on standard input and
+// takes the whole line, whatever its length, without its newline (a last line
+// without one stays whole); it is then named like a "-o" name. Without a line
+// (end of input) no name is set, and the output check fails.
 void askForOutputName(const char* program, LASoutputOpener& opener) {
   std::fprintf(stderr, "%s is better run in the command line\n", program);
   std::fputs("enter output file: ", stderr);
-  char line[256];
-  if (std::fgets(line, sizeof(line), stdin) == nullptr) return;
-  const size_t length = std::strlen(line);
-  if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
-  opener.setFileName(line);
+  std::string line;
+  int c;
+  while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+  if (std::ferror(stdin) || (c == EOF && line.empty())) return;
+  opener.setFileName(line.c_str());
 }
 
 // Lets the opener consume its output options, then reads the program's own from

@@ -536,6 +536,23 @@ TEST_F(Morrowtide, AsksForTheNameWithoutArguments) {
   EXPECT_EQ(file("out.wdp"), waveformFile(1, 3));
 }
 
+TEST_F(Morrowtide, PromptTakesATypedNameWhole) {
+  // A typed name was cut to its first 255 characters: the run wrote a file of
+  // another name and exited with status 0.
+  const std::string folder = "a.b/" + std::string(200, 'd');
+  ASSERT_EQ(mkdir(scratch.path("a.b").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(scratch.path(folder).c_str(), 0700), 0);
+  const std::string own(150, 'n');
+  const std::string name = folder + "/" + own;  // 355 characters
+  // Then it is named as a "-o" name: without extension it gets ".las".
+  const Outcome r = run({}, name + "\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "morrowtide is better run in the command line\nenter output file: ");
+  EXPECT_EQ(files(folder), (Names{own + ".las", own + ".wdp"}));
+  EXPECT_EQ(file(name + ".las"), lasFile(true, kDefaultPulse));
+  EXPECT_EQ(file(name + ".wdp"), waveformFile(1, 3));
+}
+
 TEST_F(Morrowtide, DottedFolderKeepsTheOutputAndItsWaveformFile) {
   // A '.' in a folder was taken for the extension's: "-o a.b/y" wrote ASCII text
   // named a.b/y and its waveforms to ./a.wdp.
