@@ -22,22 +22,23 @@ inline uint32_t getU32LE(const uint8_t* p) {
 }
 
 inline uint64_t getU64LE(const uint8_t* p) {
-  return static_cast<uint64_t>(getU32LE(p)) | (static_cast<uint64_t>(getU32LE(p + 4)) << 32);
+  return static_cast<uint64_t>(morrowtide::getU32LE(p)) |
+         (static_cast<uint64_t>(morrowtide::getU32LE(p + 4)) << 32);
 }
 
-inline int16_t getI16LE(const uint8_t* p) { return static_cast<int16_t>(getU16LE(p)); }
-inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(getU32LE(p)); }
-inline int64_t getI64LE(const uint8_t* p) { return static_cast<int64_t>(getU64LE(p)); }
+inline int16_t getI16LE(const uint8_t* p) { return static_cast<int16_t>(morrowtide::getU16LE(p)); }
+inline int32_t getI32LE(const uint8_t* p) { return static_cast<int32_t>(morrowtide::getU32LE(p)); }
+inline int64_t getI64LE(const uint8_t* p) { return static_cast<int64_t>(morrowtide::getU64LE(p)); }
 
 inline float getF32LE(const uint8_t* p) {
-  const uint32_t bits = getU32LE(p);
+  const uint32_t bits = morrowtide::getU32LE(p);
   float v;
   std::memcpy(&v, &bits, sizeof(v));
   return v;
 }
 
 inline double getF64LE(const uint8_t* p) {
-  const uint64_t bits = getU64LE(p);
+  const uint64_t bits = morrowtide::getU64LE(p);
   double v;
   std::memcpy(&v, &bits, sizeof(v));
   return v;
@@ -56,24 +57,24 @@ inline void putU32LE(uint8_t* p, uint32_t v) {
 }
 
 inline void putU64LE(uint8_t* p, uint64_t v) {
-  putU32LE(p, static_cast<uint32_t>(v));
-  putU32LE(p + 4, static_cast<uint32_t>(v >> 32));
+  morrowtide::putU32LE(p, static_cast<uint32_t>(v));
+  morrowtide::putU32LE(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
-inline void putI16LE(uint8_t* p, int16_t v) { putU16LE(p, static_cast<uint16_t>(v)); }
-inline void putI32LE(uint8_t* p, int32_t v) { putU32LE(p, static_cast<uint32_t>(v)); }
-inline void putI64LE(uint8_t* p, int64_t v) { putU64LE(p, static_cast<uint64_t>(v)); }
+inline void putI16LE(uint8_t* p, int16_t v) { morrowtide::putU16LE(p, static_cast<uint16_t>(v)); }
+inline void putI32LE(uint8_t* p, int32_t v) { morrowtide::putU32LE(p, static_cast<uint32_t>(v)); }
+inline void putI64LE(uint8_t* p, int64_t v) { morrowtide::putU64LE(p, static_cast<uint64_t>(v)); }
 
 inline void putF32LE(uint8_t* p, float v) {
   uint32_t bits;
   std::memcpy(&bits, &v, sizeof(bits));
-  putU32LE(p, bits);
+  morrowtide::putU32LE(p, bits);
 }
 
 inline void putF64LE(uint8_t* p, double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, sizeof(bits));
-  putU64LE(p, bits);
+  morrowtide::putU64LE(p, bits);
 }
 
 }  // namespace morrowtide

@@ -36,8 +36,8 @@ constexpr uint32_t zContext(uint32_t single_return, uint32_t xy_classes) {
   return single_return | (xy_classes < 36 ? (xy_classes / 2) & ~1u : 18u);
 }
 
-static_assert(yContext(1, 32) == kYContexts - 1, "the largest Y context");
-static_assert(zContext(1, 64) == kZContexts - 1, "the largest Z context");
+static_assert(morrowtide::yContext(1, 32) == kYContexts - 1, "the largest Y context");
+static_assert(morrowtide::zContext(1, 64) == kZContexts - 1, "the largest Z context");
 
 // The coordinate coders: 32-bit steps (X, Y) and values (Z).
 constexpr ResidualCoderShape kDxCoderShape{32, kXContexts};

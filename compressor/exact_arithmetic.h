@@ -58,16 +58,18 @@ constexpr T truncateSaturating(double v) {
 // of T; NaN gives 0. For an unsigned T every negative value gives 0.
 template <typename T>
 constexpr T roundHalfAwaySaturating(double v) {
-  return truncateSaturating<T>(v >= 0.0 ? v + 0.5 : v - 0.5);
+  return morrowtide::truncateSaturating<T>(v >= 0.0 ? v + 0.5 : v - 0.5);
 }
 
 // The I32 members of the family, by the names the coders use.
 // F64 to I32 by truncation.
-inline int32_t saturatingToI32(double v) { return truncateSaturating<int32_t>(v); }
+inline int32_t saturatingToI32(double v) { return morrowtide::truncateSaturating<int32_t>(v); }
 // F32 to I32 by truncation (every F32 is exact as an F64).
-inline int32_t saturatingToI32(float v) { return truncateSaturating<int32_t>(v); }
+inline int32_t saturatingToI32(float v) { return morrowtide::truncateSaturating<int32_t>(v); }
 // F64 to I32, halves away from zero.
-inline int32_t roundHalfAwayToI32(double v) { return roundHalfAwaySaturating<int32_t>(v); }
+inline int32_t roundHalfAwayToI32(double v) {
+  return morrowtide::roundHalfAwaySaturating<int32_t>(v);
+}
 
 }  // namespace morrowtide
 

@@ -92,7 +92,7 @@ struct GpsSequenceSymbols {
   const uint32_t current = sequences.gps_last;
   const int32_t step = sequences.gps_diffs[current];
   const float quotient = static_cast<float>(difference) / static_cast<float>(step);
-  const int32_t multiplier = roundHalfAwayToI32(static_cast<double>(quotient));
+  const int32_t multiplier = morrowtide::roundHalfAwayToI32(static_cast<double>(quotient));
   constexpr int32_t kLargest = static_cast<int32_t>(kGpsMultiplierLargest);
   bool extreme = false;
   if (multiplier == 1) {
@@ -101,11 +101,12 @@ struct GpsSequenceSymbols {
     sequences.gps_extreme_counters[current] = 0;
   } else if (multiplier >= 2 && multiplier < kLargest) {
     encoder.putSymbol(multiplier_model, static_cast<uint32_t>(multiplier));
-    coder.encode(wrappingProduct(multiplier, step), difference,
+    coder.encode(morrowtide::wrappingProduct(multiplier, step), difference,
                  multiplier <= 9 ? kGpsContextSmallMultiple : kGpsContextLargeMultiple);
   } else if (multiplier >= kLargest) {
     encoder.putSymbol(multiplier_model, kGpsMultiplierLargest);
-    coder.encode(wrappingProduct(kLargest, step), difference, kGpsContextLargestMultiple);
+    coder.encode(morrowtide::wrappingProduct(kLargest, step), difference,
+                 kGpsContextLargestMultiple);
     extreme = true;
   } else if (multiplier == 0) {
     encoder.putSymbol(multiplier_model, 0);
@@ -113,10 +114,11 @@ struct GpsSequenceSymbols {
     extreme = true;
   } else if (multiplier >= -9) {
     encoder.putSymbol(multiplier_model, static_cast<uint32_t>(kLargest - multiplier));
-    coder.encode(wrappingProduct(multiplier, step), difference, kGpsContextNegativeMultiple);
+    coder.encode(morrowtide::wrappingProduct(multiplier, step), difference,
+                 kGpsContextNegativeMultiple);
   } else {
     encoder.putSymbol(multiplier_model, kGpsMultiplierBelowMinusNine);
-    coder.encode(wrappingProduct(-10, step), difference, kGpsContextBelowMinusNine);
+    coder.encode(morrowtide::wrappingProduct(-10, step), difference, kGpsContextBelowMinusNine);
     extreme = true;
   }
   if (extreme && ++sequences.gps_extreme_counters[current] > kGpsExtremesKept) {
@@ -149,10 +151,9 @@ template <bool kUnchangedTimeSymbols>
                         has_step ? Symbols::kMultiplierUnchanged : Symbols::kZeroDiffUnchanged);
       return;
     }
-    if (fitsI32(difference)) {
+    if (morrowtide::fitsI32(difference)) {
       const int32_t difference32 = static_cast<int32_t>(static_cast<uint32_t>(difference));
       if (has_step) {
-        // Qualified: the EntropyEncoder argument would also find a global namesake.
         morrowtide::encodeGpsMultiple(encoder, multiplier_model, coder, sequences, difference32);
       } else {
         encoder.putSymbol(zero_diff_model, Symbols::kZeroDiffFirstStep);
@@ -168,7 +169,8 @@ template <bool kUnchangedTimeSymbols>
     const uint32_t new_sequence =
         has_step ? Symbols::kMultiplierNewSequence : Symbols::kZeroDiffNewSequence;
     uint32_t slots_on = 1;
-    while (slots_on < 4 && !fitsI32(time - sequences.gps_times[(current + slots_on) & 3])) {
+    while (slots_on < 4 &&
+           !morrowtide::fitsI32(time - sequences.gps_times[(current + slots_on) & 3])) {
       ++slots_on;
     }
     if (slots_on < 4) {

@@ -138,6 +138,8 @@ double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes) {
   return v;
 }
 
+namespace detail {
+
 bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size) {
   if (index < 0 || index >= attributes.attribute_count) return false;
   if (attributes.attribute_descriptors == nullptr || attributes.attribute_offsets == nullptr) {
@@ -147,6 +149,8 @@ bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_
   const int64_t width = attributeValueWidth(attributes.attribute_descriptors[index]);
   return offset >= 0 && offset + width <= size;
 }
+
+}  // namespace detail
 
 }  // namespace morrowtide
 

@@ -98,9 +98,16 @@ uint32_t attributeValueWidth(const LASextraAttribute& d);
 // Requires: `bytes` holds attributeValueWidth(d) bytes.
 double readAttributeValue(const LASextraAttribute& d, const uint8_t* bytes);
 
+namespace detail {
+
 // Whether attribute `index` of `attributes` has a descriptor and lies wholly in
 // extra bytes of `size` bytes (offset >= 0 and offset + value width <= size).
+// In detail, out of lookup's reach: a LASheader argument (its base HeaderFields
+// is of morrowtide) would bring it into a client's call of an attributeInside
+// of its own.
 bool attributeInside(const LASextraAttributes& attributes, int32_t index, int32_t size);
+
+}  // namespace detail
 
 }  // namespace morrowtide
 

@@ -9,8 +9,8 @@
 #include "morrowtide/las/las_messages.h"
 #include "morrowtide/las/las_point_summary.h"
 
-using morrowtide::attributeInside;
 using morrowtide::readAttributeValue;
+using morrowtide::detail::attributeInside;
 
 namespace {
 

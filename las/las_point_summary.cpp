@@ -5,8 +5,8 @@
 
 #include <initializer_list>
 
-using morrowtide::attributeInside;
 using morrowtide::readAttributeValue;
+using morrowtide::detail::attributeInside;
 
 namespace {
 

@@ -35,7 +35,7 @@ bool closeFile(std::FILE* file);
 // be reported; the deleter serves an owner destroyed before that, when there is
 // no one left to tell.
 struct FileCloser {
-  void operator()(std::FILE* file) const { static_cast<void>(closeFile(file)); }
+  void operator()(std::FILE* file) const { static_cast<void>(morrowtide::closeFile(file)); }
 };
 using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
 
