@@ -5,7 +5,9 @@
 // library keeps its helpers in namespace morrowtide and its headers name them
 // qualified. It then uses its own names beside the library's and writes a small
 // LAS file into the folder given as argv[1]. Exits 0 when all is as expected,
-// else 1 with a line for each thing that was not.
+// else 1 with a line for each thing that was not. twin_client.cpp does the same
+// for every name of morrowtide, generated from the installed headers, in a
+// program of its own: its names are these, defined otherwise.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
