@@ -1183,4 +1183,20 @@ TEST_F(LASoutputOpenerOpen, WaveformWriterThatCannotOpenIsDropped) {
             "ERROR: cannot open waveform file '" + dir + "/missing/lidar.wdp'\n");
 }
 
+TEST_F(LASoutputOpenerOpen, WaveformOfMoreSamplesThanTheFileHoldsIsDroppedWithTheWritersLine) {
+  // Fault: a descriptor of 70000 samples opened a waveform file that cut the
+  // count to its low 16 bits and wrote short packets.
+  LASheader header;
+  makeWaveformHeader(header, 4);
+  header.vlr_wave_packet_descr[1]->setNumberOfSamples(70000);
+  LASoutputOpener opener;
+  parse(opener, {"-o", "@/lidar.las"});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(opener.openWaveform13(&header), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: wave packet descriptor 1 has 70000 samples, more than the 65535 a waveform "
+            "file can hold\n");
+  EXPECT_FALSE(exists("lidar.wdp"));
+}
+
 }  // namespace
